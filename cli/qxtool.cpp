@@ -1,0 +1,208 @@
+// qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold.
+#include "CaptureStore.h"
+#include "QXDoc.h"
+#include "RecordStream.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* OrderedSetName(int32_t kind) {
+    switch (kind) {
+    case kKindSop: return "SOP";
+    case kKindSopPrime: return "SOP'";
+    case kKindSopDoublePrime: return "SOP''";
+    case kKindHardReset: return "Hard Reset";
+    case kKindCableReset: return "Cable Reset";
+    default: return "Invalid";
+    }
+}
+
+// Reads the head of a record file to check it before decoding; the message says what is wrong.
+bool CheckRecordFile(const std::string& path, std::vector<uint8_t>* head, int64_t* size, std::string* error) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    head->assign(rec::kBlockSize * 64, 0);
+    const size_t n = std::fread(head->data(), 1, head->size(), f);
+    const bool readError = std::ferror(f);
+    std::fseek(f, 0, SEEK_END);
+    *size = int64_t(ftello(f));
+    std::fclose(f);
+    head->resize(n);
+    if (readError) {
+        *error = path + ": cannot be read";
+        return false;
+    }
+    if (!rec::LooksLikeRecordStream(head->data(), head->size())) {
+        *error = path + ": not a record file";
+        return false;
+    }
+    return true;
+}
+
+struct OpenedFile {
+    std::vector<uint8_t> head;
+    int64_t size = 0;
+};
+
+bool OpenAndDecode(CQXDoc& doc, const std::string& path, OpenedFile* file) {
+    std::string error;
+    if (!CheckRecordFile(path, &file->head, &file->size, &error)) {
+        std::fprintf(stderr, "qxtool: %s\n", error.c_str());
+        return false;
+    }
+    if (!doc.OpenDocument(path)) {
+        std::fprintf(stderr, "qxtool: %s: cannot be opened\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+int ListPackets(const std::string& path) {
+    CQXDoc doc;
+    OpenedFile file;
+    if (!OpenAndDecode(doc, path, &file)) return 1;
+    const CCaptureStore& store = doc.store;
+    std::string line;
+    std::printf("Number\tChannel\tTime[us]\tOrdered Set\tCRC\tMessage Type\tBytes\n");
+    char buf[64];
+    for (size_t i = 0; i < store.PacketCount(); ++i) {
+        const CCCPacket& p = *store.PacketAt(i);
+        line.clear();
+        std::snprintf(buf, sizeof buf, "%d\tCC%d\t%" PRId64 "\t", p.index, p.channel + 1, store.DisplayTime(p));
+        line += buf;
+        line += p.preambleFound ? OrderedSetName(p.kind) : "-";
+        line += '\t';
+        line += !p.hasCrc ? "-" : p.crcGood ? "good" : "bad";
+        line += '\t';
+        line += p.GetMessageTypeText();
+        line += '\t';
+        for (int32_t k = 0; k < p.messageByteCount; ++k) {
+            std::snprintf(buf, sizeof buf, k ? " %02X" : "%02X", p.messageBytes[k]);
+            line += buf;
+        }
+        line += '\n';
+        std::fputs(line.c_str(), stdout);
+    }
+    return 0;
+}
+
+void PrintHeaderBlock(const std::vector<uint8_t>& head) {
+    if (head.size() < size_t(rec::kBlockSize) || rec::ClassifyBlock(head.data()) != rec::BlockKind::Marker) {
+        std::printf("Header block\tnone\n");
+        return;
+    }
+    bool any = false;
+    rec::ForEachMarkerEntry(head.data(), [&](const rec::MarkerEntry& e) {
+        if (e.type == 2 && e.length >= 2) {
+            const uint16_t v = rec::ReadU16(e.value);
+            std::printf("Firmware version\t%X.%02X\n", v >> 8, v & 0xFF);
+            any = true;
+        } else if (e.type == 3) {
+            // Serial bytes are stored least significant first; the serial text reads them backwards.
+            std::string serial;
+            char hex[4];
+            for (int k = e.length - 1; k >= 0; --k) {
+                std::snprintf(hex, sizeof hex, "%02X", e.value[k]);
+                serial += hex;
+            }
+            std::printf("Serial\t%s\n", serial.c_str());
+            any = true;
+        } else if (e.type == 4 && e.length >= 8) {
+            std::printf("Bytes written\t%" PRIu64 "\n", rec::ReadU64(e.value));
+            any = true;
+        }
+        return true;
+    });
+    if (!any) std::printf("Header block\topen (the recording was not closed)\n");
+}
+
+int ShowInfo(const std::string& path) {
+    CQXDoc doc;
+    OpenedFile file;
+    if (!OpenAndDecode(doc, path, &file)) return 1;
+    const CCaptureStore& s = doc.store;
+    std::printf("File\t%s\n", path.c_str());
+    std::printf("File size\t%" PRId64 "\n", file.size);
+    std::printf("Decoded bytes\t%" PRId64 "\n", s.decodePosition);
+    std::printf("Samples\t%zu\n", s.SampleCount());
+    std::printf("Packets\t%zu\n", s.PacketCount());
+    std::printf("Capture origin [us]\t%" PRId64 "\n", s.captureOrigin);
+    if (s.SampleCount() > 0)
+        std::printf("Last sample [us]\t%" PRId64 "\n", s.SampleAt(s.SampleCount() - 1)->time);
+    std::printf("Time origin [us]\t%" PRId64 "\n", s.timeOrigin);
+    PrintHeaderBlock(file.head);
+
+    const CaptureTallies& t = s.tallies;
+    std::printf("Tallies\tall %u, CC1 %u, CC2 %u, no preamble %u, bad CRC %u, no EOP %u, UI out of range %u\n",
+                t.all, t.cc1, t.cc2, t.noPreamble, t.badCrc, t.noEop, t.uiOutOfRange);
+    std::printf("Ordered sets\tSOP %u, SOP' %u, SOP'' %u, Hard Reset %u, Cable Reset %u, SOP'_Debug %u, "
+                "SOP''_Debug %u, other %u\n",
+                t.sop, t.sopPrime, t.sopDoublePrime, t.hardReset, t.cableReset, t.sopPrimeDebug,
+                t.sopDoublePrimeDebug, t.otherKind);
+    std::printf("SOP roles\tSource %u, Sink %u, DFP %u, UFP %u\n", t.sopFromSource, t.sopFromSink, t.sopFromDfp,
+                t.sopFromUfp);
+    auto byType = [](const char* name, const uint32_t (&counts)[32]) {
+        std::string text;
+        char buf[32];
+        for (int i = 0; i < 32; ++i)
+            if (counts[i]) {
+                std::snprintf(buf, sizeof buf, "%s%d:%u", text.empty() ? "" : ", ", i, counts[i]);
+                text += buf;
+            }
+        std::printf("%s\t%s\n", name, text.empty() ? "-" : text.c_str());
+    };
+    byType("Control messages by type", t.controlByType);
+    byType("Data messages by type", t.dataByType);
+    byType("Extended messages by type", t.extendedByType);
+
+    const CaptureExtremes& x = s.extremes;
+    std::printf("Max voltage [mV]\t%d\n", x.maxVoltage);
+    std::printf("Current [mA]\tmin %d, max %d\n", x.minCurrent, x.maxCurrent);
+    std::printf("Power [mW]\tmin %d, max %d\n", x.minPower, x.maxPower);
+    std::printf("Max VBUS power [mW]\t%d at %d mV, %d mA\n", x.maxVbusPower, x.maxVbusPowerVoltage,
+                x.maxVbusPowerCurrent);
+    std::printf("Min VBUS power [mW]\t%d at %d mV, %d mA\n", x.minVbusPower, x.minVbusPowerVoltage,
+                x.minVbusPowerCurrent);
+
+    std::printf("Marker A\t%s\n", s.markerAPacket ? std::to_string(s.markerAPacket->index).c_str() : "-");
+    std::printf("Marker B\t%s\n", s.markerBPacket ? std::to_string(s.markerBPacket->index).c_str() : "-");
+    std::string bookmarks;
+    for (size_t i = 0; i < s.PacketCount(); ++i)
+        if (s.PacketAt(i)->bookmarked) bookmarks += (bookmarks.empty() ? "" : " ") + std::to_string(i);
+    std::printf("Bookmarks\t%s\n", bookmarks.empty() ? "-" : bookmarks.c_str());
+    std::printf("Graph marker O [us]\t%s\n", s.loadedGraphO >= 0 ? std::to_string(s.loadedGraphO).c_str() : "-");
+    std::printf("Graph marker X [us]\t%s\n", s.loadedGraphX >= 0 ? std::to_string(s.loadedGraphX).c_str() : "-");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"qxtool: decode and list USB PD record files (.qxc)"};
+    app.require_subcommand(1);
+
+    std::string packetsFile;
+    auto* packets = app.add_subcommand("packets", "List the decoded packets of a record file");
+    packets->add_option("FILE", packetsFile, "Record file")->required();
+
+    std::string infoFile;
+    auto* info = app.add_subcommand("info", "Summarise a record file");
+    info->add_option("FILE", infoFile, "Record file")->required();
+
+    CLI11_PARSE(app, argc, argv);
+
+    if (*packets) return ListPackets(packetsFile);
+    if (*info) return ShowInfo(infoFile);
+    return 1;
+}

@@ -1,0 +1,49 @@
+#include "CCPacket.h"
+
+#include <cstring>
+#include <new>
+
+void CCCPacket::ResetDecodedFields() {
+    hasSnapshot = false;
+    bits.reset();
+    bitCount = 0;
+    preambleFound = false;
+    preambleStart = -1;
+    preambleLength = 0;
+    dataStart = -1;
+    eopPosition = -1;
+    unitInterval = 0.0f;
+    crcGood = false;
+    hasCrc = false;
+    receivedCrc = 0xFFFFFFFF;
+    eopFound = false;
+    std::memset(kCodes, 0xFE, sizeof kCodes);
+    kind = kKindNotDecoded;
+    messageByteCount = 0;
+    port = 0;
+    sourceCapsRef = nullptr;
+    ownsExtData = false;
+    extBuffer.reset();
+    extData = nullptr;
+    extDataSize = 0;
+    extChunkOffset = 0;
+    extChunkLength = 0;
+    tickSum = 0;
+    shortCount = 0;
+    longCount = 0;
+    symbols.reset();
+    symbolCount = 0;
+}
+
+bool CCCPacket::AppendInterval(uint8_t interval) {
+    if (intervalCount >= kMaxIntervals) return false;
+    if (!edges) {
+        edges.reset(new (std::nothrow) EdgeEntry[kMaxIntervals]);
+        if (!edges) return false; // the interval is lost; the packet goes on
+    }
+    EdgeEntry& e = edges[intervalCount++];
+    e.interval = interval;
+    e.classKind = 0;
+    e.bitIndex = 0xFFFF;
+    return true;
+}

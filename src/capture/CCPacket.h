@@ -1,0 +1,143 @@
+// One packet on one CC line: its edge intervals and everything decoded from them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CCaptureStore;
+
+// Ordered-set kinds.
+enum : int32_t {
+    kKindSop = 1,
+    kKindSopPrime = 2,
+    kKindSopDoublePrime = 3,
+    kKindHardReset = 4,
+    kKindCableReset = 5,
+    kKindSopPrimeDebug = 6,
+    kKindSopDoublePrimeDebug = 7,
+    kKindNotDecoded = 254,
+    kKindUnknown = 255,
+};
+
+inline bool IsMessageKind(int32_t kind) { return (kind >= 1 && kind <= 3) || kind == 6 || kind == 7; }
+
+// Interval classes (bits 0..2 of an edge entry's second byte).
+enum : uint8_t {
+    kClassShort = 0,
+    kClass1Bit = 1,
+    kClass2Bits = 2,
+    kClass1Or2Bits = 3,
+    kClassLong = 4,
+    kClass1BitResolved = 5,
+    kClass2BitsResolved = 6,
+};
+
+// Bit kinds (bits 3..5).
+enum : uint8_t {
+    kBitUndecided = 0,
+    kBitZero = 1,
+    kBitOneFirst = 2,
+    kBitOneSecond = 3,
+    kBitInvalid = 7,
+};
+
+struct EdgeEntry {
+    uint8_t interval = 0;  // ticks since the previous transition, low 8 bits
+    uint8_t classKind = 0; // class in bits 0..2, kind in bits 3..5
+    uint16_t bitIndex = 0xFFFF;
+
+    uint8_t Class() const { return classKind & 7; }
+    uint8_t Kind() const { return (classKind >> 3) & 7; }
+    void SetClass(uint8_t c) { classKind = uint8_t((classKind & ~7) | (c & 7)); }
+    void SetKind(uint8_t k) { classKind = uint8_t((classKind & ~0x38) | ((k & 7) << 3)); }
+};
+static_assert(sizeof(EdgeEntry) == 4);
+
+constexpr int kMaxIntervals = 5000;
+constexpr int kMessageBytesCapacity = 268;
+
+class CCCPacket {
+public:
+    CCaptureStore* store = nullptr;
+    int64_t startOffset = 0;
+    int64_t endOffset = 0;
+    int32_t index = -1;
+    bool bookmarked = false;
+    int64_t absStartTime = 0;
+    int64_t startTime = 0;
+    int64_t idleTime = 0;
+
+    bool hasSnapshot = false;
+    uint16_t snapVbusVoltage = 0;
+    int16_t snapVbusCurrent = 0;
+    int16_t snapCc1Voltage = 0;
+    int16_t snapCc2Voltage = 0;
+    int16_t snapCc1Current = 0;
+    int16_t snapCc2Current = 0;
+
+    int32_t channel = 0;
+    int32_t divisor = 20;
+    int32_t intervalCount = 0;
+    // Room for kMaxIntervals entries while assembling; released once the packet is decoded.
+    std::unique_ptr<EdgeEntry[]> edges;
+
+    std::unique_ptr<uint8_t[]> bits; // one byte (0 or 1) per bit, sized to the interval count
+    bool preambleFound = false;
+    int32_t preambleStart = -1;
+    int32_t preambleLength = 0;
+    int32_t dataStart = -1;
+    int32_t eopPosition = -1;
+    float unitInterval = 0.0f;
+    bool crcGood = false;
+    bool hasCrc = false;
+    uint32_t receivedCrc = 0xFFFFFFFF;
+    bool eopFound = false;
+    uint8_t kCodes[4] = {0xFE, 0xFE, 0xFE, 0xFE};
+    int32_t kind = kKindNotDecoded;
+    uint8_t messageBytes[kMessageBytesCapacity] = {};
+    int32_t messageByteCount = 0;
+
+    int32_t port = 0;
+    CCCPacket* sourceCapsRef = nullptr;
+    bool ownsExtData = false;
+    // Keeps a shared reassembly buffer alive while any chunk of its message refers to it.
+    std::shared_ptr<uint8_t[]> extBuffer;
+    // For a message in one packet extData points into messageBytes and only extChunkLength bytes are
+    // readable there, even when the Data Size field (extDataSize) claims more.
+    const uint8_t* extData = nullptr;
+    int32_t extDataSize = 0;
+    int32_t extChunkOffset = 0;
+    int32_t extChunkLength = 0;
+
+    int32_t tickSum = 0;
+    int32_t bitCount = 0;
+    int32_t shortCount = 0;
+    int32_t longCount = 0;
+    std::unique_ptr<uint8_t[]> symbols; // capacity (bitCount + 4) / 5
+    int32_t symbolCount = 0;
+
+    // Resets every field that decoding fills, before a (re)decode.
+    void ResetDecodedFields();
+    // Appends one interval; false once the packet holds kMaxIntervals or the edge array is missing.
+    bool AppendInterval(uint8_t interval);
+
+    // Message header helpers (valid for message kinds).
+    uint16_t Header() const { return uint16_t(messageBytes[0] | (messageBytes[1] << 8)); }
+    uint16_t ExtendedHeader() const { return uint16_t(messageBytes[2] | (messageBytes[3] << 8)); }
+    int RevisionField() const { return (Header() >> 6) & 3; }
+    int DataObjectCount() const { return (Header() >> 12) & 7; }
+    uint32_t DataObject(int n) const; // 1-based
+
+    int GetMessageTypeCode() const;
+    bool IsExtendedMessage() const;
+    bool IsControlMessage() const;
+    bool IsDataMessage() const;
+    bool IsResetMessage() const;
+    std::string GetMessageTypeText() const;
+    std::string GetRevisionText() const;
+
+    // Length in µs from the tick sum.
+    int32_t LengthMicros() const { return int32_t(int64_t(tickSum) * divisor / 48); }
+};

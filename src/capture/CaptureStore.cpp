@@ -1,0 +1,648 @@
+#include "CaptureStore.h"
+
+#include "BmcDecoder.h"
+#include "Notify.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+int OtherPort(int p) { return p == 1 ? 2 : 1; }
+
+std::string Percent(const char* fmt, int v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, fmt, v);
+    return buf;
+}
+
+} // namespace
+
+CCaptureStore::CCaptureStore(IUserNotify* n, const StoreLimits& l) : limits(l), notify(n) { Reset(); }
+
+CCaptureStore::~CCaptureStore() {
+    // Open packets and reassembly buffers go with their owners; nothing to report.
+    notify = nullptr;
+}
+
+void CCaptureStore::SetLimits(const StoreLimits& l) { limits = l; }
+
+void CCaptureStore::ShowMessage(const char* text) const {
+    if (notify) notify->ShowMessage(text);
+}
+
+void CCaptureStore::Reset() {
+    if (notify) notify->BeginWaitCursor();
+    decodePosition = 0;
+    captureOrigin = -1;
+    lastSampleTime = 0;
+    channels[0].blockTime = channels[1].blockTime = 0;
+    timeOrigin = 0;
+    lastBlockCounter = lastSubCounter = -1;
+    ResetChannel(0);
+    ResetChannel(1);
+    FlushOpenPackets(); // with the origin unset the open packets are dropped
+
+    if (notify) {
+        const size_t n = samples.size();
+        for (size_t i = 0; i < n; i += 100)
+            notify->SetStatusText(Percent("Deleting VBUS Info... %d%%", int(uint64_t(i) * 100 / n)));
+    }
+    samples.clear();
+    std::deque<CVbusInfo>().swap(samples);
+    if (notify) {
+        const size_t n = packets.size();
+        for (size_t i = 0; i < n; i += 100)
+            notify->SetStatusText(Percent("Deleting PD Messages... %d%%", int(uint64_t(i) * 100 / n)));
+    }
+    packets.clear();
+    packets.shrink_to_fit();
+
+    extremes = CaptureExtremes{};
+    tallies = CaptureTallies{};
+    loadedTimeOrigin = 0;
+    portState = PortState{};
+    reassembly = ReassemblyState{};
+    markerAPacket = markerBPacket = nullptr;
+    vbusFull = packetsFull = false;
+    packetsRemoved = false;
+    bookmarkTimes.clear();
+    loadedMarkerA = loadedMarkerB = loadedGraphO = loadedGraphX = -1;
+    if (notify) notify->EndWaitCursor();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Packet assembly
+
+void CCaptureStore::ResetChannel(int c) {
+    ChannelAssembly& ch = channels[c];
+    ch.edgeTime = -1;
+    ch.ticks = -1;
+    ch.lastByte = -1;
+    ch.lastEdgeValue = -1;
+    ch.repeatCount = 0;
+    ch.gap = 0;
+}
+
+void CCaptureStore::FlushOpenPackets() {
+    for (int c = 0; c < 2; ++c) ClosePacket(c, false);
+}
+
+// An idle end drops fragments of fewer than four intervals; any other close offers the packet.
+void CCaptureStore::ClosePacket(int c, bool idleEnd) {
+    std::unique_ptr<CCCPacket> p = std::move(channels[c].openPacket);
+    if (!p) return;
+    if (idleEnd && p->intervalCount < 4) return;
+    AddPacket(p);
+}
+
+void CCaptureStore::Resynchronise(ChannelAssembly& ch, int64_t t) {
+    ch.edgeTime = t;
+    ch.ticks = t * 48 / divisor;
+}
+
+void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
+    divisor = rec::ClockDivisor(rec::CcClockSetting(block));
+
+    const int e = rec::CcBlockCounter(block);
+    const int f = rec::CcSubCounter(block);
+    const bool continues =
+        lastBlockCounter >= 0 && lastSubCounter >= 0 &&
+        ((e == lastBlockCounter && f == (lastSubCounter + 1) % 8) ||
+         (e == (lastBlockCounter + 1) % 256 && f == 0 && (lastSubCounter + 1) % 8 == 0));
+    lastBlockCounter = e;
+    lastSubCounter = f;
+    if (!continues) {
+        FlushOpenPackets();
+        ResetChannel(0);
+        ResetChannel(1);
+    }
+
+    const int c = rec::CcChannel(block);
+    ChannelAssembly& ch = channels[c];
+    const int64_t t = rec::ExtendTimeStamp(ch.blockTime, rec::CcTimeStamp(block));
+    ch.blockTime = t;
+
+    if (ch.edgeTime < 0) {
+        if (f != 0) return;
+        Resynchronise(ch, t);
+    } else if (f == 0 && !ch.openPacket && (t - ch.edgeTime > 500 || t - ch.edgeTime < -500)) {
+        Resynchronise(ch, t);
+    }
+
+    const int64_t div = divisor;
+    const uint8_t* bytes = block + rec::kEdgeBytesOffset;
+    for (int i = 0; i < rec::kEdgeBytesPerBlock; ++i) {
+        const int b = bytes[i];
+        if (ch.lastByte < 0) {
+            ch.lastByte = b;
+            ch.lastEdgeValue = b;
+            continue;
+        }
+        const bool transition = b != ch.lastByte;
+        if (!transition && !ch.openPacket && ch.lastEdgeValue == 0 && ch.repeatCount >= 1) {
+            // A run of fillers on an idle channel: each one is a full counter wrap.
+            int run = 1;
+            while (i + run < rec::kEdgeBytesPerBlock && bytes[i + run] == b) ++run;
+            ch.repeatCount += run;
+            ch.gap += int64_t(256) * run;
+            ch.ticks += int64_t(256) * run;
+            i += run - 1;
+            continue;
+        }
+        int d;
+        if (transition) {
+            ch.repeatCount = 0;
+            d = b;
+        } else {
+            ch.repeatCount += 1;
+            d = 0;
+        }
+        const int a = ch.lastEdgeValue;
+        int step;
+        if (d > a)
+            step = d - a;
+        else if (d < a)
+            step = d - a + 256;
+        else
+            step = ch.repeatCount < 2 ? 0 : 256;
+        ch.gap += step;
+        ch.lastByte = b;
+        ch.lastEdgeValue = d;
+        ch.ticks += step;
+
+        if (ch.openPacket && ch.gap * div >= 480) ClosePacket(c, true);
+
+        if (transition) {
+            if (!ch.openPacket) {
+                auto p = std::unique_ptr<CCCPacket>(new (std::nothrow) CCCPacket);
+                if (!p) {
+                    ch.edgeTime = div * ch.ticks / 48;
+                    return;
+                }
+                p->store = this;
+                p->channel = c;
+                p->divisor = int32_t(div);
+                p->absStartTime = div * ch.ticks / 48;
+                p->startOffset = fileOffset;
+                p->intervalCount = 0;
+                p->index = -1;
+                ch.openPacket = std::move(p);
+            } else {
+                ch.openPacket->AppendInterval(uint8_t(ch.gap & 0xFF));
+            }
+            ch.openPacket->endOffset = fileOffset + 63;
+            ch.gap = 0;
+        }
+    }
+    ch.edgeTime = div * ch.ticks / 48;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Samples
+
+void CCaptureStore::AddSamples(const uint8_t* block, int64_t fileOffset) {
+    const int n = rec::SampleCount(block);
+    for (int k = 0; k < n; ++k) {
+        const rec::RawSample r = rec::ExtractSample(block, k);
+        lastSampleTime = rec::ExtendTimeStamp(lastSampleTime, r.timeStamp);
+        if (captureOrigin < 0) captureOrigin = lastSampleTime;
+        CVbusInfo s;
+        s.time = lastSampleTime - captureOrigin;
+        s.vbusVoltage = r.vbusVoltage;
+        s.cc1Voltage = r.cc1Voltage;
+        s.cc2Voltage = r.cc2Voltage;
+        s.vbusCurrent = r.vbusCurrent;
+        s.cc1Current = r.cc1Current;
+        s.cc2Current = r.cc2Current;
+        s.store = this;
+        s.fileOffset = fileOffset;
+        try {
+            samples.push_back(s);
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        UpdateExtremes(s);
+    }
+}
+
+void CCaptureStore::UpdateExtremes(const CVbusInfo& s) {
+    CaptureExtremes& x = extremes;
+    const int32_t volts[3] = {s.vbusVoltage, s.cc1Voltage, s.cc2Voltage};
+    const int32_t amps[3] = {s.vbusCurrent, s.cc1Current, s.cc2Current};
+    for (int i = 0; i < 3; ++i) {
+        const int32_t w = PowerMilliwatts(volts[i], amps[i]);
+        if (volts[i] > x.maxVoltage) x.maxVoltage = volts[i];
+        if (amps[i] < x.minCurrent) x.minCurrent = amps[i];
+        if (amps[i] > x.maxCurrent) x.maxCurrent = amps[i];
+        if (w < x.minPower) x.minPower = w;
+        if (w > x.maxPower) x.maxPower = w;
+    }
+    const int32_t vbusPower = PowerMilliwatts(volts[0], amps[0]);
+    if (vbusPower > x.maxVbusPower) {
+        x.maxVbusPower = vbusPower;
+        x.maxVbusPowerVoltage = volts[0];
+        x.maxVbusPowerCurrent = amps[0];
+    }
+    if (vbusPower < x.minVbusPower) {
+        x.minVbusPower = vbusPower;
+        x.minVbusPowerVoltage = volts[0];
+        x.minVbusPowerCurrent = amps[0];
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Packets
+
+bool CCaptureStore::AddPacket(std::unique_ptr<CCCPacket>& packet) {
+    CCCPacket& p = *packet;
+    if (captureOrigin < 0 || p.absStartTime < captureOrigin) return false;
+    p.store = this;
+    p.startTime = p.absStartTime - captureOrigin;
+    p.ResetDecodedFields();
+
+    DecodePacket(p);
+    p.edges.reset(); // later stages read only counts, bits and symbols
+
+    AttributePort(p);
+    Reassemble(p);
+    TakeSnapshot(p);
+    CountPacket(p);
+    InsertPacket(std::move(packet));
+    return true;
+}
+
+void CCaptureStore::DecodePacket(CCCPacket& p) { bmc::DecodePacketBits(p, notify); }
+
+void CCaptureStore::AttributePort(CCCPacket& p) {
+    PortState& s = portState;
+    const uint16_t h = p.Header();
+    const bool bit8 = (h >> 8) & 1;
+    const bool bit5 = (h >> 5) & 1;
+    if (p.kind == kKindSopPrime || p.kind == kKindSopDoublePrime) {
+        if (bit8)
+            p.port = 3;
+        else if (s.dfpPort == 0 || s.dfpPort == s.sourcePort)
+            p.port = s.sourcePort;
+        return;
+    }
+    if (p.kind != kKindSop) return;
+
+    if (s.swapActive && s.ufpPort != 0)
+        p.port = bit5 ? s.dfpPort : s.ufpPort;
+    else
+        p.port = bit8 ? s.sourcePort : s.sinkPort;
+    if (s.ufpPort == 0) {
+        if (bit5) {
+            s.dfpPort = p.port;
+            s.ufpPort = OtherPort(p.port);
+        } else {
+            s.ufpPort = p.port;
+            s.dfpPort = OtherPort(p.port);
+        }
+    }
+
+    const int type = h & 0x0F;
+    if (p.IsControlMessage()) {
+        if (type == 10) { // PR_Swap
+            s.swapActive = true;
+            s.swapInitiator = p.port;
+            s.swapAccepted = false;
+            s.initiatorReady = s.otherReady = false;
+        }
+        if (s.swapActive) {
+            if (type == 3) { // Accept
+                s.swapAccepted = true;
+            } else if (type == 4 || type == 12) { // Reject, Wait
+                s.swapActive = false;
+            } else if (type == 6 && s.swapAccepted) { // PS_RDY
+                if (bit8) {
+                    s.sourcePort = OtherPort(s.sourcePort);
+                    p.port = s.sourcePort;
+                } else {
+                    s.sinkPort = OtherPort(s.sinkPort);
+                    p.port = s.sinkPort;
+                }
+                if (p.port == s.swapInitiator)
+                    s.initiatorReady = true;
+                else
+                    s.otherReady = true;
+                if (s.initiatorReady && s.otherReady) s.swapActive = false;
+            }
+        }
+    }
+    if (p.IsDataMessage()) {
+        if (type == 1 && p.port == s.sourcePort) s.lastSourceCaps = &p;
+        if (type == 2 && p.port == s.sinkPort) p.sourceCapsRef = s.lastSourceCaps;
+    }
+}
+
+void CCaptureStore::AbandonReassembly() {
+    reassembly.buffer.reset();
+    reassembly.expectedChunk = -1;
+    reassembly.total = reassembly.assembled = 0;
+}
+
+void CCaptureStore::Reassemble(CCCPacket& p) {
+    ReassemblyState& r = reassembly;
+    if (p.IsResetMessage()) {
+        AbandonReassembly();
+        return;
+    }
+    if (!IsMessageKind(p.kind) || !p.IsExtendedMessage()) return;
+
+    const uint16_t x = p.ExtendedHeader();
+    const int32_t size = x & 0x1FF;
+    const uint8_t* data = p.messageBytes + 4;
+    const bool chunked = (x >> 15) & 1;
+    const int chunkNumber = (x >> 11) & 0x0F;
+
+    const bool requestChunk = (x >> 10) & 1;
+    if (chunked && requestChunk) return;
+    if (!chunked || size < 26) { // the whole message is in this packet
+        if (size > 0) {
+            p.extData = data;
+            p.extDataSize = size;
+            p.extChunkLength = std::min<int32_t>(size, kMessageBytesCapacity - 4);
+            p.extChunkOffset = 0;
+            p.ownsExtData = false;
+        }
+        AbandonReassembly();
+        return;
+    }
+
+    int32_t chunkLen = 4 * p.DataObjectCount() - 2;
+    if (size > 260 || size < chunkLen) {
+        AbandonReassembly();
+        return;
+    }
+    if (r.buffer && (chunkNumber != r.expectedChunk || size != r.total)) {
+        r.buffer.reset();
+        r.total = r.assembled = 0;
+    }
+    if (r.buffer) {
+        chunkLen = std::min(chunkLen, r.total - r.assembled);
+        // A chunk without data (no data objects) cannot advance the message either.
+        if (chunkLen <= 0) {
+            AbandonReassembly();
+            return;
+        }
+        p.ownsExtData = false;
+    } else {
+        if (chunkNumber != 0) return;
+        if (chunkLen <= 0) {
+            AbandonReassembly();
+            return;
+        }
+        std::shared_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[size_t(size)]());
+        if (!buf) return;
+        r.buffer = std::move(buf);
+        r.total = size;
+        r.assembled = 0;
+        r.expectedChunk = 0;
+        p.ownsExtData = true;
+    }
+    chunkLen = std::min(chunkLen, r.total - r.assembled);
+    p.extBuffer = r.buffer;
+    p.extData = r.buffer.get();
+    p.extDataSize = r.total;
+    p.extChunkOffset = r.assembled;
+    p.extChunkLength = chunkLen;
+    std::memcpy(r.buffer.get() + r.assembled, data, size_t(chunkLen));
+    r.assembled += chunkLen;
+    if (r.assembled >= r.total) {
+        AbandonReassembly();
+    } else if (++r.expectedChunk > 9) {
+        AbandonReassembly();
+    }
+}
+
+void CCaptureStore::TakeSnapshot(CCCPacket& p) {
+    if (samples.empty() || p.absStartTime >= lastSampleTime) return;
+    // Samples are in time order: the last one at or before the packet, else the first one.
+    auto it = std::upper_bound(samples.begin(), samples.end(), p.startTime,
+                               [](int64_t t, const CVbusInfo& s) { return t < s.time; });
+    const CVbusInfo& s = it == samples.begin() ? samples.front() : *(it - 1);
+    p.snapVbusVoltage = s.vbusVoltage;
+    p.snapVbusCurrent = s.vbusCurrent;
+    p.snapCc1Voltage = s.cc1Voltage;
+    p.snapCc2Voltage = s.cc2Voltage;
+    p.snapCc1Current = s.cc1Current;
+    p.snapCc2Current = s.cc2Current;
+    p.hasSnapshot = true;
+}
+
+void CCaptureStore::EnsureSnapshot(CCCPacket& p) const {
+    if (p.hasSnapshot) return;
+    auto it = std::upper_bound(samples.begin(), samples.end(), p.startTime,
+                               [](int64_t t, const CVbusInfo& s) { return t < s.time; });
+    if (it == samples.begin()) return;
+    const CVbusInfo& s = *(it - 1);
+    p.snapVbusVoltage = s.vbusVoltage;
+    p.snapVbusCurrent = s.vbusCurrent;
+    p.snapCc1Voltage = s.cc1Voltage;
+    p.snapCc2Voltage = s.cc2Voltage;
+    p.snapCc1Current = s.cc1Current;
+    p.snapCc2Current = s.cc2Current;
+    p.hasSnapshot = true;
+}
+
+void CCaptureStore::CountPacket(const CCCPacket& p) {
+    CaptureTallies& t = tallies;
+    ++t.all;
+    ++(p.channel == 0 ? t.cc1 : t.cc2);
+    if (!p.preambleFound) ++t.noPreamble;
+    if (IsMessageKind(p.kind) && !p.crcGood) ++t.badCrc;
+    if (!p.eopFound) ++t.noEop;
+    if (double(p.unitInterval) < 3.03 || double(p.unitInterval) > 3.70) ++t.uiOutOfRange;
+    switch (p.kind) {
+    case kKindSop: ++t.sop; break;
+    case kKindSopPrime: ++t.sopPrime; break;
+    case kKindSopDoublePrime: ++t.sopDoublePrime; break;
+    case kKindHardReset: ++t.hardReset; break;
+    case kKindCableReset: ++t.cableReset; break;
+    case kKindSopPrimeDebug: ++t.sopPrimeDebug; break;
+    case kKindSopDoublePrimeDebug: ++t.sopDoublePrimeDebug; break;
+    default: ++t.otherKind; break;
+    }
+    if (p.kind == kKindSop) {
+        const uint16_t h = p.Header();
+        ++((h >> 8) & 1 ? t.sopFromSource : t.sopFromSink);
+        ++((h >> 5) & 1 ? t.sopFromDfp : t.sopFromUfp);
+    }
+    if (p.crcGood) {
+        const int code = p.GetMessageTypeCode() & 31;
+        if (p.IsExtendedMessage())
+            ++t.extendedByType[code];
+        else if (p.IsControlMessage())
+            ++t.controlByType[code];
+        else if (p.IsDataMessage())
+            ++t.dataByType[code];
+    }
+}
+
+void CCaptureStore::InsertPacket(std::unique_ptr<CCCPacket> p) {
+    const int64_t t = p->startTime;
+    if (packets.empty() || packets.back()->startTime <= t) {
+        p->index = int32_t(packets.size());
+        packets.push_back(std::move(p));
+        return;
+    }
+    size_t pos = packets.size();
+    while (pos > 0 && packets[pos - 1]->startTime > t) --pos;
+    packets.insert(packets.begin() + std::ptrdiff_t(pos), std::move(p));
+    for (size_t i = pos; i < packets.size(); ++i) packets[i]->index = int32_t(i);
+}
+
+void CCaptureStore::EnforceLimits() {
+    const size_t pc = packets.size();
+    if (limits.packetAutoRemove && double(pc) > double(limits.packetLimit) * 1.1) {
+        const size_t drop = pc - limits.packetLimit;
+        // Clear every reference into the removed range before the packets go.
+        for (size_t i = 0; i < drop; ++i) packets[i]->index = -2;
+        auto gone = [](const CCCPacket* q) { return q && q->index == -2; };
+        for (size_t i = drop; i < pc; ++i)
+            if (gone(packets[i]->sourceCapsRef)) packets[i]->sourceCapsRef = nullptr;
+        if (gone(portState.lastSourceCaps)) portState.lastSourceCaps = nullptr;
+        if (gone(markerAPacket)) markerAPacket = nullptr;
+        if (gone(markerBPacket)) markerBPacket = nullptr;
+        packets.erase(packets.begin(), packets.begin() + std::ptrdiff_t(drop));
+        for (size_t i = 0; i < packets.size(); ++i) packets[i]->index = int32_t(i);
+        packetsRemoved = true;
+    } else if (!limits.packetAutoRemove && pc > limits.packetLimit) {
+        packetsFull = true;
+    }
+
+    const size_t sc = samples.size();
+    if (limits.sampleAutoRemove && double(sc) > double(limits.sampleLimit) * 1.1) {
+        samples.erase(samples.begin(), samples.begin() + std::ptrdiff_t(sc - limits.sampleLimit));
+    } else if (!limits.sampleAutoRemove && sc > limits.sampleLimit) {
+        vbusFull = true;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Record chunks and marker blocks
+
+size_t CCaptureStore::DecodeChunk(const uint8_t* data, size_t size, int64_t fileOffset) {
+    const size_t m = size / rec::kBlockSize;
+    for (size_t k = 0; k < m; ++k) {
+        const uint8_t* b = data + k * rec::kBlockSize;
+        const uint16_t w = rec::ReadU16(b);
+        if (w == rec::kMarkerWord)
+            ApplyMarkerBlock(b);
+        else if (w & 0x2000)
+            AddSamples(b, fileOffset + int64_t(k) * rec::kBlockSize);
+    }
+    for (size_t k = 0; k < m; ++k) {
+        const uint8_t* b = data + k * rec::kBlockSize;
+        if (!(rec::ReadU16(b) & 0x2000)) ProcessCcBlock(b, fileOffset + int64_t(k) * rec::kBlockSize);
+    }
+    return m * rec::kBlockSize;
+}
+
+void CCaptureStore::ApplyMarkerBlock(const uint8_t* block) {
+    rec::ForEachMarkerEntry(block, [this](const rec::MarkerEntry& e) {
+        switch (e.type) {
+        case 5: loadedTimeOrigin = e.TimeValue(); break;
+        case 16:
+            bookmarkTimes.clear();
+            loadedMarkerA = loadedMarkerB = loadedGraphO = loadedGraphX = -1;
+            break;
+        case 17: bookmarkTimes.push_back(e.TimeValue()); break;
+        case 18: loadedMarkerA = e.TimeValue(); break;
+        case 19: loadedMarkerB = e.TimeValue(); break;
+        case 24: loadedGraphO = e.TimeValue(); break;
+        case 25: loadedGraphX = e.TimeValue(); break;
+        default: break;
+        }
+        return true;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lookups and energy
+
+namespace {
+template <class Arr, class Key> int64_t FindLastAtOrBefore(const Arr& a, int64_t t, Key key) {
+    if (a.empty()) return -1;
+    size_t lo = 0, hi = a.size() - 1;
+    if (key(a[hi]) <= t) return int64_t(hi);
+    for (;;) {
+        const size_t mid = (lo + hi) / 2;
+        if (mid == lo) break;
+        if (key(a[mid]) <= t)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return key(a[lo]) > t ? -1 : int64_t(lo);
+}
+} // namespace
+
+CCCPacket* CCaptureStore::FindPacketAt(int64_t t, int64_t* position) const {
+    const int64_t i = FindLastAtOrBefore(packets, t, [this](const auto& p) { return DisplayTime(*p); });
+    if (position) *position = i;
+    return i < 0 ? nullptr : packets[size_t(i)].get();
+}
+
+const CVbusInfo* CCaptureStore::FindSampleAt(int64_t t, int64_t* position) const {
+    const int64_t i = FindLastAtOrBefore(samples, t, [this](const CVbusInfo& s) { return DisplayTime(s); });
+    if (position) *position = i;
+    return i < 0 ? nullptr : &samples[size_t(i)];
+}
+
+bool CCaptureStore::Energy(int64_t t0, int64_t t1, float* forward, float* reverse) const {
+    int64_t pos = -1;
+    const CVbusInfo* s = FindSampleAt(t0, &pos);
+    if (!s) return false;
+    int64_t T = DisplayTime(*s);
+    int64_t I = s->vbusCurrent;
+    int64_t P = int64_t(s->vbusVoltage) * s->vbusCurrent;
+    size_t next = size_t(pos) + 1;
+    if (next < samples.size()) {
+        const CVbusInfo& r = samples[next];
+        const int64_t delta = DisplayTime(r) - T;
+        if (delta != 0) {
+            const int64_t pr = int64_t(r.vbusVoltage) * r.vbusCurrent;
+            I = I + int64_t(float(r.vbusCurrent - I) / float(delta) * float(t0 - T));
+            P = P + int64_t(float(pr - P) / float(delta) * float(t0 - T));
+            T = t0;
+        }
+    }
+    int64_t fwd = 0, rev = 0;
+    for (; next < samples.size() && T < t1; ++next) {
+        const CVbusInfo& r = samples[next];
+        int64_t Tn = DisplayTime(r);
+        int64_t In = r.vbusCurrent;
+        int64_t Pn = int64_t(r.vbusVoltage) * In;
+        if (Tn > t1) {
+            In = I + int64_t(double(In - I) * double(t1 - T) / double(Tn - T));
+            Pn = P + int64_t(double(Pn - P) * double(t1 - T) / double(Tn - T));
+            Tn = t1;
+        }
+        const int64_t dt = Tn - T;
+        if (I >= 0 && In >= 0) {
+            fwd += ((P + Pn) * dt) >> 1;
+        } else if (I <= 0 && In <= 0) {
+            rev += ((std::abs(P) + std::abs(Pn)) * dt) >> 1;
+        } else if (I < 0 && In > 0) {
+            const int64_t u = In * dt / (In - I);
+            fwd += (Pn * u) >> 1;
+            rev += (std::abs(P) * (dt - u)) >> 1;
+        } else { // I > 0 > In
+            const int64_t v = I * dt / (I - In);
+            fwd += (P * v) >> 1;
+            rev += (std::abs(Pn) * (dt - v)) >> 1;
+        }
+        T = Tn;
+        I = In;
+        P = Pn;
+    }
+    *forward = float(fwd) / 1000.0f / 1000.0f / 1000.0f;
+    *reverse = float(rev) / 1000.0f / 1000.0f / 1000.0f;
+    return true;
+}

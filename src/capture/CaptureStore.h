@@ -1,0 +1,144 @@
+// Everything decoded from one record file: packets in time order, samples, marks, tallies, extremes,
+// and the assembly state carried from one decoded chunk to the next.
+#pragma once
+
+#include "CCPacket.h"
+#include "RecordStream.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+class IUserNotify;
+
+struct CaptureExtremes {
+    int32_t maxVoltage = 0;
+    int32_t minCurrent = 0, maxCurrent = 0;
+    int32_t minPower = 0, maxPower = 0;
+    int32_t maxVbusPower = 0, maxVbusPowerVoltage = 0, maxVbusPowerCurrent = 0;
+    int32_t minVbusPower = 0, minVbusPowerVoltage = 0, minVbusPowerCurrent = 0;
+};
+
+struct CaptureTallies {
+    uint32_t all = 0, cc1 = 0, cc2 = 0;
+    uint32_t noPreamble = 0, badCrc = 0, noEop = 0, uiOutOfRange = 0;
+    uint32_t sop = 0, sopPrime = 0, sopDoublePrime = 0, hardReset = 0, cableReset = 0;
+    uint32_t sopPrimeDebug = 0, sopDoublePrimeDebug = 0, otherKind = 0;
+    uint32_t sopFromSource = 0, sopFromSink = 0, sopFromDfp = 0, sopFromUfp = 0;
+    uint32_t controlByType[32] = {}, dataByType[32] = {}, extendedByType[32] = {};
+};
+
+struct ChannelAssembly {
+    int64_t blockTime = 0;
+    int64_t edgeTime = -1;
+    int64_t ticks = -1;
+    int32_t lastByte = -1;
+    int32_t lastEdgeValue = -1;
+    int32_t repeatCount = 0;
+    int64_t gap = 0;
+    std::unique_ptr<CCCPacket> openPacket;
+};
+
+struct PortState {
+    int32_t sourcePort = 1, sinkPort = 2, dfpPort = 0, ufpPort = 0;
+    bool swapActive = false, swapAccepted = false;
+    int32_t swapInitiator = 0;
+    bool initiatorReady = false, otherReady = false;
+    CCCPacket* lastSourceCaps = nullptr;
+};
+
+struct ReassemblyState {
+    std::shared_ptr<uint8_t[]> buffer;
+    int32_t total = 0, assembled = 0, expectedChunk = -1;
+};
+
+struct StoreLimits {
+    uint32_t sampleLimit = 9999999;
+    uint32_t packetLimit = 99999;
+    bool sampleAutoRemove = true;
+    bool packetAutoRemove = true;
+};
+
+class CCaptureStore {
+public:
+    explicit CCaptureStore(IUserNotify* notify = nullptr, const StoreLimits& limits = {});
+    ~CCaptureStore();
+    CCaptureStore(const CCaptureStore&) = delete;
+    CCaptureStore& operator=(const CCaptureStore&) = delete;
+
+    void SetNotify(IUserNotify* n) { notify = n; }
+    IUserNotify* Notify() const { return notify; }
+    void SetLimits(const StoreLimits& l);
+
+    void Reset();
+
+    // Packet assembly from CC edge blocks.
+    void ProcessCcBlock(const uint8_t* block, int64_t fileOffset);
+    void FlushOpenPackets();
+    void ResetChannel(int channel);
+
+    void AddSamples(const uint8_t* block, int64_t fileOffset);
+    bool AddPacket(std::unique_ptr<CCCPacket>& packet);
+    void EnforceLimits();
+
+    // Decodes whole blocks of a buffer the way one record-file step does: marker and sample blocks
+    // first, CC edge blocks second. Returns the number of bytes consumed (a multiple of 64).
+    size_t DecodeChunk(const uint8_t* data, size_t size, int64_t fileOffset);
+    void ApplyMarkerBlock(const uint8_t* block);
+
+    size_t PacketCount() const { return packets.size(); }
+    CCCPacket* PacketAt(size_t i) const { return i < packets.size() ? packets[i].get() : nullptr; }
+    size_t SampleCount() const { return samples.size(); }
+    const CVbusInfo* SampleAt(size_t i) const { return i < samples.size() ? &samples[i] : nullptr; }
+
+    CCCPacket* FindPacketAt(int64_t t, int64_t* position = nullptr) const;
+    const CVbusInfo* FindSampleAt(int64_t t, int64_t* position = nullptr) const;
+    int64_t DisplayTime(const CCCPacket& p) const { return p.startTime - timeOrigin; }
+    int64_t DisplayTime(const CVbusInfo& s) const { return s.time - timeOrigin; }
+    void EnsureSnapshot(CCCPacket& p) const;
+    bool Energy(int64_t t0, int64_t t1, float* forward, float* reverse) const;
+
+    // Shared state and results, read by the views.
+    std::string recordPath;
+    int64_t timeOrigin = 0;
+    bool packetsRemoved = false;
+    CCCPacket* markerAPacket = nullptr;
+    CCCPacket* markerBPacket = nullptr;
+    CaptureExtremes extremes;
+    int64_t decodePosition = 0;
+    int64_t captureOrigin = -1;
+    int64_t lastSampleTime = 0;
+    int64_t loadedTimeOrigin = 0;
+    int64_t loadedMarkerA = -1, loadedMarkerB = -1, loadedGraphO = -1, loadedGraphX = -1;
+    std::vector<int64_t> bookmarkTimes;
+    PortState portState;
+    ReassemblyState reassembly;
+    bool vbusFull = false, packetsFull = false;
+    StoreLimits limits;
+    CaptureTallies tallies;
+
+    // Assembly state.
+    ChannelAssembly channels[2];
+    int32_t divisor = 20;
+    int32_t lastBlockCounter = -1, lastSubCounter = -1;
+
+private:
+    void ClosePacket(int channel, bool idleEnd);
+    void Resynchronise(ChannelAssembly& ch, int64_t t);
+    void DecodePacket(CCCPacket& p);
+    void AttributePort(CCCPacket& p);
+    void Reassemble(CCCPacket& p);
+    void AbandonReassembly();
+    void TakeSnapshot(CCCPacket& p);
+    void CountPacket(const CCCPacket& p);
+    void InsertPacket(std::unique_ptr<CCCPacket> p);
+    void UpdateExtremes(const CVbusInfo& s);
+    void ForgetPacketReferences(const CCCPacket* p);
+    void ShowMessage(const char* text) const;
+
+    IUserNotify* notify = nullptr;
+    std::vector<std::unique_ptr<CCCPacket>> packets;
+    std::deque<CVbusInfo> samples;
+};
