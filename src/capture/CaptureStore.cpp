@@ -99,6 +99,12 @@ void CCaptureStore::ClosePacket(int c, bool idleEnd) {
     AddPacket(p);
 }
 
+bool CCaptureStore::ContinuesSequence(int lastCounter, int lastSub, int e, int f) {
+    if (lastCounter < 0 || lastSub < 0) return false;
+    return (e == lastCounter && f == (lastSub + 1) % 8) ||
+           (e == (lastCounter + 1) % 256 && f == 0 && (lastSub + 1) % 8 == 0);
+}
+
 void CCaptureStore::Resynchronise(ChannelAssembly& ch, int64_t t) {
     ch.edgeTime = t;
     ch.ticks = t * 48 / divisor;
@@ -109,10 +115,7 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
 
     const int e = rec::CcBlockCounter(block);
     const int f = rec::CcSubCounter(block);
-    const bool continues =
-        lastBlockCounter >= 0 && lastSubCounter >= 0 &&
-        ((e == lastBlockCounter && f == (lastSubCounter + 1) % 8) ||
-         (e == (lastBlockCounter + 1) % 256 && f == 0 && (lastSubCounter + 1) % 8 == 0));
+    const bool continues = ContinuesSequence(lastBlockCounter, lastSubCounter, e, f);
     lastBlockCounter = e;
     lastSubCounter = f;
     if (!continues) {

@@ -75,6 +75,7 @@ public:
     void Reset();
 
     // Packet assembly from CC edge blocks.
+    static bool ContinuesSequence(int lastCounter, int lastSub, int counter, int sub);
     void ProcessCcBlock(const uint8_t* block, int64_t fileOffset);
     void FlushOpenPackets();
     void ResetChannel(int channel);
