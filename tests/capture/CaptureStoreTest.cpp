@@ -1,0 +1,230 @@
+#include "CaptureStore.h"
+#include "Notify.h"
+#include "support/Blocks.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using namespace testblocks;
+
+namespace {
+
+void AddSample(CCaptureStore& s, uint32_t stamp, uint16_t mV = 5000, int16_t raw = 0) {
+    const Block b = VbusBlock({{stamp, mV, raw}});
+    s.AddSamples(b.data(), 0);
+}
+
+// A packet without intervals: decoding leaves it undecoded, which is all these tests need.
+bool Offer(CCaptureStore& s, int64_t absStart, int channel = 0) {
+    auto p = std::make_unique<CCCPacket>();
+    p->absStartTime = absStart;
+    p->channel = channel;
+    return s.AddPacket(p);
+}
+
+std::vector<int64_t> StartTimes(const CCaptureStore& s) {
+    std::vector<int64_t> v;
+    for (size_t i = 0; i < s.PacketCount(); ++i) {
+        EXPECT_EQ(s.PacketAt(i)->index, int32_t(i));
+        v.push_back(s.PacketAt(i)->startTime);
+    }
+    return v;
+}
+
+} // namespace
+
+TEST(CaptureStore, PacketsBeforeTheFirstSampleAreDropped) {
+    CCaptureStore s;
+    EXPECT_FALSE(Offer(s, 100)); // no origin yet
+    AddSample(s, 1000);
+    EXPECT_FALSE(Offer(s, 999));
+    EXPECT_TRUE(Offer(s, 1000));
+    EXPECT_EQ(s.PacketCount(), 1u);
+    EXPECT_EQ(s.tallies.all, 1u);
+    EXPECT_EQ(s.PacketAt(0)->startTime, 0);
+}
+
+TEST(CaptureStore, InsertKeepsTimeOrderAndArrivalOrderForTies) {
+    CCaptureStore s;
+    AddSample(s, 0);
+    Offer(s, 10, 1);
+    Offer(s, 30, 1);
+    Offer(s, 20, 0); // a late CC1 packet goes before the later CC2 one
+    Offer(s, 30, 0); // equal time: after the one that came first
+    Offer(s, 5, 0);
+    EXPECT_EQ(StartTimes(s), (std::vector<int64_t>{5, 10, 20, 30, 30}));
+    EXPECT_EQ(s.PacketAt(3)->channel, 1);
+    EXPECT_EQ(s.PacketAt(4)->channel, 0);
+    EXPECT_EQ(s.tallies.cc1, 3u);
+    EXPECT_EQ(s.tallies.cc2, 2u);
+    EXPECT_EQ(s.tallies.noPreamble, 5u);
+    EXPECT_EQ(s.tallies.otherKind, 5u);
+}
+
+TEST(CaptureStore, PacketLimitTrimsInBulk) {
+    struct Case {
+        size_t count;
+        bool autoRemove;
+        size_t expected;
+        bool full;
+    } cases[] = {
+        {109998, true, 109998, false},
+        {109999, true, 99999, false},
+        {100000, false, 100000, true},
+        {99999, false, 99999, false},
+    };
+    for (const Case& c : cases) {
+        StoreLimits limits;
+        limits.packetAutoRemove = c.autoRemove;
+        CCaptureStore s(nullptr, limits);
+        AddSample(s, 0);
+        for (size_t i = 0; i < c.count; ++i) Offer(s, int64_t(i));
+        s.markerAPacket = s.PacketAt(5);
+        s.markerBPacket = s.PacketAt(c.count - 1);
+        s.EnforceLimits();
+        ASSERT_EQ(s.PacketCount(), c.expected) << c.count;
+        EXPECT_EQ(s.packetsFull, c.full);
+        EXPECT_EQ(s.packetsRemoved, c.expected < c.count);
+        const CCCPacket* first = s.PacketAt(0);
+        EXPECT_EQ(first->index, 0);
+        EXPECT_EQ(first->startTime, int64_t(c.count - c.expected));
+        EXPECT_EQ(s.PacketAt(c.expected - 1)->index, int32_t(c.expected - 1));
+        // References into the removed range are cleared, others kept.
+        EXPECT_EQ(s.markerAPacket == nullptr, c.expected < c.count);
+        EXPECT_EQ(s.markerBPacket, s.PacketAt(c.expected - 1));
+    }
+}
+
+TEST(CaptureStore, SampleLimit) {
+    StoreLimits limits;
+    limits.sampleLimit = 100;
+    CCaptureStore s(nullptr, limits);
+    for (uint32_t i = 0; i < 110; ++i) AddSample(s, i * 10);
+    s.EnforceLimits();
+    EXPECT_EQ(s.SampleCount(), 110u); // not above 110
+    AddSample(s, 1100);
+    s.EnforceLimits();
+    ASSERT_EQ(s.SampleCount(), 100u);
+    EXPECT_EQ(s.SampleAt(0)->time, 110);
+
+    limits.sampleAutoRemove = false;
+    CCaptureStore t(nullptr, limits);
+    for (uint32_t i = 0; i < 101; ++i) AddSample(t, i);
+    t.EnforceLimits();
+    EXPECT_EQ(t.SampleCount(), 101u);
+    EXPECT_TRUE(t.vbusFull);
+}
+
+TEST(CaptureStore, SamplesExtendTimeAndTrackExtremes) {
+    CCaptureStore s;
+    AddSample(s, 0xFFFFFF00u, 5000, 1598); // 1500 mA
+    AddSample(s, 0x00000100u, 20000, -3196); // -3000 mA, after the 32-bit wrap
+    ASSERT_EQ(s.SampleCount(), 2u);
+    EXPECT_EQ(s.captureOrigin, 0xFFFFFF00ll);
+    EXPECT_EQ(s.SampleAt(1)->time, 0x200);
+    EXPECT_EQ(s.extremes.maxVoltage, 20000);
+    EXPECT_EQ(s.extremes.maxCurrent, 1500);
+    EXPECT_EQ(s.extremes.minCurrent, -3000);
+    EXPECT_EQ(s.extremes.maxVbusPower, 7500);
+    EXPECT_EQ(s.extremes.minVbusPower, -60000);
+    EXPECT_EQ(s.extremes.minVbusPowerVoltage, 20000);
+    EXPECT_EQ(s.extremes.minPower, -60000);
+}
+
+TEST(CaptureStore, LookupsFindTheLastAtOrBefore) {
+    CCaptureStore s;
+    for (uint32_t t : {100u, 200u, 300u}) AddSample(s, t);
+    Offer(s, 150);
+    Offer(s, 250);
+    s.timeOrigin = 50; // display times are 50 lower
+    struct Case {
+        int64_t t;
+        int64_t sample, packet;
+    } cases[] = {{-51, -1, -1}, {-50, 0, -1}, {-1, 0, -1}, {0, 0, 0}, {50, 1, 0},
+                 {99, 1, 0},    {100, 1, 1},  {150, 2, 1}, {1000, 2, 1}};
+    for (const Case& c : cases) {
+        int64_t pos = 99;
+        const CVbusInfo* v = s.FindSampleAt(c.t, &pos);
+        EXPECT_EQ(pos, c.sample) << c.t;
+        EXPECT_EQ(v == nullptr, c.sample < 0);
+        const CCCPacket* p = s.FindPacketAt(c.t, &pos);
+        EXPECT_EQ(pos, c.packet) << c.t;
+        EXPECT_EQ(p == nullptr, c.packet < 0);
+    }
+    CCaptureStore empty;
+    EXPECT_EQ(empty.FindSampleAt(0), nullptr);
+}
+
+TEST(CaptureStore, SnapshotOfTheSampleInForce) {
+    CCaptureStore s;
+    AddSample(s, 0, 5000);
+    AddSample(s, 1000, 9000);
+    AddSample(s, 2000, 15000);
+    Offer(s, 1500);
+    EXPECT_TRUE(s.PacketAt(0)->hasSnapshot);
+    EXPECT_EQ(s.PacketAt(0)->snapVbusVoltage, 9000);
+    Offer(s, 2500); // after the last sample: no snapshot until asked for
+    CCCPacket* late = s.PacketAt(1);
+    EXPECT_FALSE(late->hasSnapshot);
+    AddSample(s, 3000, 20000);
+    s.EnsureSnapshot(*late);
+    EXPECT_TRUE(late->hasSnapshot);
+    EXPECT_EQ(late->snapVbusVoltage, 15000);
+}
+
+TEST(CaptureStore, Energy) {
+    // 5000 mV and 1000 mA (raw 1066 gives 1000 mA) for one second.
+    CCaptureStore s;
+    AddSample(s, 0, 5000, 1066);
+    AddSample(s, 1000000, 5000, 1066);
+    AddSample(s, 2000000, 5000, 1066);
+    float fwd = -1, rev = -1;
+    ASSERT_TRUE(s.Energy(500000, 1500000, &fwd, &rev));
+    EXPECT_FLOAT_EQ(fwd, 5000.0f);
+    EXPECT_FLOAT_EQ(rev, 0.0f);
+    // Past the last sample the integration stops there.
+    ASSERT_TRUE(s.Energy(1000000, 9000000, &fwd, &rev));
+    EXPECT_FLOAT_EQ(fwd, 5000.0f);
+    EXPECT_FALSE(s.Energy(-1, 10, &fwd, &rev));
+
+    // -100 mA to +100 mA over 100 µs at 10 V: the segment splits at 50 µs.
+    CCaptureStore z;
+    AddSample(z, 0, 10000, -107);  // -100 mA
+    AddSample(z, 100, 10000, 107); // +100 mA
+    ASSERT_TRUE(z.Energy(0, 100, &fwd, &rev));
+    // Each half: 1,000,000 µW × 50 µs / 2 = 25,000,000 µW·µs = 0.025 mJ.
+    EXPECT_FLOAT_EQ(fwd, 0.025f);
+    EXPECT_FLOAT_EQ(rev, 0.025f);
+}
+
+namespace {
+struct RecordingNotify : CSilentNotify {
+    std::vector<std::string> status;
+    int waits = 0;
+    void SetStatusText(const std::string& t) override { status.push_back(t); }
+    void BeginWaitCursor() override { ++waits; }
+};
+} // namespace
+
+TEST(CaptureStore, ResetEmptiesEverythingWithProgress) {
+    RecordingNotify n;
+    CCaptureStore s(&n);
+    for (uint32_t i = 0; i < 250; ++i) AddSample(s, i);
+    Offer(s, 10);
+    s.timeOrigin = 7;
+    s.bookmarkTimes.push_back(3);
+    s.loadedMarkerA = 4;
+    n.status.clear();
+    s.Reset();
+    EXPECT_EQ(s.SampleCount(), 0u);
+    EXPECT_EQ(s.PacketCount(), 0u);
+    EXPECT_EQ(s.captureOrigin, -1);
+    EXPECT_EQ(s.timeOrigin, 0);
+    EXPECT_EQ(s.tallies.all, 0u);
+    EXPECT_TRUE(s.bookmarkTimes.empty());
+    EXPECT_EQ(s.loadedMarkerA, -1);
+    EXPECT_EQ(n.status, (std::vector<std::string>{"Deleting VBUS Info... 0%", "Deleting VBUS Info... 40%",
+                                                   "Deleting VBUS Info... 80%", "Deleting PD Messages... 0%"}));
+}
