@@ -7,35 +7,6 @@
 
 using namespace testblocks;
 
-namespace {
-
-// A stream that starts with one VBUS sample at time 0, so that the capture origin is 0.
-struct Stream {
-    std::vector<uint8_t> bytes;
-    int counter = 0, sub = 0;
-    Stream() { Append(bytes, VbusBlock({{0}})); }
-    // Next block of the shared sequence.
-    void Cc(int channel, uint32_t stamp, const std::vector<uint8_t>& edges, uint16_t clock = 0) {
-        Append(bytes, CcBlock(counter, sub, channel, stamp, edges, clock));
-        if (++sub == 8) sub = 0, counter = (counter + 1) & 0xFF;
-    }
-    void Decode(CCaptureStore& store) const { store.DecodeChunk(bytes.data(), bytes.size(), 0); }
-};
-
-// A run of transitions starting at byte `first`, each `step` ticks after the previous one.
-std::vector<uint8_t> Ramp(int first, int step, int count) {
-    std::vector<uint8_t> v;
-    for (int i = 0; i < count; ++i) v.push_back(uint8_t(first + i * step));
-    return v;
-}
-
-std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> v;
-    for (const auto& p : parts) v.insert(v.end(), p.begin(), p.end());
-    return v;
-}
-
-} // namespace
 
 TEST(PacketAssembly, SequenceContinuity) {
     struct Case {
