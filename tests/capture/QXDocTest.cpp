@@ -38,18 +38,19 @@ Block HeaderBlock() {
     return b;
 }
 
-// A record file: header block, a sample, then CC1 packets of eight intervals starting every
-// 300 ticks (125 µs), each closed by the fillers that follow it.
+// A record file: header block, a sample, then one CC1 packet of eight intervals per block, each closed
+// by the fillers that fill the rest of its block.
 std::vector<uint8_t> RecordWithPackets(int packets) {
     Stream s;
     std::vector<uint8_t> bytes;
     Append(bytes, HeaderBlock());
+    int64_t ticks = 0; // at the start of the block; its stamp must agree within 500 µs
     for (int i = 0; i < packets; ++i) {
-        // The gap before each packet spans a wrap: a filler, then the first transition.
         std::vector<uint8_t> edges = i == 0 ? std::vector<uint8_t>{0, 0} : std::vector<uint8_t>{};
         auto ramp = Ramp(100, 10, 9);
         edges.insert(edges.end(), ramp.begin(), ramp.end());
-        s.Cc(0, 0, edges);
+        s.Cc(0, uint32_t(ticks * 20 / 48), edges);
+        ticks += 256 * (i == 0 ? 45 : 47); // the fillers that follow: one per counter wrap
     }
     bytes.insert(bytes.end(), s.bytes.begin(), s.bytes.end());
     return bytes;
