@@ -278,7 +278,22 @@ bool CCaptureStore::AddPacket(std::unique_ptr<CCCPacket>& packet) {
     return true;
 }
 
-void CCaptureStore::DecodePacket(CCCPacket& p) { bmc::DecodePacketBits(p, notify); }
+namespace {
+// Decoding allocates for the worst case (a bit per interval); a stored packet keeps only what it uses.
+void ShrinkToFit(std::unique_ptr<uint8_t[]>& array, int32_t used, int32_t capacity) {
+    if (!array || used >= capacity) return;
+    std::unique_ptr<uint8_t[]> fitted(new (std::nothrow) uint8_t[used > 0 ? used : 1]);
+    if (!fitted) return;
+    std::memcpy(fitted.get(), array.get(), size_t(used));
+    array = std::move(fitted);
+}
+} // namespace
+
+void CCaptureStore::DecodePacket(CCCPacket& p) {
+    bmc::DecodePacketBits(p, notify);
+    ShrinkToFit(p.bits, p.bitCount, p.intervalCount);
+    ShrinkToFit(p.symbols, p.symbolCount, (p.bitCount + 4) / 5);
+}
 
 void CCaptureStore::AttributePort(CCCPacket& p) {
     PortState& s = portState;
