@@ -42,7 +42,7 @@ const std::vector<uint8_t>& IdleStream(int seconds) {
     return data;
 }
 
-// Typical SPR traffic: a message and its GoodCRC every millisecond, alternating between a
+// Typical SPR traffic back to back: a message and its GoodCRC, the messages going round a
 // Source_Capabilities, a Request, an Accept and a PS_RDY.
 const std::vector<uint8_t>& DenseStream(int messages, int* packets) {
     static std::vector<uint8_t> data;
@@ -59,11 +59,11 @@ const std::vector<uint8_t>& DenseStream(int messages, int* packets) {
     const std::vector<uint8_t> goodCrc = {0x41, 0x00};
     double t = 1000;
     e.AddVbusSample(Sample(0, 5000, 0));
+    auto endOf = [&](const enc::PlacedFrame& f) { return double(f.lastTick - e.OriginTick()) * e.Divisor() / 48.0; };
     for (int i = 0; i < messages; ++i) {
-        e.AddMessage(0, t, kKindSop, kinds[size_t(i) % kinds.size()]);
-        e.AddMessage(0, t + 600, kKindSop, goodCrc);
+        const double end = endOf(e.AddMessage(0, t, kKindSop, kinds[size_t(i) % kinds.size()]));
+        t = endOf(e.AddMessage(0, end + 150, kKindSop, goodCrc)) + 300;
         count += 2;
-        t += 1000;
         if (i % 10 == 0) e.AddVbusSample(Sample(t, 20000, 3000));
         e.AdvanceTo(t);
     }

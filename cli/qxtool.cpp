@@ -1,5 +1,6 @@
 // qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold.
 #include "CaptureStore.h"
+#include "DemoCapture.h"
 #include "QXDoc.h"
 #include "RecordStream.h"
 
@@ -200,7 +201,30 @@ int main(int argc, char** argv) {
     auto* info = app.add_subcommand("info", "Summarise a record file");
     info->add_option("FILE", infoFile, "Record file")->required();
 
+    std::string scenario, synthOut;
+    double seconds = 3;
+    uint16_t clockSetting = 0;
+    uint32_t seed = 1;
+    auto* synth = app.add_subcommand("synth", "Write a generated capture");
+    synth->add_option("SCENARIO", scenario, "Built-in scenario: demo")->required();
+    synth->add_option("-o,--output", synthOut, "Record file to write")->required();
+    synth->add_option("--seconds", seconds, "Length of the capture")->check(CLI::Range(0.2, 86400.0));
+    synth->add_option("--clock", clockSetting, "Clock setting of the CC edge blocks (0 = divisor 20)");
+    synth->add_option("--seed", seed, "Seed of the timing jitter");
+
     CLI11_PARSE(app, argc, argv);
+
+    if (*synth) {
+        if (scenario != "demo") {
+            std::fprintf(stderr, "qxtool: unknown scenario: %s\n", scenario.c_str());
+            return 1;
+        }
+        if (!WriteDemoCapture(synthOut, seconds, clockSetting, seed)) {
+            std::fprintf(stderr, "qxtool: %s: cannot be written\n", synthOut.c_str());
+            return 1;
+        }
+        return 0;
+    }
 
     if (*packets) return ListPackets(packetsFile);
     if (*info) return ShowInfo(infoFile);
