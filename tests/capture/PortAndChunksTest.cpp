@@ -1,0 +1,167 @@
+// Port attribution and extended-message reassembly on decoded traffic.
+#include "support/Traffic.h"
+
+#include <gtest/gtest.h>
+
+using traffic::Header;
+using traffic::Session;
+
+namespace {
+Header Msg(int type, bool source, bool dfp, int objects = 0) {
+    Header h;
+    h.type = type;
+    h.source = source;
+    h.dfp = dfp;
+    h.objects = objects;
+    return h;
+}
+std::vector<int> Ports(const CCaptureStore& s) {
+    std::vector<int> v;
+    for (size_t i = 0; i < s.PacketCount(); ++i) {
+        EXPECT_TRUE(s.PacketAt(i)->crcGood) << i;
+        v.push_back(s.PacketAt(i)->port);
+    }
+    return v;
+}
+} // namespace
+
+TEST(PortAttribution, PowerRoleSwapTurnsThePortsAround) {
+    Session s;
+    s.Send(Msg(1, true, true), {0x0001912C}); // Source_Capabilities from port 1 (source, DFP)
+    s.Send(Msg(2, false, false), {0x1004B12C}); // Request from port 2
+    s.Send(Msg(10, false, false));             // PR_Swap, from the sink
+    s.Send(Msg(3, true, true));                // Accept
+    s.Send(Msg(6, false, true));               // PS_RDY from the old source, now marked sink
+    s.Send(Msg(6, true, false));               // PS_RDY from the new source (still UFP)
+    s.Send(Msg(1, true, false), {0x0001912C}); // Source_Capabilities: from port 2 now
+    s.Send(Msg(2, false, true), {0x1004B12C}); // Request from port 1
+    CCaptureStore store;
+    s.DecodeInto(store);
+    ASSERT_EQ(store.PacketCount(), 8u);
+    // During the swap the data role picks the port: port 1 stays the DFP.
+    EXPECT_EQ(Ports(store), (std::vector<int>{1, 2, 2, 1, 1, 2, 2, 1}));
+    EXPECT_EQ(store.portState.sourcePort, 2);
+    EXPECT_EQ(store.portState.sinkPort, 1);
+    EXPECT_FALSE(store.portState.swapActive);
+    EXPECT_EQ(store.PacketAt(1)->sourceCapsRef, store.PacketAt(0));
+    EXPECT_EQ(store.PacketAt(7)->sourceCapsRef, store.PacketAt(6));
+    EXPECT_EQ(store.tallies.sopFromSource, 4u);
+    EXPECT_EQ(store.tallies.dataByType[1], 2u);
+    EXPECT_EQ(store.tallies.controlByType[6], 2u);
+}
+
+TEST(PortAttribution, RejectOrWaitEndsTheSwapUnchanged) {
+    for (int answer : {4, 12}) {
+        Session s;
+        s.Send(Msg(1, true, true), {0x0001912C});
+        s.Send(Msg(10, false, false));
+        s.Send(Msg(answer, true, true));
+        s.Send(Msg(6, true, true)); // a PS_RDY after the refusal changes nothing
+        CCaptureStore store;
+        s.DecodeInto(store);
+        EXPECT_EQ(Ports(store), (std::vector<int>{1, 2, 1, 1})) << answer;
+        EXPECT_EQ(store.portState.sourcePort, 1);
+        EXPECT_FALSE(store.portState.swapActive);
+    }
+}
+
+TEST(PortAttribution, CablePlugMessages) {
+    Session s;
+    Header fromPlug = Msg(15, true, false);
+    s.Send(traffic::Bytes(Msg(1, true, true).Word()), kKindSop);
+    s.Send(traffic::Bytes(Msg(15, false, false, 1).Word(), {0xFF008001}), kKindSopPrime); // from the DFP
+    fromPlug.objects = 1;
+    s.Send(traffic::Bytes(fromPlug.Word(), {0xFF008041}), kKindSopPrime); // from the cable plug
+    s.Send(traffic::Bytes(Msg(0, true, true).Word()), kKindHardReset);
+    CCaptureStore store;
+    s.DecodeInto(store);
+    ASSERT_EQ(store.PacketCount(), 4u);
+    EXPECT_EQ(store.PacketAt(1)->port, 1);
+    EXPECT_EQ(store.PacketAt(2)->port, 3);
+    EXPECT_EQ(store.PacketAt(3)->kind, kKindHardReset);
+    EXPECT_EQ(store.PacketAt(3)->port, 0);
+}
+
+namespace {
+// One chunk of a chunked extended message: header, extended header, data padded to whole objects.
+std::vector<uint8_t> Chunk(int type, int number, int size, const std::vector<uint8_t>& data, bool request = false) {
+    const int objects = (int(data.size()) + 2 + 3) / 4;
+    Header h = Msg(type, true, true, objects);
+    h.extended = true;
+    const uint16_t x = uint16_t(size | (request ? 0x400 : 0) | (number << 11) | 0x8000);
+    std::vector<uint8_t> b = {uint8_t(h.Word()), uint8_t(h.Word() >> 8), uint8_t(x), uint8_t(x >> 8)};
+    for (uint8_t v : data) b.push_back(v);
+    while (b.size() < size_t(2 + 4 * objects)) b.push_back(0);
+    return b;
+}
+std::vector<uint8_t> Range(int from, int count) {
+    std::vector<uint8_t> v;
+    for (int i = 0; i < count; ++i) v.push_back(uint8_t(from + i));
+    return v;
+}
+} // namespace
+
+TEST(ChunkReassembly, JoinsChunksIntoOneBuffer) {
+    Session s;
+    s.Send(Chunk(17, 0, 40, Range(0, 26)));
+    s.Send(Chunk(17, 0, 40, {}, true)); // the chunk request carries nothing
+    s.Send(Chunk(17, 1, 40, Range(26, 14)));
+    CCaptureStore store;
+    s.DecodeInto(store);
+    ASSERT_EQ(store.PacketCount(), 3u);
+    const CCCPacket* a = store.PacketAt(0);
+    const CCCPacket* b = store.PacketAt(2);
+    ASSERT_TRUE(a->crcGood && b->crcGood);
+    EXPECT_TRUE(a->ownsExtData);
+    EXPECT_FALSE(b->ownsExtData);
+    ASSERT_EQ(a->extData, b->extData);
+    EXPECT_EQ(a->extDataSize, 40);
+    EXPECT_EQ(b->extChunkOffset, 26);
+    EXPECT_EQ(b->extChunkLength, 14);
+    EXPECT_EQ(std::vector<uint8_t>(a->extData, a->extData + 40), Range(0, 40));
+    EXPECT_EQ(store.PacketAt(1)->extData, nullptr);
+    EXPECT_EQ(store.reassembly.buffer, nullptr); // complete
+}
+
+TEST(ChunkReassembly, MissingOrMismatchedChunksStartOver) {
+    Session s;
+    s.Send(Chunk(17, 1, 40, Range(26, 14))); // chunk 1 without chunk 0
+    s.Send(Chunk(17, 0, 40, Range(0, 26)));
+    s.Send(Chunk(17, 1, 44, Range(26, 18))); // another Data Size: the message in progress is dropped
+    s.Send(Chunk(17, 0, 30, Range(100, 26)));
+    s.Send(traffic::Bytes(Msg(13, true, true).Word())); // Soft_Reset abandons it
+    s.Send(Chunk(17, 1, 30, Range(126, 4)));
+    CCaptureStore store;
+    s.DecodeInto(store);
+    ASSERT_EQ(store.PacketCount(), 6u);
+    EXPECT_EQ(store.PacketAt(0)->extData, nullptr);
+    EXPECT_NE(store.PacketAt(1)->extData, nullptr);
+    EXPECT_EQ(store.PacketAt(2)->extData, nullptr);
+    EXPECT_EQ(store.PacketAt(3)->extChunkLength, 26);
+    EXPECT_EQ(store.PacketAt(5)->extData, nullptr);
+    // The earlier chunk keeps its buffer alive although the store forgot it.
+    EXPECT_EQ(store.PacketAt(1)->extData[0], 0);
+    EXPECT_EQ(store.PacketAt(1)->extData[25], 25);
+}
+
+TEST(ChunkReassembly, UnchunkedAndSmallMessagesUseTheirOwnBytes) {
+    Session s;
+    Header h = Msg(2, true, true, 2); // Status, unchunked: bit 15 of the extended header clear
+    h.extended = true;
+    std::vector<uint8_t> unchunked = {uint8_t(h.Word()), uint8_t(h.Word() >> 8), 6, 0};
+    for (uint8_t v : Range(1, 6)) unchunked.push_back(v);
+    s.Send(unchunked);
+    s.Send(Chunk(2, 0, 7, Range(10, 7))); // chunked but under 26 bytes: one chunk holds it all
+    CCaptureStore store;
+    s.DecodeInto(store);
+    ASSERT_EQ(store.PacketCount(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const CCCPacket* p = store.PacketAt(i);
+        ASSERT_TRUE(p->crcGood);
+        EXPECT_EQ(p->extData, p->messageBytes + 4);
+        EXPECT_FALSE(p->ownsExtData);
+    }
+    EXPECT_EQ(store.PacketAt(0)->extDataSize, 6);
+    EXPECT_EQ(store.PacketAt(1)->extChunkLength, 7);
+    EXPECT_EQ(store.tallies.extendedByType[2], 2u);
+}
