@@ -21,6 +21,14 @@ constexpr std::array<uint8_t, 32> kCodeToSymbol = [] {
     return t;
 }();
 
+constexpr std::array<uint8_t, 256> kSymbolToCode = [] {
+    std::array<uint8_t, 256> t{};
+    for (auto& v : t) v = 0xFF;
+    for (unsigned c = 0; c < 32; ++c)
+        if (kCodeToSymbol[c] != kInvalid) t[kCodeToSymbol[c]] = uint8_t(c);
+    return t;
+}();
+
 struct OrderedSetRow {
     int32_t kind;
     uint8_t symbols[4];
@@ -50,11 +58,7 @@ constexpr std::array<uint32_t, 256> kCrcTable = [] {
 
 uint8_t SymbolForCode(unsigned code) { return kCodeToSymbol[code & 31]; }
 
-uint8_t CodeForSymbol(uint8_t symbol) {
-    for (unsigned c = 0; c < 32; ++c)
-        if (kCodeToSymbol[c] == symbol && symbol != kInvalid) return uint8_t(c);
-    return 0xFF;
-}
+uint8_t CodeForSymbol(uint8_t symbol) { return kSymbolToCode[symbol]; }
 
 int32_t OrderedSetKind(const uint8_t s[4]) {
     for (const auto& row : kOrderedSets)

@@ -1,4 +1,5 @@
 #include "BmcDecoder.h"
+#include "RecordEncoder.h"
 #include "SymbolDecoder.h"
 
 #include <gtest/gtest.h>
@@ -35,22 +36,8 @@ std::vector<uint8_t> Preamble(int n = 64) {
 }
 
 // Bits of a whole frame: preamble, ordered set, bytes with their CRC, EOP.
-std::vector<uint8_t> FrameBits(int32_t kind, std::vector<uint8_t> bytes) {
-    std::vector<uint8_t> symbols(4);
-    sym::OrderedSetSymbols(kind, symbols.data());
-    const uint32_t crc = sym::Crc32(bytes.data(), bytes.size());
-    for (int i = 0; i < 4; ++i) bytes.push_back(uint8_t(crc >> (8 * i)));
-    for (uint8_t b : bytes) {
-        symbols.push_back(b & 0x0F);
-        symbols.push_back(b >> 4);
-    }
-    symbols.push_back(sym::kEop);
-    std::vector<uint8_t> bits = Preamble();
-    for (uint8_t s : symbols) {
-        const uint8_t code = sym::CodeForSymbol(s);
-        for (int k = 0; k < 5; ++k) bits.push_back((code >> k) & 1);
-    }
-    return bits;
+std::vector<uint8_t> FrameBits(int32_t kind, const std::vector<uint8_t>& bytes) {
+    return enc::SymbolsToBits(enc::FrameSymbols(kind, bytes.data(), bytes.size()));
 }
 
 } // namespace

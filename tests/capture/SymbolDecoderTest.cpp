@@ -1,3 +1,4 @@
+#include "RecordEncoder.h"
 #include "SymbolDecoder.h"
 
 #include <gtest/gtest.h>
@@ -8,15 +9,10 @@ using namespace sym;
 
 namespace {
 
-// Bits of a symbol sequence after a 64-bit preamble, as DecodeSymbols expects them.
+// The bits of a symbol sequence after a 64-bit preamble, as DecodeSymbols expects them.
 void SetSymbols(CCCPacket& p, const std::vector<uint8_t>& symbols, int extraBits = 0) {
-    std::vector<uint8_t> bits;
-    for (int i = 0; i < 64; ++i) bits.push_back(uint8_t(i & 1));
-    for (uint8_t s : symbols) {
-        const uint8_t code = CodeForSymbol(s);
-        for (int k = 0; k < 5; ++k) bits.push_back((code >> k) & 1);
-    }
-    for (int i = 0; i < extraBits; ++i) bits.push_back(1);
+    std::vector<uint8_t> bits = enc::SymbolsToBits(symbols);
+    bits.insert(bits.end(), size_t(extraBits), 1);
     p.bits.reset(new uint8_t[bits.size()]);
     std::copy(bits.begin(), bits.end(), p.bits.get());
     p.bitCount = int32_t(bits.size());
@@ -24,20 +20,10 @@ void SetSymbols(CCCPacket& p, const std::vector<uint8_t>& symbols, int extraBits
     p.dataStart = 64;
 }
 
-std::vector<uint8_t> MessageSymbols(int32_t kind, std::vector<uint8_t> bytes, bool appendCrc = true,
-                                    bool eop = true) {
-    std::vector<uint8_t> s(4);
-    OrderedSetSymbols(kind, s.data());
-    if (appendCrc) {
-        const uint32_t crc = Crc32(bytes.data(), bytes.size());
-        for (int i = 0; i < 4; ++i) bytes.push_back(uint8_t(crc >> (8 * i)));
-    }
-    for (uint8_t b : bytes) {
-        s.push_back(b & 0x0F);
-        s.push_back(b >> 4);
-    }
-    if (eop) s.push_back(kEop);
-    return s;
+std::vector<uint8_t> MessageSymbols(int32_t kind, const std::vector<uint8_t>& bytes, bool eop = true) {
+    enc::FrameOptions options;
+    options.appendEop = eop;
+    return enc::FrameSymbols(kind, bytes.data(), bytes.size(), options);
 }
 
 } // namespace
@@ -93,7 +79,7 @@ TEST(SymbolDecoder, MessageOutcomes) {
     kcodeInData[5] = kSync1;
     auto oddNibbles = MessageSymbols(kKindSop, header);
     oddNibbles.insert(oddNibbles.end() - 1, uint8_t(0x3));
-    auto noEop = MessageSymbols(kKindSop, header, true, false);
+    auto noEop = MessageSymbols(kKindSop, header, false);
     std::vector<uint8_t> eopFirst = {kSync1, kSync1, kSync1, kSync2, kEop, 0, 0, 0, 0, 0, 0};
     auto onlyCrc = MessageSymbols(kKindSop, {});
     auto hardReset = std::vector<uint8_t>{kRst1, kRst1, kRst1, kRst2};
