@@ -438,12 +438,8 @@ void CCaptureStore::Reassemble(CCCPacket& p) {
     }
 }
 
-void CCaptureStore::TakeSnapshot(CCCPacket& p) {
-    if (samples.empty() || p.absStartTime >= lastSampleTime) return;
-    // Samples are in time order: the last one at or before the packet, else the first one.
-    auto it = std::upper_bound(samples.begin(), samples.end(), p.startTime,
-                               [](int64_t t, const CVbusInfo& s) { return t < s.time; });
-    const CVbusInfo& s = it == samples.begin() ? samples.front() : *(it - 1);
+namespace {
+void CopySnapshot(CCCPacket& p, const CVbusInfo& s) {
     p.snapVbusVoltage = s.vbusVoltage;
     p.snapVbusCurrent = s.vbusCurrent;
     p.snapCc1Voltage = s.cc1Voltage;
@@ -453,19 +449,24 @@ void CCaptureStore::TakeSnapshot(CCCPacket& p) {
     p.hasSnapshot = true;
 }
 
+// Position after the last sample at or before t (samples are in time order).
+std::deque<CVbusInfo>::const_iterator AfterSampleAt(const std::deque<CVbusInfo>& samples, int64_t t) {
+    return std::upper_bound(samples.begin(), samples.end(), t,
+                            [](int64_t v, const CVbusInfo& s) { return v < s.time; });
+}
+} // namespace
+
+void CCaptureStore::TakeSnapshot(CCCPacket& p) {
+    if (samples.empty() || p.absStartTime >= lastSampleTime) return;
+    // The sample in force at the packet's start, or the first one when the packet precedes them all.
+    const auto it = AfterSampleAt(samples, p.startTime);
+    CopySnapshot(p, it == samples.begin() ? samples.front() : *(it - 1));
+}
+
 void CCaptureStore::EnsureSnapshot(CCCPacket& p) const {
     if (p.hasSnapshot) return;
-    auto it = std::upper_bound(samples.begin(), samples.end(), p.startTime,
-                               [](int64_t t, const CVbusInfo& s) { return t < s.time; });
-    if (it == samples.begin()) return;
-    const CVbusInfo& s = *(it - 1);
-    p.snapVbusVoltage = s.vbusVoltage;
-    p.snapVbusCurrent = s.vbusCurrent;
-    p.snapCc1Voltage = s.cc1Voltage;
-    p.snapCc2Voltage = s.cc2Voltage;
-    p.snapCc1Current = s.cc1Current;
-    p.snapCc2Current = s.cc2Current;
-    p.hasSnapshot = true;
+    const auto it = AfterSampleAt(samples, p.startTime);
+    if (it != samples.begin()) CopySnapshot(p, *(it - 1));
 }
 
 void CCaptureStore::CountPacket(const CCCPacket& p) {
