@@ -54,11 +54,12 @@ struct ReassemblyState {
     int32_t total = 0, assembled = 0, expectedChunk = -1;
 };
 
+// Limits and auto-remove switches as the settings give them at program start.
 struct StoreLimits {
     uint32_t sampleLimit = 9999999;
     uint32_t packetLimit = 99999;
-    bool sampleAutoRemove = true;
-    bool packetAutoRemove = true;
+    bool sampleAutoRemove = false;
+    bool packetAutoRemove = false;
 };
 
 class CCaptureStore {

@@ -100,6 +100,7 @@ TEST(CaptureStore, PacketLimitTrimsInBulk) {
 TEST(CaptureStore, SampleLimit) {
     StoreLimits limits;
     limits.sampleLimit = 100;
+    limits.sampleAutoRemove = true;
     CCaptureStore s(nullptr, limits);
     for (uint32_t i = 0; i < 110; ++i) AddSample(s, i * 10);
     s.EnforceLimits();
