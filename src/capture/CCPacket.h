@@ -69,13 +69,15 @@ public:
     int64_t startTime = 0;
     int64_t idleTime = 0;
 
-    bool hasSnapshot = false;
-    uint16_t snapVbusVoltage = 0;
-    int16_t snapVbusCurrent = 0;
-    int16_t snapCc1Voltage = 0;
-    int16_t snapCc2Voltage = 0;
-    int16_t snapCc1Current = 0;
-    int16_t snapCc2Current = 0;
+    // The readings of the sample in force at the start; filled in later on first use when the sample
+    // arrived after the packet, hence mutable.
+    mutable bool hasSnapshot = false;
+    mutable uint16_t snapVbusVoltage = 0;
+    mutable int16_t snapVbusCurrent = 0;
+    mutable int16_t snapCc1Voltage = 0;
+    mutable int16_t snapCc2Voltage = 0;
+    mutable int16_t snapCc1Current = 0;
+    mutable int16_t snapCc2Current = 0;
 
     int32_t channel = 0;
     int32_t divisor = 20;
@@ -137,6 +139,12 @@ public:
     bool IsResetMessage() const;
     std::string GetMessageTypeText() const;
     std::string GetRevisionText() const;
+
+    // Packet list texts (PacketTexts.cpp).
+    std::string GetColumnText(int column, bool invertCurrent) const;
+    int64_t GetColumnSortKey(int column) const;
+    int FindColumnText(const std::string& text, bool invertCurrent) const;
+    std::string GetDescriptionText() const;
 
     // Length in µs from the tick sum.
     int32_t LengthMicros() const { return int32_t(int64_t(tickSum) * divisor / 48); }

@@ -439,7 +439,7 @@ void CCaptureStore::Reassemble(CCCPacket& p) {
 }
 
 namespace {
-void CopySnapshot(CCCPacket& p, const CVbusInfo& s) {
+void CopySnapshot(const CCCPacket& p, const CVbusInfo& s) {
     p.snapVbusVoltage = s.vbusVoltage;
     p.snapVbusCurrent = s.vbusCurrent;
     p.snapCc1Voltage = s.cc1Voltage;
@@ -463,7 +463,7 @@ void CCaptureStore::TakeSnapshot(CCCPacket& p) {
     CopySnapshot(p, it == samples.begin() ? samples.front() : *(it - 1));
 }
 
-void CCaptureStore::EnsureSnapshot(CCCPacket& p) const {
+void CCaptureStore::EnsureSnapshot(const CCCPacket& p) const {
     if (p.hasSnapshot) return;
     const auto it = AfterSampleAt(samples, p.startTime);
     if (it != samples.begin()) CopySnapshot(p, *(it - 1));

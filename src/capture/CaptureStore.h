@@ -99,7 +99,7 @@ public:
     const CVbusInfo* FindSampleAt(int64_t t, int64_t* position = nullptr) const;
     int64_t DisplayTime(const CCCPacket& p) const { return p.startTime - timeOrigin; }
     int64_t DisplayTime(const CVbusInfo& s) const { return s.time - timeOrigin; }
-    void EnsureSnapshot(CCCPacket& p) const;
+    void EnsureSnapshot(const CCCPacket& p) const;
     bool Energy(int64_t t0, int64_t t1, float* forward, float* reverse) const;
 
     // Shared state and results, read by the views.
