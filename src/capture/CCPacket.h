@@ -7,6 +7,16 @@
 #include <vector>
 
 class CCaptureStore;
+struct PDFieldDesc;
+
+// One field list placed on the bits of a packet's field-table view.
+struct PDFieldSegment {
+    int32_t base = -1;                 // view bit of offset 0 of the list; -1 in the end entry
+    int32_t total = 0;                 // sum of the list's bit lengths; 0 without a list
+    const PDFieldDesc* list = nullptr; // none in the end entry and in a placeholder
+};
+
+constexpr int kFieldSegmentCapacity = 18;
 
 // Ordered-set kinds.
 enum : int32_t {
@@ -120,6 +130,10 @@ public:
     std::unique_ptr<uint8_t[]> symbols; // capacity (bitCount + 4) / 5
     int32_t symbolCount = 0;
 
+    // The field-table segment table, rewritten by every build of the table. Allocated on the first
+    // build so that packets nobody inspects do not carry it.
+    mutable std::unique_ptr<PDFieldSegment[]> fieldSegments;
+
     // Resets every field that decoding fills, before a (re)decode.
     void ResetDecodedFields();
     // Appends one interval; false once the packet holds kMaxIntervals or the edge array is missing.
@@ -145,6 +159,8 @@ public:
     int64_t GetColumnSortKey(int column) const;
     int FindColumnText(const std::string& text, bool invertCurrent) const;
     std::string GetDescriptionText() const;
+    // Field table (FieldTable.cpp): fills fieldSegments for the own-data or the data-block view.
+    void BuildFieldSegments(bool blockView) const;
 
     // Length in µs from the tick sum.
     int32_t LengthMicros() const { return int32_t(int64_t(tickSum) * divisor / 48); }

@@ -2,17 +2,10 @@
 // bits (a message's own bytes or an extended message's data block) that list choices read.
 #pragma once
 
+#include "CCPacket.h"
 #include "PDField.h"
 
 #include <cstdint>
-
-struct PDFieldSegment {
-    int32_t base = -1;                // view bit of offset 0 of the list; -1 in the end entry
-    int32_t total = 0;                // sum of the list's bit lengths; 0 without a list
-    const PDFieldDesc* list = nullptr; // none in the end entry and in a placeholder
-};
-
-constexpr int kFieldSegmentCapacity = 18;
 
 // The bits of one view. Bit i is bit (i mod 8) of byte i / 8. Reads never go past the data: bits
 // beyond it, and every bit of a view without data, read as ones.
