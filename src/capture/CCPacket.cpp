@@ -1,6 +1,8 @@
 #include "CCPacket.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 
 void CCCPacket::ResetDecodedFields() {
@@ -46,4 +48,13 @@ bool CCCPacket::AppendInterval(uint8_t interval) {
     e.classKind = 0;
     e.bitIndex = 0xFFFF;
     return true;
+}
+
+int32_t CCCPacket::ExtDataReadable() const {
+    if (!extData || extDataSize <= 0) return 0;
+    const std::less<const uint8_t*> before;
+    const uint8_t* ownEnd = messageBytes + kMessageBytesCapacity;
+    if (!before(extData, messageBytes) && before(extData, ownEnd))
+        return std::max(0, std::min({extDataSize, extChunkLength, int32_t(ownEnd - extData)}));
+    return extDataSize;
 }

@@ -122,6 +122,9 @@ public:
     int32_t extDataSize = 0;
     int32_t extChunkOffset = 0;
     int32_t extChunkLength = 0;
+    // Bytes of extData that can be read: all of a shared buffer, but only the bytes this packet carried
+    // when extData points into its own message bytes, whatever the Data Size field claims.
+    int32_t ExtDataReadable() const;
 
     int32_t tickSum = 0;
     int32_t bitCount = 0;

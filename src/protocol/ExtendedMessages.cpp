@@ -662,21 +662,6 @@ template <typename... Args> void Appendf(std::string& text, const char* format, 
     if (std::snprintf(piece, sizeof piece, format, args...) > 0) text += piece;
 }
 
-// How many bytes of the data block can be read. A message sent in one packet points into its own message
-// bytes, where only the bytes it contributed are there, whatever its Data Size claims; a reassembled
-// buffer holds the whole Data Size.
-int32_t ReadableBlockBytes(const CCCPacket& p) {
-    if (!p.extData || p.extDataSize <= 0) return 0;
-    const std::less<const uint8_t*> before;
-    const uint8_t* own = p.messageBytes;
-    const uint8_t* ownEnd = p.messageBytes + kMessageBytesCapacity;
-    if (!before(p.extData, own) && before(p.extData, ownEnd)) {
-        const int32_t room = int32_t(ownEnd - p.extData);
-        return std::max(0, std::min({p.extDataSize, p.extChunkLength, room}));
-    }
-    return p.extDataSize;
-}
-
 // The capabilities texts are built once, on the packet that carries the first chunk.
 bool HasFirstChunkBlock(const CCCPacket& p) {
     return p.extData && p.extDataSize != 0 && p.extChunkOffset == 0;
@@ -685,7 +670,7 @@ bool HasFirstChunkBlock(const CCCPacket& p) {
 std::string DescribeSourceCapabilitiesExtended(const CCCPacket& p) {
     std::string text;
     if (!HasFirstChunkBlock(p)) return text;
-    const int32_t readable = ReadableBlockBytes(p);
+    const int32_t readable = p.ExtDataReadable();
     const uint8_t* b = p.extData;
     if (p.extDataSize >= 24 && readable >= 24) Appendf(text, "(SPR Source Rating=%d[W])", b[23] & 0x7F);
     if (p.extDataSize >= 25 && readable >= 25) Appendf(text, "(EPR Source Rating=%d[W])", int(b[24]));
@@ -695,7 +680,7 @@ std::string DescribeSourceCapabilitiesExtended(const CCCPacket& p) {
 std::string DescribeSinkCapabilitiesExtended(const CCCPacket& p) {
     std::string text;
     if (!HasFirstChunkBlock(p)) return text;
-    const int32_t readable = ReadableBlockBytes(p);
+    const int32_t readable = p.ExtDataReadable();
     const uint8_t* b = p.extData;
     if (p.extDataSize >= 21 && readable >= 21)
         Appendf(text, "(Sink Min/Ope/Max PDP=%d/%d/%d[W])", b[18] & 0x7F, b[19] & 0x7F, b[20] & 0x7F);

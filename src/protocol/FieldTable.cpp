@@ -24,13 +24,6 @@ std::string Format(const char* fmt, ...) {
     return buf;
 }
 
-// Bytes of the data block that can be read: a reassembled buffer holds the whole Data Size, a message
-// in one packet only what it carried.
-int32_t ReadableBlockBytes(const CCCPacket& p) {
-    if (!p.extData) return 0;
-    return p.extBuffer ? p.extDataSize : p.extChunkLength;
-}
-
 void AddDataMessageSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& own) {
     const bool rev30 = (p.Header() >> 7) & 1;
     switch (p.GetMessageTypeCode()) {
@@ -58,7 +51,7 @@ const char* ValueFormat(int w, bool longField) {
 } // namespace
 
 CFieldView FieldViewOf(const CCCPacket& p, bool blockView) {
-    if (blockView) return p.extData ? CFieldView(p.extData, ReadableBlockBytes(p)) : CFieldView();
+    if (blockView) return p.extData ? CFieldView(p.extData, p.ExtDataReadable()) : CFieldView();
     return CFieldView(p.messageBytes, std::clamp(p.messageByteCount, 0, kMessageBytesCapacity));
 }
 

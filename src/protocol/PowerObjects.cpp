@@ -687,18 +687,6 @@ const PDFieldDesc* RdoFields(uint32_t rdo, uint32_t pdo, bool rev30) {
     }
 }
 
-// Bytes of the data block that this packet may read. A message in one packet points into its own bytes,
-// where only the chunk is there whatever the Data Size field claims; a reassembled buffer holds it all.
-int32_t ReadableExtBytes(const CCCPacket& p) {
-    const std::less<const uint8_t*> before;
-    const bool own =
-        !before(p.extData, p.messageBytes) && before(p.extData, p.messageBytes + kMessageBytesCapacity);
-    if (!own) return p.extDataSize;
-    const int32_t left = int32_t(p.messageBytes + kMessageBytesCapacity - p.extData);
-    int32_t readable = p.extChunkLength < p.extDataSize ? p.extChunkLength : p.extDataSize;
-    return readable < left ? readable : left;
-}
-
 } // namespace
 
 std::string DescribeCapabilities(const CCCPacket& p, bool sink) {
@@ -717,7 +705,7 @@ std::string DescribeEprCapabilities(const CCCPacket& p, bool sink) {
     // Later chunks share the buffer; the first one alone carries the text, which grows as they arrive.
     if (p.extChunkOffset != 0 || !p.extData || p.extDataSize == 0) return text;
     const int32_t count = p.extDataSize / 4;
-    const int32_t readable = ReadableExtBytes(p);
+    const int32_t readable = p.ExtDataReadable();
     for (int32_t n = 1; n <= count && 4 * n <= readable; ++n) {
         const uint8_t* b = p.extData + 4 * (n - 1);
         const uint32_t pdo =
