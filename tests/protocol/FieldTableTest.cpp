@@ -12,7 +12,7 @@ CCCPacket Message(int32_t kind, const std::vector<uint8_t>& bytes) {
     CCCPacket p;
     p.kind = kind;
     p.preambleFound = p.crcGood = p.hasCrc = true;
-    std::memcpy(p.messageBytes, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(p.messageBytes, bytes.data(), bytes.size());
     p.messageByteCount = int32_t(bytes.size());
     return p;
 }

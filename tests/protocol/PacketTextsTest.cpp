@@ -16,7 +16,7 @@ CCCPacket Message(int32_t kind, std::vector<uint8_t> bytes, bool crcGood = true)
     p.preambleFound = true;
     p.crcGood = crcGood;
     p.hasCrc = true;
-    std::memcpy(p.messageBytes, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(p.messageBytes, bytes.data(), bytes.size());
     p.messageByteCount = int32_t(bytes.size());
     p.receivedCrc = 0x1234ABCD;
     p.eopFound = true;
