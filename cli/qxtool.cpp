@@ -1,8 +1,10 @@
-// qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold.
+// qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold, and writes
+// generated captures from traffic scenarios.
 #include "CaptureStore.h"
-#include "DemoCapture.h"
 #include "QXDoc.h"
 #include "RecordStream.h"
+#include "Scenario.h"
+#include "Synthesizer.h"
 
 #include <CLI/CLI.hpp>
 
@@ -10,6 +12,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -187,6 +190,55 @@ int ShowInfo(const std::string& path) {
     return 0;
 }
 
+int Synthesize(const std::string& name, const std::string& out, double seconds, uint16_t clockSetting,
+               uint32_t seed, bool list) {
+    if (list) {
+        for (const std::string& n : synth::BuiltinScenarioNames()) {
+            synth::Scenario sc;
+            synth::BuiltinScenario(n, &sc);
+            std::printf("%s\t%g s\t%s\n", n.c_str(), sc.seconds, sc.description.c_str());
+        }
+        return 0;
+    }
+    if (name.empty() || out.empty()) {
+        std::fprintf(stderr, "qxtool: synth needs a scenario and -o OUT.qxc\n");
+        return 1;
+    }
+    if (!synth::ClockSettingCarriesBmc(clockSetting)) {
+        std::fprintf(stderr,
+                     "qxtool: clock setting %u: divisor %d is too coarse for BMC traffic (at most %d)\n",
+                     unsigned(clockSetting), rec::ClockDivisor(clockSetting), synth::kMaxBmcDivisor);
+        return 1;
+    }
+    synth::Scenario sc;
+    std::string error;
+    if (!synth::BuiltinScenario(name, &sc)) {
+        const bool looksLikeFile = name.find('/') != std::string::npos ||
+                                   name.find('.') != std::string::npos || std::filesystem::exists(name);
+        if (!looksLikeFile) {
+            std::string names;
+            for (const std::string& n : synth::BuiltinScenarioNames())
+                names += (names.empty() ? "" : ", ") + n;
+            std::fprintf(stderr, "qxtool: unknown scenario: %s (built-in: %s)\n", name.c_str(),
+                         names.c_str());
+            return 1;
+        }
+        if (!synth::LoadScenarioFile(name, &sc, &error)) {
+            std::fprintf(stderr, "qxtool: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    synth::SynthOptions options;
+    options.seconds = seconds;
+    options.clockSetting = clockSetting;
+    options.seed = seed;
+    if (!synth::WriteScenarioFile(out, sc, options, &error)) {
+        std::fprintf(stderr, "qxtool: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -202,30 +254,22 @@ int main(int argc, char** argv) {
     info->add_option("FILE", infoFile, "Record file")->required();
 
     std::string scenario, synthOut;
-    double seconds = 3;
+    double seconds = 0;
     uint16_t clockSetting = 0;
     uint32_t seed = 1;
-    auto* synth = app.add_subcommand("synth", "Write a generated capture");
-    synth->add_option("SCENARIO", scenario, "Built-in scenario: demo")->required();
-    synth->add_option("-o,--output", synthOut, "Record file to write")->required();
-    synth->add_option("--seconds", seconds, "Length of the capture")->check(CLI::Range(0.2, 86400.0));
-    synth->add_option("--clock", clockSetting, "Clock setting of the CC edge blocks (0 = divisor 20)");
-    synth->add_option("--seed", seed, "Seed of the timing jitter");
+    bool listScenarios = false;
+    auto* synthCmd = app.add_subcommand("synth", "Write a generated capture from a traffic scenario");
+    synthCmd->add_option("SCENARIO", scenario, "Built-in scenario (see --list) or a JSON scenario file");
+    synthCmd->add_option("-o,--output", synthOut, "Record file to write");
+    synthCmd->add_option("--seconds", seconds, "Length of the capture (default: the scenario's own)")
+        ->check(CLI::Range(0.01, 86400.0));
+    synthCmd->add_option("--clock", clockSetting, "Clock setting of the CC edge blocks (0 = divisor 20)");
+    synthCmd->add_option("--seed", seed, "Seed of the timing, jitter and analog noise");
+    synthCmd->add_flag("--list", listScenarios, "List the built-in scenarios");
 
     CLI11_PARSE(app, argc, argv);
 
-    if (*synth) {
-        if (scenario != "demo") {
-            std::fprintf(stderr, "qxtool: unknown scenario: %s\n", scenario.c_str());
-            return 1;
-        }
-        if (!WriteDemoCapture(synthOut, seconds, clockSetting, seed)) {
-            std::fprintf(stderr, "qxtool: %s: cannot be written\n", synthOut.c_str());
-            return 1;
-        }
-        return 0;
-    }
-
+    if (*synthCmd) return Synthesize(scenario, synthOut, seconds, clockSetting, seed, listScenarios);
     if (*packets) return ListPackets(packetsFile);
     if (*info) return ShowInfo(infoFile);
     return 1;
