@@ -2,6 +2,7 @@
 // generated captures from traffic scenarios.
 #include "CaptureStore.h"
 #include "QXDoc.h"
+#include "TextCommands.h"
 #include "RecordStream.h"
 #include "Scenario.h"
 #include "Synthesizer.h"
@@ -97,6 +98,32 @@ int ListPackets(const std::string& path) {
         }
         line += '\n';
         std::fputs(line.c_str(), stdout);
+    }
+    return 0;
+}
+
+int ListColumns(const std::string& path, const std::string& list, bool invertCurrent) {
+    std::vector<int> ids;
+    std::string unknown;
+    if (!ParseColumnList(list, &ids, &unknown)) {
+        std::fprintf(stderr, "qxtool: unknown column: %s\n", unknown.c_str());
+        return 1;
+    }
+    CQXDoc doc;
+    OpenedFile file;
+    if (!OpenAndDecode(doc, path, &file)) return 1;
+    PrintColumns(doc.store, ids, invertCurrent);
+    return 0;
+}
+
+int ListFields(const std::string& path, int64_t packet, bool blockView, const std::string& range) {
+    CQXDoc doc;
+    OpenedFile file;
+    if (!OpenAndDecode(doc, path, &file)) return 1;
+    std::string error;
+    if (!PrintFields(doc.store, packet, blockView, range, &error)) {
+        std::fprintf(stderr, "qxtool: %s\n", error.c_str());
+        return 1;
     }
     return 0;
 }
@@ -245,9 +272,23 @@ int main(int argc, char** argv) {
     CLI::App app{"qxtool: decode and list USB PD record files (.qxc)"};
     app.require_subcommand(1);
 
-    std::string packetsFile;
+    std::string packetsFile, columns;
+    bool invertCurrent = false;
     auto* packets = app.add_subcommand("packets", "List the decoded packets of a record file");
     packets->add_option("FILE", packetsFile, "Record file")->required();
+    packets->add_option("--columns", columns,
+                        "Packet-list columns to print, by id or header, comma-separated; \"default\" for the "
+                        "columns shown by default");
+    packets->add_flag("--invert-current", invertCurrent, "Count VBUS current positive from receptacle to plug");
+
+    std::string fieldsFile, range;
+    int64_t fieldsPacket = 0;
+    bool blockView = false;
+    auto* fields = app.add_subcommand("fields", "Print the field table of one packet");
+    fields->add_option("FILE", fieldsFile, "Record file")->required();
+    fields->add_option("N", fieldsPacket, "Packet number")->required();
+    fields->add_flag("--block", blockView, "The extended message's data block instead of the message bytes");
+    fields->add_option("--range", range, "START:LENGTH in bits (default: the whole message or block)");
 
     std::string infoFile;
     auto* info = app.add_subcommand("info", "Summarise a record file");
@@ -270,7 +311,8 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     if (*synthCmd) return Synthesize(scenario, synthOut, seconds, clockSetting, seed, listScenarios);
-    if (*packets) return ListPackets(packetsFile);
+    if (*packets) return columns.empty() ? ListPackets(packetsFile) : ListColumns(packetsFile, columns, invertCurrent);
+    if (*fields) return ListFields(fieldsFile, fieldsPacket, blockView, range);
     if (*info) return ShowInfo(infoFile);
     return 1;
 }

@@ -158,3 +158,38 @@ TEST(Qxtool, BadFilesGiveOneLineErrors) {
         }
     }
 }
+
+TEST(Qxtool, ColumnsAndFieldTable) {
+    const auto file = kCaptures / "pixel_2015-power_supply_20V.qxc";
+    if (!std::filesystem::exists(file)) GTEST_SKIP() << "no shared captures";
+    RunResult r = RunQxtool("packets " + file.string() + " --columns '#,Type,22,Description'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto lines = Split(r.out, '\n');
+    ASSERT_EQ(lines.size(), 43u);
+    EXPECT_EQ(lines[0], "#\tType\tMessage Size\tDescription");
+    EXPECT_EQ(lines[1].substr(0, 28), "0\tSource_Capabilities\t14\t[1]");
+    EXPECT_EQ(lines[2], "1\tGoodCRC\t2\t");
+
+    r = RunQxtool("packets " + file.string() + " --columns default");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Split(r.out, '\n')[0], "#\tTimestamp\tCH\tOS\tPower\tData\tCable Plug\tType\tMes ID\tDescription");
+
+    // The Request's object, with the fields of the capability it selects.
+    r = RunQxtool("fields " + file.string() + " 2 --range 16:32");
+    ASSERT_EQ(r.status, 0) << r.err;
+    lines = Split(r.out, '\n');
+    ASSERT_GT(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "Offset [bits]\tLength [bits]\tField name\tValue\tDescription\tHEX\tASCII");
+    EXPECT_EQ(Split(lines[1], '\t')[0], "0..9");
+
+    r = RunQxtool("fields " + file.string() + " 0");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Data Object #3"), std::string::npos);
+
+    for (const std::string& bad : {"packets " + file.string() + " --columns 0,Nope", "fields " + file.string() + " 99",
+                                   "fields " + file.string() + " 0 --block", "fields " + file.string() + " 0 --range x"}) {
+        r = RunQxtool(bad);
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_EQ(r.err.rfind("qxtool: ", 0), 0u) << bad << ": " << r.err;
+    }
+}

@@ -1,0 +1,82 @@
+#include "TextCommands.h"
+
+#include "CaptureStore.h"
+#include "FieldTable.h"
+#include "PacketTexts.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+
+bool ParseColumnList(const std::string& list, std::vector<int>* ids, std::string* unknown) {
+    ids->clear();
+    std::stringstream in(list);
+    std::string name;
+    while (std::getline(in, name, ',')) {
+        if (name == "default") {
+            std::vector<int> shown;
+            for (int id = 0; id < kColumnCount; ++id)
+                if (kColumnDefaults[id].visible) shown.push_back(id);
+            std::sort(shown.begin(), shown.end(),
+                      [](int a, int b) { return kColumnDefaults[a].position < kColumnDefaults[b].position; });
+            ids->insert(ids->end(), shown.begin(), shown.end());
+            continue;
+        }
+        const int id = ColumnIdFromName(name);
+        if (id < 0) {
+            *unknown = name;
+            return false;
+        }
+        ids->push_back(id);
+    }
+    return true;
+}
+
+void PrintColumns(const CCaptureStore& store, const std::vector<int>& ids, bool invertCurrent) {
+    std::string line;
+    for (size_t k = 0; k < ids.size(); ++k) line += (k ? "\t" : "") + std::string(kColumnDefaults[ids[k]].header);
+    std::puts(line.c_str());
+    for (size_t i = 0; i < store.PacketCount(); ++i) {
+        const CCCPacket& p = *store.PacketAt(i);
+        line.clear();
+        for (size_t k = 0; k < ids.size(); ++k) {
+            if (k) line += '\t';
+            line += p.GetColumnText(ids[k], invertCurrent);
+        }
+        std::puts(line.c_str());
+    }
+}
+
+bool PrintFields(const CCaptureStore& store, int64_t index, bool blockView, const std::string& range,
+                 std::string* error) {
+    if (index < 0 || size_t(index) >= store.PacketCount()) {
+        *error = "no packet " + std::to_string(index);
+        return false;
+    }
+    const CCCPacket& p = *store.PacketAt(size_t(index));
+    if (blockView && !p.extData) {
+        *error = "packet " + std::to_string(index) + " has no extended data block";
+        return false;
+    }
+    // As the packet item of the tree selects: the whole message, or the whole data block.
+    int32_t start = 0;
+    int32_t length = blockView ? p.extDataSize * 8 : p.messageByteCount * 8;
+    if (!range.empty()) {
+        long long s = 0, l = 0;
+        char extra = 0;
+        if (std::sscanf(range.c_str(), "%lld:%lld%c", &s, &l, &extra) != 2 || s < 0 || l < 0 || s > 1 << 20 ||
+            l > 1 << 20) {
+            *error = "range must be START:LENGTH in bits";
+            return false;
+        }
+        start = int32_t(s);
+        length = int32_t(l);
+    }
+    std::puts("Offset [bits]\tLength [bits]\tField name\tValue\tDescription\tHEX\tASCII");
+    for (const PDFieldRow& row : BuildFieldRows(p, blockView, start, length)) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); ++c) line += (c ? "\t" : "") + row[c];
+        std::puts(line.c_str());
+    }
+    return true;
+}
