@@ -3,6 +3,8 @@
 #include "FieldTable.h"
 #include "PacketTexts.h"
 #include "QXDoc.h"
+#include "Scenario.h"
+#include "Synthesizer.h"
 #include "support/Traffic.h"
 
 #include <gtest/gtest.h>
@@ -85,4 +87,18 @@ TEST(EveryPacket, EveryMessageCodeWithRandomObjects) {
     ASSERT_EQ(store.PacketCount(), size_t(sent));
     EXPECT_EQ(store.tallies.badCrc, 0u);
     WalkEveryPacket(store);
+}
+
+TEST(EveryPacket, EveryBuiltInScenario) {
+    for (const std::string& name : synth::BuiltinScenarioNames()) {
+        SCOPED_TRACE(name);
+        synth::Scenario scenario;
+        ASSERT_TRUE(synth::BuiltinScenario(name, &scenario));
+        std::vector<synth::ExpectedPacket> sent;
+        const std::vector<uint8_t> stream = synth::SynthesizeStream(scenario, {}, &sent);
+        CCaptureStore store;
+        store.DecodeChunk(stream.data(), stream.size(), 0);
+        ASSERT_GT(store.PacketCount(), 0u);
+        WalkEveryPacket(store);
+    }
 }
