@@ -1,0 +1,61 @@
+// The analyzer link over libusb-1.0. Analyzers are the present USB devices that publish the analyzer's
+// device interface GUID in their Microsoft OS 2.0 descriptor set; the interface that publishes it is the
+// one claimed. Stream reads are asynchronous transfers, so that Release can cancel a read pending on the
+// reader thread and wait for it to come back before the handle is closed.
+#pragma once
+
+#include "AnalyzerLink.h"
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+
+struct libusb_context;
+struct libusb_device;
+struct libusb_device_handle;
+struct libusb_transfer;
+
+class CLibusbLink : public IAnalyzerLink {
+public:
+    CLibusbLink();
+    ~CLibusbLink() override; // no ReadPipe may be running any more
+    CLibusbLink(const CLibusbLink&) = delete;
+    CLibusbLink& operator=(const CLibusbLink&) = delete;
+
+    // False when libusb could not start (no USB access at all); every Open then finds no analyzer.
+    bool IsAvailable() const { return context_ != nullptr; }
+
+    LinkOpenResult Open(int index) override;
+    bool IsOpen() const override;
+    int GetDescriptor(uint8_t type, uint8_t index, uint16_t languageId, uint8_t* buffer, int size) override;
+    int ReadPipe(uint8_t* buffer, int size, uint32_t timeoutMs) override;
+    bool WritePipe(const uint8_t* data, int size) override;
+    void Release() override;
+
+private:
+    // What the descriptors of one present device said; devices are asked once per plug-in.
+    struct ProbeEntry {
+        bool decided = false;
+        int interfaceNumber = -1; // -1: not an analyzer
+        int inconclusive = 0;     // probes that ended in a transfer error
+    };
+
+    libusb_device_handle* BeginUse();
+    void EndUse();
+    // The interface of dev that carries the analyzer, or -1; updates the probe cache.
+    int AnalyzerInterface(libusb_device* dev, const std::string& key);
+
+    libusb_context* context_ = nullptr;
+    libusb_transfer* readTransfer_ = nullptr; // one stream read at a time, reused
+
+    mutable std::mutex mutex_;
+    std::condition_variable idle_;
+    libusb_device_handle* handle_ = nullptr; // guarded by mutex_
+    int interfaceNumber_ = -1;
+    int users_ = 0;          // calls that use handle_ right now
+    bool releasing_ = false; // Release is waiting for users_ to drop to 0
+    bool readActive_ = false;
+
+    std::map<std::string, ProbeEntry> probes_; // controlling thread only
+};
