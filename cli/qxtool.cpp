@@ -19,17 +19,6 @@
 
 namespace {
 
-const char* OrderedSetName(int32_t kind) {
-    switch (kind) {
-    case kKindSop: return "SOP";
-    case kKindSopPrime: return "SOP'";
-    case kKindSopDoublePrime: return "SOP''";
-    case kKindHardReset: return "Hard Reset";
-    case kKindCableReset: return "Cable Reset";
-    default: return "Invalid";
-    }
-}
-
 // Reads the head of a record file to check it before decoding; the message says what is wrong.
 bool CheckRecordFile(const std::string& path, std::vector<uint8_t>* head, int64_t* size, std::string* error) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -86,7 +75,7 @@ int ListPackets(const std::string& path) {
         line.clear();
         std::snprintf(buf, sizeof buf, "%d\tCC%d\t%" PRId64 "\t", p.index, p.channel + 1, store.DisplayTime(p));
         line += buf;
-        line += p.preambleFound ? OrderedSetName(p.kind) : "-";
+        line += p.preambleFound ? p.GetColumnText(7, false) : "-";
         line += '\t';
         line += !p.hasCrc ? "-" : p.crcGood ? "good" : "bad";
         line += '\t';

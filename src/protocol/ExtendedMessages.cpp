@@ -615,15 +615,6 @@ constexpr PDFieldDesc kVendorSpecificResponseFields[] = {
 
 namespace {
 
-// Readers walk the tables up to their end entries, so a missing one would run off the array.
-template <size_t N> constexpr bool HasEnd(const PDValueText (&table)[N]) {
-    return IsValueTextEnd(table[N - 1]);
-}
-template <size_t N> constexpr bool HasEnd(const PDFieldDesc (&list)[N]) {
-    const PDFieldDesc& last = list[N - 1];
-    return last.bitOffset == 0 && last.bitLength == 0 && !last.values && !last.name;
-}
-
 static_assert(HasEnd(kWattValues) && HasEnd(kPercent5Values) && HasEnd(kMillis20Values) &&
               HasEnd(kPercent10Values) && HasEnd(kLoadStepValues) && HasEnd(kTouchTempValues) &&
               HasEnd(kTemperatureValues));
@@ -655,12 +646,6 @@ static_assert(HasEnd(kFirmwareUpdateRequestHeaderFields) && HasEnd(kFirmwareUpda
               HasEnd(kPdfuInitiateResponseFields) && HasEnd(kPdfuDataResponseFields) &&
               HasEnd(kPdfuValidateResponseFields) && HasEnd(kPdfuDataPauseResponseFields) &&
               HasEnd(kVendorSpecificResponseFields));
-
-// Appends one printf-style piece; the formats are the fixed texts below.
-template <typename... Args> void Appendf(std::string& text, const char* format, Args... args) {
-    char piece[96];
-    if (std::snprintf(piece, sizeof piece, format, args...) > 0) text += piece;
-}
 
 // The capabilities texts are built once, on the packet that carries the first chunk.
 bool HasFirstChunkBlock(const CCCPacket& p) {

@@ -14,16 +14,6 @@
 
 namespace {
 
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-    char buf[128];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    return buf;
-}
-
 void AddDataMessageSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& own) {
     const bool rev30 = (p.Header() >> 7) & 1;
     switch (p.GetMessageTypeCode()) {
@@ -118,20 +108,20 @@ std::vector<PDFieldRow> BuildFieldRows(const CCCPacket& p, bool blockView, int32
             const int32_t n = int32_t(std::min<int64_t>(r - k, 128));
             const int32_t at = int32_t(h + k);
             PDFieldRow row;
-            row[0] = r == 1 ? Format("%d", int(o)) : Format("%d..%d", int(o + k), int(o + k + n - 1));
-            row[1] = Format("%d", n);
+            row[0] = r == 1 ? Sprintf("%d", int(o)) : Sprintf("%d..%d", int(o + k), int(o + k + n - 1));
+            row[1] = Sprintf("%d", n);
             row[2] = found->name;
-            if (r > 32) row[2] += Format("[%d..%d]", int(k / 8), int((k + n) / 8 - 1));
+            if (r > 32) row[2] += Sprintf("[%d..%d]", int(k / 8), int((k + n) / 8 - 1));
             for (int32_t j = 0; j < n; j += 32) {
                 const int w = std::min(n - j, 32);
                 const uint32_t v = view.Value(at + j, w);
                 if (j) row[3] += " - ";
-                row[3] += Format(ValueFormat(w, r > 32), v, int32_t(v));
+                row[3] += Sprintf(ValueFormat(w, r > 32), v, int32_t(v));
             }
             if (described.values) row[4] = DescribeFieldValue(described, view.Value(at, std::min(n, 32)));
             for (int32_t j = 0; j < n; j += 8) {
                 const uint32_t b = view.Value(at + j, std::min(n - j, 8));
-                row[5] += Format("%02X ", b);
+                row[5] += Sprintf("%02X ", b);
                 row[6] += (b >= 0x20 && b <= 0x7E) ? char(b) : '.';
             }
             rows.push_back(std::move(row));

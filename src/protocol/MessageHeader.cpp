@@ -361,15 +361,6 @@ constexpr PDFieldDesc kExtendedMessageHeaderFields[] = {
 
 namespace {
 
-// Readers walk the tables up to their end entries, so a missing one would run off the array.
-template <size_t N> constexpr bool HasEnd(const PDValueText (&table)[N]) {
-    return IsValueTextEnd(table[N - 1]);
-}
-template <size_t N> constexpr bool HasEnd(const PDFieldDesc (&list)[N]) {
-    const PDFieldDesc& last = list[N - 1];
-    return last.bitOffset == 0 && last.bitLength == 0 && !last.values && !last.name;
-}
-
 static_assert(HasEnd(kControlMessageTypeValuesRev30) && HasEnd(kControlMessageTypeValuesRev20) &&
               HasEnd(kDataMessageTypeValuesRev30) && HasEnd(kDataMessageTypeValuesRev20) &&
               HasEnd(kExtendedMessageTypeValues));

@@ -220,15 +220,6 @@ constexpr PDFieldDesc kRevisionFields[] = {
 
 namespace {
 
-// Readers walk the tables up to their end entries, so a missing one would run off the array.
-template <size_t N> constexpr bool HasEnd(const PDValueText (&table)[N]) {
-    return IsValueTextEnd(table[N - 1]);
-}
-template <size_t N> constexpr bool HasEnd(const PDFieldDesc (&list)[N]) {
-    const PDFieldDesc& last = list[N - 1];
-    return last.bitOffset == 0 && last.bitLength == 0 && !last.values && !last.name;
-}
-
 static_assert(HasEnd(kBistModeValues) && HasEnd(kBatteryPresentCapacityValues) &&
               HasEnd(kBatteryChargingStatusValues) && HasEnd(kExtendedAlertEventTypeValues));
 static_assert(HasEnd(kEnterUsbModeValues) && HasEnd(kEnterUsbUsb4DrdValues) &&
@@ -244,12 +235,6 @@ static_assert(HasEnd(kBistFields) && HasEnd(kBatteryStatusFields) && HasEnd(kAle
 
 uint32_t Bits(uint32_t word, int first, int count) {
     return (word >> first) & ((uint32_t(1) << count) - 1);
-}
-
-// Appends one printf-style piece; the formats are the fixed texts below.
-template <typename... Args> void Appendf(std::string& text, const char* format, Args... args) {
-    char piece[96];
-    if (std::snprintf(piece, sizeof piece, format, args...) > 0) text += piece;
 }
 
 std::string DescribeBist(uint32_t d) {

@@ -1,5 +1,6 @@
 #include "PDField.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -27,4 +28,38 @@ std::string DescribeFieldValue(const PDFieldDesc& field, uint32_t v) {
         description += FormatRule(rule->format, int32_t(v * uint32_t(rule->multiplier)));
     }
     return description;
+}
+
+namespace {
+void AppendV(std::string& text, const char* format, va_list args) {
+    char buf[256];
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(buf, sizeof buf, format, args);
+    if (n > 0 && size_t(n) < sizeof buf) {
+        text.append(buf, size_t(n));
+    } else if (n > 0) {
+        const size_t at = text.size();
+        text.resize(at + size_t(n) + 1);
+        std::vsnprintf(text.data() + at, size_t(n) + 1, format, again);
+        text.resize(at + size_t(n));
+    }
+    va_end(again);
+}
+} // namespace
+
+std::string Sprintf(const char* format, ...) {
+    std::string text;
+    va_list args;
+    va_start(args, format);
+    AppendV(text, format, args);
+    va_end(args);
+    return text;
+}
+
+void Appendf(std::string& text, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    AppendV(text, format, args);
+    va_end(args);
 }

@@ -2,6 +2,7 @@
 // its description text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -33,3 +34,17 @@ constexpr bool IsValueTextEnd(const PDValueText& rule) {
 // The contributions of all rules of the field's table that apply to v, in table order, joined with ", ".
 // Empty when the field has no table or no rule applies.
 std::string DescribeFieldValue(const PDFieldDesc& field, uint32_t v);
+
+// Readers walk tables and lists up to their end entries, so every one must end with it; checked at
+// compile time next to the tables.
+template <size_t N> constexpr bool HasEnd(const PDValueText (&table)[N]) {
+    return IsValueTextEnd(table[N - 1]);
+}
+template <size_t N> constexpr bool HasEnd(const PDFieldDesc (&list)[N]) {
+    const PDFieldDesc& last = list[N - 1];
+    return last.bitOffset == 0 && last.bitLength == 0 && !last.values && !last.name;
+}
+
+// printf-style texts, so that they match their formats byte for byte.
+std::string Sprintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Appendf(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -2,6 +2,7 @@
 
 #include "CCPacket.h"
 #include "CaptureStore.h"
+#include "PDField.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -72,16 +73,6 @@ int ColumnIdFromName(const std::string& name) {
 
 namespace {
 
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-    char buf[256];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    return buf;
-}
-
 bool IsRev30(const CCCPacket& p) { return (p.Header() >> 7) & 1; }
 
 // The bytes of an extended message's data that this packet holds, as "%02X" joined by "-" and "h".
@@ -92,7 +83,7 @@ std::string ExtendedDataText(const CCCPacket& p) {
     if ((p.ExtendedHeader() >> 15) & 1) available = std::min(available, 4 * p.DataObjectCount() - 2);
     const int n = std::max(0, std::min(size, available));
     std::string text;
-    for (int i = 0; i < n; ++i) text += Format(i ? "-%02X" : "%02X", p.messageBytes[4 + i]);
+    for (int i = 0; i < n; ++i) text += Sprintf(i ? "-%02X" : "%02X", p.messageBytes[4 + i]);
     return text + "h";
 }
 
@@ -108,7 +99,7 @@ std::string SymbolText(const CCCPacket& p) {
         case 34: text += "[RST-2]"; break;
         case 48: text += "[EOP]"; break;
         default:
-            if (s < 16) text += Format("%X", s);
+            if (s < 16) text += Sprintf("%X", s);
             break;
         }
     }
@@ -135,9 +126,9 @@ std::string FormatTimeText(int64_t t) {
     const int seconds = int(s % 60);
     const int ms = int((v - s * 1000000000) / 1000000);
     const int us = int((v % 1000000) / 1000);
-    if (hours != 0) return Format("%c%dh %2dmin %2ds %03dms %03dus", sign, hours, minutes, seconds, ms, us);
-    if (minutes != 0) return Format("%c%2dmin %2ds %03dms %03dus", sign, minutes, seconds, ms, us);
-    return Format("%c%2ds %3dms %3dus", sign, seconds, ms, us);
+    if (hours != 0) return Sprintf("%c%dh %2dmin %2ds %03dms %03dus", sign, hours, minutes, seconds, ms, us);
+    if (minutes != 0) return Sprintf("%c%2dmin %2ds %03dms %03dus", sign, minutes, seconds, ms, us);
+    return Sprintf("%c%2ds %3dms %3dus", sign, seconds, ms, us);
 }
 
 std::string CCCPacket::GetColumnText(int column, bool invert) const {
@@ -147,13 +138,13 @@ std::string CCCPacket::GetColumnText(int column, bool invert) const {
     const uint16_t h = Header();
     const auto amps = [invert](int16_t mA) { return invert ? -float(mA) : float(mA); };
     switch (column) {
-    case 0: return Format("%d", index);
+    case 0: return Sprintf("%d", index);
     case 1: return FormatTimeText(idleTime);
     case 2: return FormatTimeText(startTime - (store ? store->timeOrigin : 0));
-    case 3: return Format("%d", LengthMicros());
-    case 4: return HasReading(*this) ? Format("%2.2f", double(float(snapVbusVoltage) / 1000.0f)) : "";
-    case 5: return HasReading(*this) ? Format("%1.3f", double(amps(snapVbusCurrent) / 1000.0f)) : "";
-    case 6: return Format("CC%d", channel + 1);
+    case 3: return Sprintf("%d", LengthMicros());
+    case 4: return HasReading(*this) ? Sprintf("%2.2f", double(float(snapVbusVoltage) / 1000.0f)) : "";
+    case 5: return HasReading(*this) ? Sprintf("%1.3f", double(amps(snapVbusCurrent) / 1000.0f)) : "";
+    case 6: return Sprintf("CC%d", channel + 1);
     case 7:
         if (!pre) return {};
         switch (kind) {
@@ -170,35 +161,35 @@ std::string CCCPacket::GetColumnText(int column, bool invert) const {
         if (!good || (kind != kKindSopPrime && kind != kKindSopDoublePrime)) return {};
         return (h >> 8) & 1 ? "Cable Plug" : "UFP or DFP";
     case 11: return good ? GetMessageTypeText() : "";
-    case 12: return good ? Format("%d", (h >> 9) & 7) : "";
+    case 12: return good ? Sprintf("%d", (h >> 9) & 7) : "";
     case 13: return good ? GetRevisionText() : "";
-    case 14: return good ? Format("%d", (h >> 12) & 7) : "";
-    case 15: return good && IsRev30(*this) ? Format("%d", (h >> 15) & 1) : "";
-    case 16: return good && IsExtendedMessage() ? Format("%04Xh", ExtendedHeader()) : "";
-    case 17: return good && IsExtendedMessage() ? Format("%d", (ExtendedHeader() >> 15) & 1) : "";
-    case 18: return good && IsExtendedMessage() ? Format("%d", (ExtendedHeader() >> 11) & 0x0F) : "";
-    case 19: return good && IsExtendedMessage() ? Format("%d", (ExtendedHeader() >> 10) & 1) : "";
-    case 20: return good && IsExtendedMessage() ? Format("%d", ExtendedHeader() & 0x1FF) : "";
+    case 14: return good ? Sprintf("%d", (h >> 12) & 7) : "";
+    case 15: return good && IsRev30(*this) ? Sprintf("%d", (h >> 15) & 1) : "";
+    case 16: return good && IsExtendedMessage() ? Sprintf("%04Xh", ExtendedHeader()) : "";
+    case 17: return good && IsExtendedMessage() ? Sprintf("%d", (ExtendedHeader() >> 15) & 1) : "";
+    case 18: return good && IsExtendedMessage() ? Sprintf("%d", (ExtendedHeader() >> 11) & 0x0F) : "";
+    case 19: return good && IsExtendedMessage() ? Sprintf("%d", (ExtendedHeader() >> 10) & 1) : "";
+    case 20: return good && IsExtendedMessage() ? Sprintf("%d", ExtendedHeader() & 0x1FF) : "";
     case 21: return good ? GetDescriptionText() : "";
-    case 22: return pre ? Format("%d", messageByteCount) : "";
-    case 23: return good ? Format("%04Xh", h) : "";
+    case 22: return pre ? Sprintf("%d", messageByteCount) : "";
+    case 23: return good ? Sprintf("%04Xh", h) : "";
     case 24: {
         if (!good) return {};
         if (IsExtendedMessage()) return ExtendedDataText(*this);
         std::string text;
-        for (int n = 1; n <= DataObjectCount(); ++n) text += Format("[%d]:%08Xh ", n, DataObject(n));
+        for (int n = 1; n <= DataObjectCount(); ++n) text += Sprintf("[%d]:%08Xh ", n, DataObject(n));
         return text;
     }
     case 25: return pre ? SymbolText(*this) : "";
     case 26:
         if (!pre) return {};
         if (!message) return "-";
-        return Format("%08Xh", receivedCrc) + (crcGood ? "" : "(Bad)");
-    case 27: return Format("%d", intervalCount);
-    case 28: return HasReading(*this) ? Format("%1.2f", double(float(snapCc1Voltage) / 1000.0f)) : "";
-    case 29: return HasReading(*this) ? Format("%1.3f", double(amps(snapCc1Current) / 1000.0f)) : "";
-    case 30: return HasReading(*this) ? Format("%1.2f", double(float(snapCc2Voltage) / 1000.0f)) : "";
-    case 31: return HasReading(*this) ? Format("%1.3f", double(amps(snapCc2Current) / 1000.0f)) : "";
+        return Sprintf("%08Xh", receivedCrc) + (crcGood ? "" : "(Bad)");
+    case 27: return Sprintf("%d", intervalCount);
+    case 28: return HasReading(*this) ? Sprintf("%1.2f", double(float(snapCc1Voltage) / 1000.0f)) : "";
+    case 29: return HasReading(*this) ? Sprintf("%1.3f", double(amps(snapCc1Current) / 1000.0f)) : "";
+    case 30: return HasReading(*this) ? Sprintf("%1.2f", double(float(snapCc2Voltage) / 1000.0f)) : "";
+    case 31: return HasReading(*this) ? Sprintf("%1.3f", double(amps(snapCc2Current) / 1000.0f)) : "";
     case 32: {
         std::string text;
         text.reserve(size_t(bitCount) + 16);
@@ -206,16 +197,16 @@ std::string CCCPacket::GetColumnText(int column, bool invert) const {
             if (bits[i] <= 9)
                 text += char('0' + bits[i]);
             else
-                text += Format("%d", bits[i]);
+                text += Sprintf("%d", bits[i]);
         }
-        return text + Format(" (%dbits)", bitCount);
+        return text + Sprintf(" (%dbits)", bitCount);
     }
-    case 33: return Format("%d", preambleLength);
-    case 34: return Format("%.3f", double(unitInterval)) + (UiOutOfRange(unitInterval) ? "(Bad)" : "");
+    case 33: return Sprintf("%d", preambleLength);
+    case 34: return Sprintf("%.3f", double(unitInterval)) + (UiOutOfRange(unitInterval) ? "(Bad)" : "");
     case 35: {
         if (!message) return {};
         std::string text;
-        for (int32_t i = 0; i < messageByteCount; ++i) text += Format(i ? " %02X" : "%02X", messageBytes[i]);
+        for (int32_t i = 0; i < messageByteCount; ++i) text += Sprintf(i ? " %02X" : "%02X", messageBytes[i]);
         return text;
     }
     case 36: {
@@ -229,7 +220,7 @@ std::string CCCPacket::GetColumnText(int column, bool invert) const {
     }
     case 37:
         return HasReading(*this)
-                   ? Format("%1.3f", double(amps(snapVbusCurrent) * float(snapVbusVoltage) / 1000.0f / 1000.0f))
+                   ? Sprintf("%1.3f", double(amps(snapVbusCurrent) * float(snapVbusVoltage) / 1000.0f / 1000.0f))
                    : "";
     default: return {};
     }

@@ -387,15 +387,6 @@ constexpr PDFieldDesc kEprRequestFallbackFields[] = {
 
 namespace {
 
-// Readers walk the tables up to their end entries, so a missing one would run off the array.
-template <size_t N> constexpr bool HasEnd(const PDValueText (&table)[N]) {
-    return IsValueTextEnd(table[N - 1]);
-}
-template <size_t N> constexpr bool HasEnd(const PDFieldDesc (&list)[N]) {
-    const PDFieldDesc& last = list[N - 1];
-    return last.bitOffset == 0 && last.bitLength == 0 && !last.values && !last.name;
-}
-
 // Every object list describes each bit of its word exactly once.
 template <size_t N> constexpr bool CoversWord(const PDFieldDesc (&list)[N]) {
     uint64_t seen = 0;
@@ -480,15 +471,6 @@ PdoKind KindOf(uint32_t pdo) {
     default:
         return PdoKind::UnknownApdo;
     }
-}
-
-[[gnu::format(printf, 2, 3)]] void Appendf(std::string& text, const char* format, ...) {
-    char buffer[128];
-    va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    if (length > 0) text.append(buffer, size_t(length) < sizeof buffer ? size_t(length) : sizeof buffer - 1);
 }
 
 void AppendIf(std::string& text, uint32_t word, int bit, const char* flag) {

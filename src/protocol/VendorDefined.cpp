@@ -994,15 +994,6 @@ constexpr PDFieldDesc kDisplayPortConfigureFields[] = {
 
 namespace {
 
-// Readers walk the tables up to their end entries, so a missing one would run off the array.
-template <size_t N> constexpr bool HasEnd(const PDValueText (&table)[N]) {
-    return IsValueTextEnd(table[N - 1]);
-}
-template <size_t N> constexpr bool HasEnd(const PDFieldDesc (&list)[N]) {
-    const PDFieldDesc& last = list[N - 1];
-    return last.bitOffset == 0 && last.bitLength == 0 && !last.values && !last.name;
-}
-
 static_assert(HasEnd(kVdmSvidValues) && HasEnd(kVdmTypeValues) && HasEnd(kVdmCommandTypeValues) &&
               HasEnd(kVdmCommandValues) && HasEnd(kVdmDisplayPortCommandValues) &&
               HasEnd(kVdmVersionV10Values) && HasEnd(kVdmVersionMajorValues) &&
@@ -1084,29 +1075,6 @@ constexpr uint16_t kHeaderPortDataRoleBit = 0x0020;
 // ---------------------------------------------------------------------------------------------------------
 // Description.
 
-#if defined(__GNUC__)
-#define VDM_PRINTF_FORMAT __attribute__((format(printf, 2, 3)))
-#else
-#define VDM_PRINTF_FORMAT
-#endif
-
-// Appends a printf-style text.
-VDM_PRINTF_FORMAT void Append(std::string& text, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length > 0) {
-        const size_t at = text.size();
-        text.resize(at + size_t(length) + 1);
-        std::vsnprintf(text.data() + at, size_t(length) + 1, format, args);
-        text.resize(at + size_t(length));
-    }
-    va_end(args);
-}
-
 std::string SvidText(uint32_t svid) {
     switch (svid) {
     case kSvidThunderbolt:
@@ -1117,7 +1085,7 @@ std::string SvidText(uint32_t svid) {
         return "DisplayPort";
     default: {
         std::string text;
-        Append(text, "%04Xh", svid);
+        Appendf(text, "%04Xh", svid);
         return text;
     }
     }
@@ -1137,13 +1105,13 @@ void AppendCommandName(std::string& text, const VdmHeader& vdm) {
     if (command >= 1 && command <= 6)
         text += kNames[command];
     else if (command >= 7 && command <= 15)
-        Append(text, "(Invalid Command %d)", int(command));
+        Appendf(text, "(Invalid Command %d)", int(command));
     else if (dp && command == kVdmDisplayPortStatusUpdate)
         text += "DisplayPort Status Update";
     else if (dp && command == kVdmDisplayPortConfigure)
         text += "DisplayPort Configure";
     else if (command >= 16)
-        Append(text, "SVID Specific Command %d", int(command));
+        Appendf(text, "SVID Specific Command %d", int(command));
     // Command 0 has no name; the blank after the name still follows.
 }
 
@@ -1188,7 +1156,7 @@ void AppendCableTextsRev20(std::string& text, uint32_t v, bool active) {
     text += kTermTexts[Bits(v, 11, 2)];
 
     auto dir = [v](int bit) { return Bits(v, bit, 1) ? "Config" : "Fixed"; };
-    Append(text, "(SSTX1/SSTX2/SSRX1/SSRX2=%s/%s/%s/%s)", dir(10), dir(9), dir(8), dir(7));
+    Appendf(text, "(SSTX1/SSTX2/SSRX1/SSRX2=%s/%s/%s/%s)", dir(10), dir(9), dir(8), dir(7));
 
     static constexpr const char* kVbusTexts[] = {"(VBUS not through cable.)", "(VBUS Curr 3A)",
                                                  "(VBUS Curr 5A)", ""};
@@ -1255,8 +1223,8 @@ void AppendCableTextsRev30(std::string& text, uint32_t v, bool active) {
 }
 
 void AppendAmaTexts(std::string& text, uint32_t v) {
-    Append(text, "(HWVer=%04Xh)", Bits(v, 28, 4));
-    Append(text, "(FWVer=%04Xh)", Bits(v, 24, 4));
+    Appendf(text, "(HWVer=%04Xh)", Bits(v, 28, 4));
+    Appendf(text, "(FWVer=%04Xh)", Bits(v, 24, 4));
     if (Bits(v, 3, 1)) text += "(Vbus required)";
     if (Bits(v, 4, 1)) text += "(Vconn required)";
     static constexpr const char* kVconnTexts[] = {"(Vconn 1W)", "(Vconn 1.5W)", "(Vconn 2W)", "(Vconn 3W)",
@@ -1311,16 +1279,16 @@ void AppendIdentityTexts(std::string& text, const CCCPacket& p, int objectCount)
         text += dfp <= 4 ? kDfpTexts[dfp] : "(invalid type)";
     }
 
-    Append(text, "(USB VID=%04Xh)", Bits(id, 0, 16));
+    Appendf(text, "(USB VID=%04Xh)", Bits(id, 0, 16));
     if (Bits(id, 31, 1)) text += "(USB Host)";
     if (Bits(id, 30, 1)) text += "(USB Device)";
     if (Bits(id, 26, 1)) text += "(Modal Supported)";
 
-    if (objectCount >= 3) Append(text, "(XID=%Xh)", p.DataObject(3));
+    if (objectCount >= 3) Appendf(text, "(XID=%Xh)", p.DataObject(3));
     if (objectCount >= 4) {
         const uint32_t product = p.DataObject(4);
-        Append(text, "(USB PID=%04Xh)", Bits(product, 16, 16));
-        Append(text, "(USB bcdDevice=%04Xh)", Bits(product, 0, 16));
+        Appendf(text, "(USB PID=%04Xh)", Bits(product, 16, 16));
+        Appendf(text, "(USB bcdDevice=%04Xh)", Bits(product, 0, 16));
     }
     if (objectCount < 5) return;
 
@@ -1329,8 +1297,8 @@ void AppendIdentityTexts(std::string& text, const CCCPacket& p, int objectCount)
     switch (type) {
     case 3:
     case 4:
-        Append(text, "(HWVer=%04Xh)", Bits(v, 28, 4));
-        Append(text, "(FWVer=%04Xh)", Bits(v, 24, 4));
+        Appendf(text, "(HWVer=%04Xh)", Bits(v, 28, 4));
+        Appendf(text, "(FWVer=%04Xh)", Bits(v, 24, 4));
         if (rev30)
             AppendCableTextsRev30(text, v, type == 4);
         else
@@ -1351,7 +1319,7 @@ std::string DescribeVendorDefined(const CCCPacket& p) {
     const VdmHeader vdm{p.DataObject(1)};
     if (!vdm.Structured()) {
         const int vendorData = int(Bits(vdm.word, 0, 15));
-        Append(text, "<Unstructured VDM> VID=%04Xh VendorData=%04Xh(%d)", vdm.Svid(), vendorData, vendorData);
+        Appendf(text, "<Unstructured VDM> VID=%04Xh VendorData=%04Xh(%d)", vdm.Svid(), vendorData, vendorData);
         return text;
     }
 
@@ -1360,11 +1328,11 @@ std::string DescribeVendorDefined(const CCCPacket& p) {
     static constexpr const char* kCommandTypeTexts[] = {"(Request)", "(ACK)", "(NAK)", "(BUSY)"};
     text += kCommandTypeTexts[vdm.CommandType()];
     text += ' ';
-    Append(text, "(SVID=%s)", SvidText(vdm.Svid()).c_str());
+    Appendf(text, "(SVID=%s)", SvidText(vdm.Svid()).c_str());
     if (vdm.ObjectPosition() == 7)
         text += "(Exit all Active Modes)";
     else
-        Append(text, "(Object Position=%d)", int(vdm.ObjectPosition()));
+        Appendf(text, "(Object Position=%d)", int(vdm.ObjectPosition()));
     AppendVersion(text, vdm);
 
     const int objectCount = p.DataObjectCount();
@@ -1382,13 +1350,13 @@ std::string DescribeVendorDefined(const CCCPacket& p) {
             const uint32_t low = Bits(object, 0, 16);
             // A zero upper half ends the object's list, whatever its lower half holds.
             if (high == 0) continue;
-            Append(text, "(SVID%d=%s)", k++, SvidText(high).c_str());
-            if (low != 0) Append(text, "(SVID%d=%s)", k++, SvidText(low).c_str());
+            Appendf(text, "(SVID%d=%s)", k++, SvidText(high).c_str());
+            if (low != 0) Appendf(text, "(SVID%d=%s)", k++, SvidText(low).c_str());
         }
         break;
     }
     case kVdmDiscoverModes:
-        for (int i = 1; i <= objectCount - 1; ++i) Append(text, "(Mode%d=%08Xh)", i, p.DataObject(i + 1));
+        for (int i = 1; i <= objectCount - 1; ++i) Appendf(text, "(Mode%d=%08Xh)", i, p.DataObject(i + 1));
         break;
     case kVdmAttention:
         if (vdm.Svid() == kSvidDisplayPort) {

@@ -1,5 +1,6 @@
 // Runs the qxtool binary the way a user does: real captures against an independent decoder's packet
 // list, and the error paths.
+#include "support/RunTool.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -16,28 +17,6 @@
 #include <vector>
 
 namespace {
-
-struct RunResult {
-    int status = -1;
-    std::string out, err;
-};
-
-RunResult RunQxtool(const std::string& args) {
-    TempDir dir;
-    const std::string errFile = dir.File("stderr");
-    const std::string cmd = std::string(QXTOOL_PATH) + " " + args + " 2>" + errFile;
-    RunResult r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    const auto e = ReadFile(errFile);
-    r.err.assign(e.begin(), e.end());
-    return r;
-}
 
 std::vector<std::string> Split(const std::string& s, char sep) {
     std::vector<std::string> v;

@@ -1,34 +1,13 @@
 // `qxtool synth` as a user runs it: every built-in scenario listed by `qxtool packets` exactly as it was
 // scripted, the options, deterministic files, JSON files, and one-line errors.
 #include "device/SynthSupport.h"
+#include "support/RunTool.h"
 #include "support/TempFiles.h"
 
 #include <sstream>
 #include <sys/wait.h>
 
 namespace {
-
-struct RunResult {
-    int status = -1;
-    std::string out, err;
-};
-
-RunResult Qxtool(const std::string& args) {
-    TempDir dir;
-    const std::string errFile = dir.File("stderr");
-    const std::string cmd = std::string(QXTOOL_PATH) + " " + args + " 2>" + errFile;
-    RunResult r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    const auto e = ReadFile(errFile);
-    r.err.assign(e.begin(), e.end());
-    return r;
-}
 
 std::vector<std::string> Lines(const std::string& s) {
     std::vector<std::string> v;
@@ -80,7 +59,7 @@ TEST(SynthCli, EveryBuiltinScenarioListsExactlyAsScripted) {
     for (const std::string& name : synth::BuiltinScenarioNames()) {
         SCOPED_TRACE(name);
         const std::string file = dir.File(name + ".qxc");
-        const RunResult w = Qxtool("synth " + name + " -o " + file);
+        const RunResult w = RunQxtool("synth " + name + " -o " + file);
         ASSERT_EQ(w.status, 0) << w.err;
         EXPECT_TRUE(w.out.empty());
         const synthtest::Played p = synthtest::Play(synthtest::Builtin(name));
@@ -88,10 +67,10 @@ TEST(SynthCli, EveryBuiltinScenarioListsExactlyAsScripted) {
         const auto bytes = ReadFile(file);
         ASSERT_EQ(bytes.size(), p.stream.size() + 64);
         EXPECT_TRUE(std::equal(p.stream.begin(), p.stream.end(), bytes.begin() + 64));
-        const RunResult r = Qxtool("packets " + file);
+        const RunResult r = RunQxtool("packets " + file);
         ASSERT_EQ(r.status, 0) << r.err;
         ExpectListedAsSent(r.out, p.sent);
-        const RunResult info = Qxtool("info " + file);
+        const RunResult info = RunQxtool("info " + file);
         EXPECT_NE(info.out.find("Bytes written\t" + std::to_string(p.stream.size()) + "\n"),
                   std::string::npos);
         EXPECT_NE(info.out.find("Firmware version\t1.10\n"), std::string::npos);
@@ -101,9 +80,9 @@ TEST(SynthCli, EveryBuiltinScenarioListsExactlyAsScripted) {
 TEST(SynthCli, OptionsAndDeterministicFiles) {
     TempDir dir;
     const std::string args = " --seconds 4 --clock 256 --seed 9";
-    ASSERT_EQ(Qxtool("synth pps -o " + dir.File("a.qxc") + args).status, 0);
-    ASSERT_EQ(Qxtool("synth pps -o " + dir.File("b.qxc") + args).status, 0);
-    ASSERT_EQ(Qxtool("synth pps -o " + dir.File("c.qxc") + " --seconds 4 --clock 256 --seed 10").status, 0);
+    ASSERT_EQ(RunQxtool("synth pps -o " + dir.File("a.qxc") + args).status, 0);
+    ASSERT_EQ(RunQxtool("synth pps -o " + dir.File("b.qxc") + args).status, 0);
+    ASSERT_EQ(RunQxtool("synth pps -o " + dir.File("c.qxc") + " --seconds 4 --clock 256 --seed 10").status, 0);
     const auto a = ReadFile(dir.File("a.qxc"));
     EXPECT_EQ(a, ReadFile(dir.File("b.qxc")));
     EXPECT_NE(a, ReadFile(dir.File("c.qxc")));
@@ -115,7 +94,7 @@ TEST(SynthCli, OptionsAndDeterministicFiles) {
     const synthtest::Played p = synthtest::Play(synthtest::Builtin("pps"), o);
     ASSERT_EQ(a.size(), p.stream.size() + 64);
     EXPECT_TRUE(std::equal(p.stream.begin(), p.stream.end(), a.begin() + 64));
-    const RunResult r = Qxtool("packets " + dir.File("a.qxc"));
+    const RunResult r = RunQxtool("packets " + dir.File("a.qxc"));
     ExpectListedAsSent(r.out, p.sent);
 }
 
@@ -127,18 +106,18 @@ TEST(SynthCli, JsonScenarioFile) {
         {"message": "Request", "from": "sink", "position": 2},
         {"message": "Accept", "from": "source"}, {"message": "PS_RDY", "from": "source"}]})";
     WriteFile(json, std::vector<uint8_t>(text.begin(), text.end()));
-    const RunResult w = Qxtool("synth " + json + " -o " + dir.File("j.qxc"));
+    const RunResult w = RunQxtool("synth " + json + " -o " + dir.File("j.qxc"));
     ASSERT_EQ(w.status, 0) << w.err;
     synth::Scenario s;
     std::string error;
     ASSERT_TRUE(synth::LoadScenarioFile(json, &s, &error)) << error;
     EXPECT_EQ(s.name, "bench");
-    const RunResult r = Qxtool("packets " + dir.File("j.qxc"));
+    const RunResult r = RunQxtool("packets " + dir.File("j.qxc"));
     ExpectListedAsSent(r.out, synthtest::Play(s).sent);
 }
 
 TEST(SynthCli, ListNamesEveryBuiltin) {
-    const RunResult r = Qxtool("synth --list");
+    const RunResult r = RunQxtool("synth --list");
     ASSERT_EQ(r.status, 0) << r.err;
     const auto lines = Lines(r.out);
     const auto names = synth::BuiltinScenarioNames();
@@ -168,7 +147,7 @@ TEST(SynthCli, BadInputGivesOneLineErrors) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
-        const RunResult r = Qxtool(c.args);
+        const RunResult r = RunQxtool(c.args);
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(r.out.empty());
         ASSERT_FALSE(r.err.empty());
