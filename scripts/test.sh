@@ -3,6 +3,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-BUILD_DIR=${BUILD_DIR:-$root/build} "$root/scripts/build.sh" "$@"
+BUILD_DIR=${BUILD_DIR:-$root/build} "$root/scripts/build.sh" -DAMBRIO_BUILD_TESTS=ON "$@"
 cd "${BUILD_DIR:-$root/build}"
-ctest --output-on-failure -j "$(nproc)"
+ctest --output-on-failure --no-tests=error -j "$(nproc)"
