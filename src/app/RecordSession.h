@@ -1,0 +1,53 @@
+// A recording without a window, for `qxtool record`: the reader thread, the timer tick and the recording
+// control of the main window, driven by a plain loop that prints the status text once per tick.
+#pragma once
+
+#include "AnalyzerLink.h"
+
+#include <atomic>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct RecordSessionOptions {
+    // Length of the recording in timer ticks, counted from the tick that started it; 0 records until
+    // stop is set or the recording ends by itself.
+    uint32_t seconds = 0;
+    std::string folder; // empty: the current folder
+    std::string caption = "DUDevezud";
+    bool appendTimestamp = false;
+    bool multiFile = false;
+    uint32_t maxFileSizeMB = 100;
+    uint32_t samplingIntervalMs = 10; // sent to the analyzer when it connects; 0 sends nothing
+    // Timer period. 1000 ms normally; tests run the same loop faster.
+    uint32_t tickMs = 1000;
+    // Ticks to wait for a usable analyzer before giving up.
+    uint32_t connectTicks = 10;
+};
+
+enum class RecordSessionEnd {
+    Duration,     // the asked number of ticks passed
+    Stopped,      // stop was set during the recording
+    Finished,     // the recording stopped by itself: size or store limit, last file of a series
+    AnalyzerLost, // unplugged during the recording
+    WriteFailed,  // appending to the record file failed; what was written is kept
+    NoAnalyzer,   // none came within connectTicks, or stop was set before one did
+    OldFirmware,  // only an analyzer with firmware below 1.01 was found
+    CreateFailed, // the first record file could not be created
+};
+
+struct RecordSessionResult {
+    RecordSessionEnd end = RecordSessionEnd::NoAnalyzer;
+    int exitCode = 1;               // 0 for Duration, Stopped and Finished
+    std::vector<std::string> files; // the recording's files in order
+    uint64_t bytes = 0;             // stream bytes in those files, header blocks not counted
+};
+
+// Runs one recording from the analyzer behind link. stop may be set from another thread or a signal
+// handler at any time; the recording then stops cleanly, so that every file gets its header block.
+// Status texts go to out, one line per tick; messages and the summary of an unsuccessful end go to err.
+RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOptions& options,
+                                     const std::atomic<bool>& stop, std::ostream& out, std::ostream& err);
+
+const char* RecordSessionEndText(RecordSessionEnd end);

@@ -1,0 +1,257 @@
+#include "RecordingControl.h"
+
+#include "PacketTexts.h"
+#include "UsbDescriptors.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Percent of count in max by unsigned integer division; a maximum of 0 counts as 1.
+uint64_t Percent(uint64_t count, uint64_t max) {
+    return count * 100 / std::max<uint64_t>(max, 1);
+}
+
+} // namespace
+
+std::string RecordBaseName(const std::string& caption, bool appendTimestamp, std::time_t startTime) {
+    if (!appendTimestamp) return caption;
+    std::tm tm{};
+    localtime_r(&startTime, &tm);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "_%d%02d%02d-%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return caption + stamp;
+}
+
+std::string RecordNames::FileName(int32_t n) const {
+    std::string name = externalName.empty() ? baseName : externalName;
+    if (multiFile || n > 1) {
+        char number[16];
+        std::snprintf(number, sizeof number, "_%04d", int(n));
+        name += number;
+    }
+    return name + ".qxc";
+}
+
+std::string RecordNames::Path(int32_t n) const {
+    if (folder.empty()) return FileName(n);
+    return folder.back() == '/' ? folder + FileName(n) : folder + '/' + FileName(n);
+}
+
+std::string CapturingStatusText(int64_t elapsedMicros, uint64_t bytesWritten, uint32_t maxFileSizeMB,
+                                uint64_t packetCount, uint32_t maxPacketCount, uint64_t sampleCount,
+                                uint32_t maxSampleCount) {
+    char part[128];
+    std::snprintf(part, sizeof part, "Capturing... %s", FormatTimeText(elapsedMicros).c_str());
+    std::string text = part;
+    if (bytesWritten <= 10000000) {
+        const uint64_t kb = bytesWritten / 1000;
+        std::snprintf(part, sizeof part, "    [File Size=%dKB (%d%%) ]", int(kb),
+                      int(Percent(kb, uint64_t(maxFileSizeMB) * 1000)));
+    } else {
+        const uint64_t mb = bytesWritten / 1000 / 1000;
+        std::snprintf(part, sizeof part, "    [File Size=%dMB (%d%%) ]", int(mb),
+                      int(Percent(mb, maxFileSizeMB)));
+    }
+    text += part;
+    std::snprintf(part, sizeof part, "    [PD Packets=%d (%d%%) ]", int(packetCount),
+                  int(Percent(packetCount, maxPacketCount)));
+    text += part;
+    std::snprintf(part, sizeof part, "     [VBUS Samples=%d (%d%%) ]", int(sampleCount),
+                  int(Percent(sampleCount, maxSampleCount)));
+    return text + part;
+}
+
+ReaderCalibration ReaderCalibrationFrom(const CalibrationRatios& r) {
+    ReaderCalibration c;
+    c.vbusVoltage = int32_t(r.vbusVoltage);
+    c.vbusCurrent = int32_t(r.vbusCurrent);
+    c.cc1Voltage = int32_t(r.cc1Voltage);
+    c.cc1Current = int32_t(r.cc1Current);
+    c.cc2Voltage = int32_t(r.cc2Voltage);
+    c.cc2Current = int32_t(r.cc2Current);
+    return c;
+}
+
+CRecordingControl::CRecordingControl(CSettings& s, CDeviceConnection& c, CReaderThread& r, CQXDoc* d,
+                                     IMainWindowUi& u)
+    : graphAutoScroll(s.graphAutoScroll), settings(s), connection(c), reader(r), doc(d), ui(u) {}
+
+std::string CRecordingControl::RecordFolder() {
+    return namesFixed ? names.folder : settings.RecordFolder();
+}
+
+bool CRecordingControl::RecordingActive() const {
+    return connection.connected && reader.readerRunning && !reader.readerExitRequest && reader.capturing &&
+           !reader.captureStopRequest;
+}
+
+bool CRecordingControl::CanRun() const {
+    return connection.connected && !RecordingActive();
+}
+
+bool CRecordingControl::ResetDocument(bool prompt) {
+    if (!doc) return false;
+    if (prompt && !RecordingActive() && doc->modified && !ui.SaveModified()) return false;
+    ui.SetDocumentTitle("Untitled");
+    doc->ClearContents();
+    doc->modified = false;
+    ui.RedrawGraph();
+    reader.rotatedForFull = false;
+    return true;
+}
+
+bool CRecordingControl::Run() {
+    if (!reader.readerRunning || reader.capturing) return false;
+    if (!doc || !ResetDocument()) return false;
+
+    RecordFileChoice choice;
+    if (!externalRecordName.empty() || settings.recordDoNotAskAgain) {
+        choice.caption = settings.recordFileCaption;
+        choice.appendTimestamp = settings.recordAppendTimestamp;
+        choice.startTime = clock();
+    } else if (!ui.RecordFileSettingsDialog(&choice)) {
+        return false;
+    }
+    recordBaseName = RecordBaseName(choice.caption, choice.appendTimestamp, choice.startTime);
+
+    reader.fileNumber = 1;
+    shownFileNumber = 1;
+    reader.rotatedForFull = false;
+    reader.rotationRequest = false;
+
+    // The names are fixed for the whole recording; the reader thread numbers its files from them.
+    names = RecordNames{settings.RecordFolder(), recordBaseName, externalRecordName,
+                        settings.recordMultiCaptureFile};
+    namesFixed = true;
+    reader.SetRecordFiles([n = names](int32_t number) { return n.Path(number); },
+                          settings.recordMaxFileSizeMB, names.multiFile);
+    if (!reader.OpenRecordFile(names.Path(1))) {
+        ui.ShowMessage(kCreateRecordFileErrorText);
+        RecordFileChoice ignored;
+        ui.RecordFileSettingsDialog(&ignored);
+        return false;
+    }
+    doc->OpenCaptureFile(names.FileName(1));
+
+    restartAfterStop = false;
+    storeFullMessageShown = false;
+    reader.captureStopRequest = false;
+    reader.finalDecodePending = false;
+    reader.capturing = true; // last: from now on the file belongs to the reader thread
+    reader.Wake();
+    return true;
+}
+
+bool CRecordingControl::RunCommand() {
+    return CanRun() && Run();
+}
+
+void CRecordingControl::Stop() {
+    if (!reader.readerRunning || !reader.capturing) return;
+    restartAfterStop = false;
+    reader.RequestCaptureStop();
+}
+
+void CRecordingControl::Clear() {
+    if (reader.readerRunning && reader.capturing) {
+        restartAfterStop = true;
+        reader.RequestCaptureStop();
+    } else {
+        ResetDocument();
+    }
+}
+
+void CRecordingControl::OnCopyData(uint64_t dwData, std::u16string_view text) {
+    if (dwData == 1)
+        SetExternalRecordName(usbdesc::Utf16ToUtf8(text));
+    else if (dwData == 2)
+        SetExternalRecordFolder(usbdesc::Utf16ToUtf8(text));
+}
+
+bool CRecordingControl::RemoteRun() {
+    return !externalRecordName.empty() && Run();
+}
+
+void CRecordingControl::RemoteStop() {
+    externalRecordName.clear();
+    settings.externalRecordFolder.clear();
+    Stop();
+}
+
+// The reader thread has moved on to another file of the series: the document follows it and shows
+// that file only.
+void CRecordingControl::FollowFileNumber() {
+    const int32_t n = reader.fileNumber;
+    if (n == shownFileNumber) return;
+    shownFileNumber = n;
+    ResetDocument(false);
+    doc->OpenCaptureFile(names.FileName(n));
+}
+
+void CRecordingControl::UpdateStatus() {
+    const int64_t elapsed = reader.live.lastLiveTime - reader.live.firstLiveTime;
+    ui.SetStatusText(CapturingStatusText(elapsed, reader.bytesWritten, settings.recordMaxFileSizeMB,
+                                         doc->store.PacketCount(), settings.maxPDPacketCount,
+                                         doc->store.SampleCount(), settings.maxVbusInfoCount));
+}
+
+void CRecordingControl::OnTimer() {
+    if (!doc) return;
+
+    const bool wasConnected = connection.connected;
+    connection.Poll(settings.recordVbusSamplingIntervalMS);
+    if (connection.connected != wasConnected) {
+        ui.UpdateAllViews();
+        reader.Wake(); // a fresh analyzer is read at once, not after the thread's idle second
+    }
+    if (!firstTickDone) {
+        firstTickDone = true;
+        ui.FirstTick(connection.connected);
+    }
+    if (reader.viewsDirty.exchange(false)) ui.UpdateAllViews();
+    if (reader.recordWriteFailed.exchange(false)) ui.ShowMessage(kRecordWriteFailedText);
+
+    if (reader.capturing) {
+        doc->store.SetLimits(settings.CaptureLimits());
+        FollowFileNumber();
+        doc->DecodeAvailable();
+        if (graphAutoScroll) ui.GraphFollowNewest();
+        ui.UpdateAllViews();
+        UpdateStatus();
+    } else if (reader.finalDecodePending) {
+        if (restartAfterStop) {
+            restartAfterStop = false;
+            reader.finalDecodePending = false;
+            RunCommand();
+        } else {
+            reader.finalDecodePending = false;
+            doc->store.SetLimits(settings.CaptureLimits());
+            FollowFileNumber();
+            doc->DecodeAvailable();
+            ui.RedrawGraph();
+            ui.UpdateAllViews();
+        }
+    } else {
+        ui.SetStatusText(connection.connected ? kConnectedStatusText : kDisconnectedStatusText);
+    }
+
+    if (reader.capturing && !reader.captureStopRequest) {
+        const CCaptureStore& store = doc->store;
+        if (!connection.connected) {
+            Stop();
+        } else if (settings.recordCaptureFullStop && (store.vbusFull || store.packetsFull)) {
+            if (!storeFullMessageShown) {
+                storeFullMessageShown = true;
+                ui.ShowMessage(store.vbusFull ? kVbusSampleFullText : kPdMessageFullText);
+                Stop();
+            }
+        } else if (!reader.rotatedForFull && (store.vbusFull || store.packetsFull)) {
+            reader.rotationRequest = true;
+        }
+    }
+
+    ui.RefreshControlView();
+}
