@@ -1,0 +1,369 @@
+#include "FindCriteria.h"
+
+#include "CCPacket.h"
+#include "CaptureStore.h"
+
+namespace {
+
+bool UnitIntervalOutOfRange(const CCCPacket& p) {
+    return p.unitInterval < 3.03f || p.unitInterval > 3.70f;
+}
+
+bool IsResetKind(int32_t kind) {
+    return kind == kKindHardReset || kind == kKindCableReset;
+}
+
+// Tallies are per type code; a box is enabled by the entry of its own family.
+uint32_t TypeTally(const CaptureTallies& t, const MessageTypeBox& box) {
+    switch (box.family) {
+    case MessageFamily::Control:
+        return t.controlByType[box.code];
+    case MessageFamily::Data:
+        return t.dataByType[box.code];
+    case MessageFamily::Extended:
+        return t.extendedByType[box.code];
+    }
+    return 0;
+}
+
+} // namespace
+
+const MessageTypeBox kMessageTypeBoxes[kMessageTypeBoxCount] = {
+    {MessageFamily::Control, 1, "GoodCRC", 1033},
+    {MessageFamily::Control, 2, "GotoMin", 1034},
+    {MessageFamily::Control, 3, "Accept", 1035},
+    {MessageFamily::Control, 4, "Reject", 1036},
+    {MessageFamily::Control, 5, "Ping", 1037},
+    {MessageFamily::Control, 6, "PS_RDY", 1038},
+    {MessageFamily::Control, 7, "Get_Source_Cap", 1039},
+    {MessageFamily::Control, 8, "Get_Sink_Cap", 1040},
+    {MessageFamily::Control, 9, "DR_Swap", 1041},
+    {MessageFamily::Control, 10, "PR_Swap", 1042},
+    {MessageFamily::Control, 11, "VCONN_Swap", 1043},
+    {MessageFamily::Control, 12, "Wait", 1044},
+    {MessageFamily::Control, 13, "Soft_Reset", 1045},
+    {MessageFamily::Control, 14, "Data_Reset", 1089},
+    {MessageFamily::Control, 15, "Data_Reset_Complete", 1090},
+    {MessageFamily::Control, 16, "Not_Supported", 1046},
+    {MessageFamily::Control, 17, "Get_Source_Cap_Extended", 1047},
+    {MessageFamily::Control, 18, "Get_Status", 1048},
+    {MessageFamily::Control, 19, "FR_Swap", 1049},
+    {MessageFamily::Control, 20, "Get_PPS_Status", 1079},
+    {MessageFamily::Control, 21, "Get_Country_Codes", 1080},
+    {MessageFamily::Control, 22, "Get_Sink_Cap_Extended", 1085},
+    {MessageFamily::Control, 23, "Get_Source_Info", 1092},
+    {MessageFamily::Control, 24, "Get_Revision", 1093},
+    {MessageFamily::Data, 1, "Source_Capabilities", 1050},
+    {MessageFamily::Data, 2, "Request", 1051},
+    {MessageFamily::Data, 3, "BIST", 1052},
+    {MessageFamily::Data, 4, "Sink_Capabilities", 1053},
+    {MessageFamily::Data, 5, "Battery_Status", 1054},
+    {MessageFamily::Data, 6, "Alert", 1055},
+    {MessageFamily::Data, 7, "Get_Country_Info", 1084},
+    {MessageFamily::Data, 8, "Enter_USB", 1091},
+    {MessageFamily::Data, 9, "EPR_Request", 1094},
+    {MessageFamily::Data, 10, "EPR_Mode", 1095},
+    {MessageFamily::Data, 11, "Source_Info", 1096},
+    {MessageFamily::Data, 12, "Revision", 1097},
+    {MessageFamily::Data, 15, "Vendor_Defined", 1056},
+    {MessageFamily::Extended, 1, "Source_Capabilities_Extended", 1057},
+    {MessageFamily::Extended, 2, "Status", 1058},
+    {MessageFamily::Extended, 3, "Get_Battery_Cap", 1059},
+    {MessageFamily::Extended, 4, "Get_Battery_Status", 1060},
+    {MessageFamily::Extended, 5, "Battery_Capabilities", 1061},
+    {MessageFamily::Extended, 6, "Get_Manufacturer_Info", 1062},
+    {MessageFamily::Extended, 7, "Manufacturer_Info", 1063},
+    {MessageFamily::Extended, 8, "Security_Request", 1064},
+    {MessageFamily::Extended, 9, "Security_Response", 1065},
+    {MessageFamily::Extended, 10, "Firmware_Update_Request", 1066},
+    {MessageFamily::Extended, 11, "Firmware_Update_Response", 1067},
+    {MessageFamily::Extended, 12, "PPS_Status", 1081},
+    {MessageFamily::Extended, 13, "Country_Info", 1082},
+    {MessageFamily::Extended, 14, "Country_Codes", 1083},
+    {MessageFamily::Extended, 15, "Sink_Capabilities_Extended", 1088},
+    {MessageFamily::Extended, 16, "Extended_Control", 1098},
+    {MessageFamily::Extended, 17, "EPR_Source_Capabilities", 1099},
+    {MessageFamily::Extended, 18, "EPR_Sink_Capabilities", 1100},
+    {MessageFamily::Extended, 30, "Vendor_Defined_Extended", 1101},
+};
+
+bool IsInvalidPacket(const CCCPacket& p) {
+    if (p.intervalCount == 0) return false;
+    if (!p.preambleFound) return true;
+    if (!IsResetKind(p.kind) && (!p.crcGood || !p.eopFound)) return true;
+    return UnitIntervalOutOfRange(p);
+}
+
+bool HasCrcError(const CCCPacket& p) {
+    return p.hasCrc && !p.crcGood;
+}
+
+PacketMessageType MessageTypeOf(const CCCPacket& p) {
+    // Read from the header whatever the kind: undecodable packets still fall into a family.
+    const uint16_t h = p.Header();
+    const bool rev30 = ((h >> 6) & 3) >= 2;
+    if (rev30 && (h & 0x8000)) return {MessageFamily::Extended, int32_t(h & 0x1F)};
+    const MessageFamily family = ((h >> 12) & 7) != 0 ? MessageFamily::Data : MessageFamily::Control;
+    return {family, int32_t(h & (rev30 ? 0x1F : 0x0F))};
+}
+
+int MessageTypeBoxIndex(MessageFamily family, int32_t code) {
+    for (int i = 0; i < kMessageTypeBoxCount; ++i)
+        if (kMessageTypeBoxes[i].family == family && kMessageTypeBoxes[i].code == code) return i;
+    return -1;
+}
+
+CFindCriteria::CFindCriteria(Mode m) : mode(m) {
+    if (mode == kDisplayFilter) {
+        SetAll(true);
+        return;
+    }
+    cc1 = cc2 = true;
+    sop = sopPrime = sopDoublePrime = true;
+    source = sink = dfp = ufp = true;
+    noErrors = true;
+}
+
+bool* CFindCriteria::FlagOf(int32_t id) {
+    return const_cast<bool*>(static_cast<const CFindCriteria*>(this)->FlagOf(id));
+}
+
+const bool* CFindCriteria::FlagOf(int32_t id) const {
+    switch (id) {
+    case kIdCc1:
+        return &cc1;
+    case kIdCc2:
+        return &cc2;
+    case kIdSop:
+        return &sop;
+    case kIdSopPrime:
+        return &sopPrime;
+    case kIdSopDoublePrime:
+        return &sopDoublePrime;
+    case kIdHardReset:
+        return &hardReset;
+    case kIdCableReset:
+        return &cableReset;
+    case kIdSopPrimeDebug:
+        return &sopPrimeDebug;
+    case kIdSopDoublePrimeDebug:
+        return &sopDoublePrimeDebug;
+    case kIdSource:
+        return &source;
+    case kIdSink:
+        return &sink;
+    case kIdDfp:
+        return &dfp;
+    case kIdUfp:
+        return &ufp;
+    case kIdNoErrors:
+        return &noErrors;
+    case kIdInvalidPacket:
+        return &invalidPacket;
+    case kIdCrcError:
+        return &crcError;
+    case kIdEnableText:
+        return &enableText;
+    case kIdAllowAllSettings:
+        return &allowAllSettings;
+    default:
+        break;
+    }
+    for (int i = 0; i < kMessageTypeBoxCount; ++i)
+        if (kMessageTypeBoxes[i].controlId == id) return &messageTypes[size_t(i)];
+    return nullptr;
+}
+
+void CFindCriteria::SetAllMessageTypes(bool on) {
+    messageTypes.fill(on);
+}
+
+void CFindCriteria::SetAll(bool on) {
+    cc1 = cc2 = on;
+    sop = sopPrime = sopDoublePrime = hardReset = cableReset = sopPrimeDebug = sopDoublePrimeDebug = on;
+    source = sink = dfp = ufp = on;
+    noErrors = invalidPacket = crcError = on;
+    SetAllMessageTypes(on);
+}
+
+std::optional<bool> CFindCriteria::IsControlEnabled(int32_t id) const {
+    if (!statistics) return std::nullopt;
+    const CaptureTallies& t = *statistics;
+    auto counted = [this](uint32_t tally) { return allowAllSettings || tally != 0; };
+    switch (id) {
+    case kIdFindText:
+        return enableText;
+    case kIdCc1:
+        return counted(t.cc1);
+    case kIdCc2:
+        return counted(t.cc2);
+    case kIdSop:
+        return counted(t.sop);
+    case kIdSopPrime:
+        return counted(t.sopPrime);
+    case kIdSopDoublePrime:
+        return counted(t.sopDoublePrime);
+    case kIdHardReset:
+        return counted(t.hardReset);
+    case kIdCableReset:
+        return counted(t.cableReset);
+    case kIdSopPrimeDebug:
+        return counted(t.sopPrimeDebug);
+    case kIdSopDoublePrimeDebug:
+        return counted(t.sopDoublePrimeDebug);
+    case kIdSource:
+        return counted(t.sopFromSource);
+    case kIdSink:
+        return counted(t.sopFromSink);
+    case kIdDfp:
+        return counted(t.sopFromDfp);
+    case kIdUfp:
+        return counted(t.sopFromUfp);
+    case kIdInvalidPacket:
+        return counted(t.noPreamble | t.noEop | t.uiOutOfRange);
+    case kIdCrcError:
+        return counted(t.badCrc);
+    case kIdNoErrors:
+        return true;
+    default:
+        break;
+    }
+    for (const MessageTypeBox& box : kMessageTypeBoxes)
+        if (box.controlId == id) return counted(TypeTally(t, box));
+    return std::nullopt;
+}
+
+std::string CFindCriteria::GetFindText() const {
+    return enableText ? text : std::string();
+}
+
+bool CFindCriteria::PassesChannel(const CCCPacket& p) const {
+    if (p.channel == 0) return cc1;
+    if (p.channel == 1) return cc2;
+    return true;
+}
+
+bool CFindCriteria::PassesRoles(const CCCPacket& p) const {
+    const uint16_t h = p.Header();
+    return ((h & 0x100) ? source : sink) && ((h & 0x20) ? dfp : ufp);
+}
+
+int32_t CFindCriteria::FindMatchColumn(const CCCPacket& p, bool invertCurrent) const {
+    if (enableText) {
+        const int column = p.FindColumnText(text, invertCurrent);
+        if (column != -1) return column;
+    }
+    if (!PassesChannel(p)) return -1;
+
+    int32_t result = -1;
+    bool decided = false;
+    switch (p.kind) {
+    case kKindSop:
+        if (!sop) return -1;
+        break;
+    case kKindSopPrime:
+        if (!sopPrime) return -1;
+        break;
+    case kKindSopDoublePrime:
+        return sopDoublePrime ? kMatchColumnOrderedSet : -1;
+    case kKindHardReset:
+    case kKindCableReset:
+    case kKindSopPrimeDebug:
+    case kKindSopDoublePrimeDebug: {
+        const bool on = p.kind == kKindHardReset       ? hardReset
+                        : p.kind == kKindCableReset    ? cableReset
+                        : p.kind == kKindSopPrimeDebug ? sopPrimeDebug
+                                                       : sopDoublePrimeDebug;
+        if (!on) return -1;
+        decided = true;
+        result = kMatchColumnOrderedSet;
+        break;
+    }
+    default:
+        break;
+    }
+
+    if (invalidPacket && p.intervalCount != 0 && IsInvalidPacket(p)) {
+        decided = true;
+        // The cell to highlight names the first cause found.
+        if (!p.preambleFound)
+            result = kMatchColumnPreamble;
+        else if (IsResetKind(p.kind) && UnitIntervalOutOfRange(p))
+            result = kMatchColumnUnitInterval;
+        else if (!p.crcGood)
+            result = kMatchColumnCrc;
+        else if (!p.eopFound)
+            result = kMatchColumnPayload;
+        else
+            result = kMatchColumnUnitInterval;
+    }
+    // A CRC error only renames the cell of a packet already decided; an undecided one still goes on
+    // to the role and type checks below, which set the result afresh.
+    if (crcError && HasCrcError(p)) result = kMatchColumnCrc;
+    if (decided) return result;
+
+    if (!PassesRoles(p)) return -1;
+    const PacketMessageType type = MessageTypeOf(p);
+    const int box = MessageTypeBoxIndex(type.family, type.code);
+    return box >= 0 && messageTypes[size_t(box)] ? kMatchColumnType : -1;
+}
+
+bool CFindCriteria::IsPacketShown(const CCCPacket& p, bool invertCurrent) const {
+    if (!displayFilterEnabled) return true;
+    if (enableText && !text.empty() && p.FindColumnText(text, invertCurrent) == -1) return false;
+    if (!PassesChannel(p)) return false;
+    switch (p.kind) {
+    case kKindSop:
+        if (!sop) return false;
+        break;
+    case kKindSopPrime:
+        if (!sopPrime) return false;
+        break;
+    case kKindSopDoublePrime:
+        if (!sopDoublePrime) return false;
+        break;
+    case kKindHardReset:
+        if (!hardReset) return false;
+        break;
+    case kKindCableReset:
+        if (!cableReset) return false;
+        break;
+    case kKindSopPrimeDebug:
+        if (!sopPrimeDebug) return false;
+        break;
+    case kKindSopDoublePrimeDebug:
+        if (!sopDoublePrimeDebug) return false;
+        break;
+    default:
+        break;
+    }
+    const bool invalid = IsInvalidPacket(p);
+    const bool badCrc = HasCrcError(p);
+    if (!invalidPacket && invalid) return false;
+    if (!crcError && badCrc) return false;
+    if (!noErrors && !invalid && !badCrc) return false;
+    if (!PassesRoles(p)) return false;
+    const PacketMessageType type = MessageTypeOf(p);
+    const int box = MessageTypeBoxIndex(type.family, type.code);
+    return box < 0 || messageTypes[size_t(box)];
+}
+
+int32_t CFindCriteria::FindRow(int32_t selectedRow, bool forward, int32_t rowCount,
+                               const std::function<const CCCPacket*(int32_t)>& packetOfRow,
+                               bool invertCurrent) const {
+    const int32_t step = forward ? 1 : -1;
+    for (int32_t r = (selectedRow < 0 ? 0 : selectedRow) + step; r >= 0 && r < rowCount; r += step) {
+        const CCCPacket* p = packetOfRow(r);
+        if (p && FindMatchColumn(*p, invertCurrent) != -1) return r;
+    }
+    return -1;
+}
+
+std::vector<std::pair<size_t, size_t>> CFindCriteria::FindTextOccurrences(const std::string& cell) const {
+    std::vector<std::pair<size_t, size_t>> found;
+    const std::string needle = GetFindText();
+    if (needle.empty()) return found;
+    for (size_t at = cell.find(needle); at != std::string::npos; at = cell.find(needle, at + needle.size()))
+        found.emplace_back(at, needle.size());
+    return found;
+}
