@@ -1,7 +1,10 @@
-// qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold, and writes
-// generated captures from traffic scenarios.
+// qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold, writes
+// generated captures from traffic scenarios, and records from an analyzer, real or emulated.
 #include "CaptureStore.h"
+#include "EmulatedAnalyzer.h"
+#include "LibusbLink.h"
 #include "QXDoc.h"
+#include "RecordSession.h"
 #include "TextCommands.h"
 #include "RecordStream.h"
 #include "Scenario.h"
@@ -9,11 +12,16 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -228,21 +236,9 @@ int Synthesize(const std::string& name, const std::string& out, double seconds, 
     }
     synth::Scenario sc;
     std::string error;
-    if (!synth::BuiltinScenario(name, &sc)) {
-        const bool looksLikeFile = name.find('/') != std::string::npos ||
-                                   name.find('.') != std::string::npos || std::filesystem::exists(name);
-        if (!looksLikeFile) {
-            std::string names;
-            for (const std::string& n : synth::BuiltinScenarioNames())
-                names += (names.empty() ? "" : ", ") + n;
-            std::fprintf(stderr, "qxtool: unknown scenario: %s (built-in: %s)\n", name.c_str(),
-                         names.c_str());
-            return 1;
-        }
-        if (!synth::LoadScenarioFile(name, &sc, &error)) {
-            std::fprintf(stderr, "qxtool: %s\n", error.c_str());
-            return 1;
-        }
+    if (!FindScenario(name, &sc, &error)) {
+        std::fprintf(stderr, "qxtool: %s\n", error.c_str());
+        return 1;
     }
     synth::SynthOptions options;
     options.seconds = seconds;
@@ -253,6 +249,50 @@ int Synthesize(const std::string& name, const std::string& out, double seconds, 
         return 1;
     }
     return 0;
+}
+
+// Set by Ctrl+C (or a termination request): the recording stops cleanly and its file gets its header block.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) {
+    stopRequested = true;
+}
+
+struct RecordArgs {
+    bool emulate = false;
+    std::string scenario; // empty: the default scenario
+    RecordSessionOptions session;
+    double speed = 1; // emulated analyzer only: the analyzer's clock and the timer run this much faster
+};
+
+int Record(RecordArgs args) {
+    std::unique_ptr<IAnalyzerLink> link;
+    if (args.emulate) {
+        synth::Scenario sc;
+        std::string error;
+        if (!FindScenario(args.scenario.empty() ? "demo" : args.scenario, &sc, &error)) {
+            std::fprintf(stderr, "qxtool: %s\n", error.c_str());
+            return 1;
+        }
+        EmulatorOptions eo;
+        eo.speed = args.speed;
+        link = std::make_unique<CEmulatedAnalyzer>(sc, eo);
+        args.session.tickMs = std::max<uint32_t>(1, uint32_t(1000 / args.speed));
+    } else {
+        link = std::make_unique<CLibusbLink>();
+    }
+
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    const RecordSessionResult r = RunRecordSession(*link, args.session, stopRequested, std::cout, std::cerr);
+    for (const std::string& file : r.files) std::cout << "Record file\t" << file << '\n';
+    std::cout.flush();
+    return r.exitCode;
 }
 
 } // namespace
@@ -297,8 +337,45 @@ int main(int argc, char** argv) {
     synthCmd->add_option("--seed", seed, "Seed of the timing, jitter and analog noise");
     synthCmd->add_flag("--list", listScenarios, "List the built-in scenarios");
 
+    RecordArgs rec;
+    auto* recordCmd =
+        app.add_subcommand("record", "Record from the analyzer until stopped (Ctrl+C) or for a time");
+    auto* emulateOpt =
+        recordCmd
+            ->add_option(
+                "--emulate", rec.scenario,
+                "Record from an emulated analyzer playing a built-in scenario or a JSON scenario file "
+                "(default: demo)")
+            ->expected(0, 1);
+    recordCmd->add_option("--seconds", rec.session.seconds,
+                          "Length of the recording (default: until Ctrl+C)");
+    recordCmd->add_option("--folder", rec.session.folder, "Record folder (default: the current folder)");
+    recordCmd->add_option("--caption", rec.session.caption, "First part of the record file names")
+        ->capture_default_str();
+    recordCmd->add_flag("--timestamp", rec.session.appendTimestamp,
+                        "Append the start time to the file names");
+    recordCmd->add_flag("--multi", rec.session.multiFile,
+                        "A numbered series of files (_0001, _0002, ...) instead of one");
+    recordCmd->add_option("--max-file-size", rec.session.maxFileSizeMB, "Size limit of a record file in MB")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 9999));
+    recordCmd
+        ->add_option("--interval", rec.session.samplingIntervalMs,
+                     "VBUS sampling interval sent to the analyzer in ms (0 sends none)")
+        ->capture_default_str();
+    // For tests: the emulated analyzer and the timer run this many times faster.
+    recordCmd->add_option("--speed", rec.speed)->check(CLI::Range(0.01, 1000.0))->group("");
+
     CLI11_PARSE(app, argc, argv);
 
+    if (*recordCmd) {
+        rec.emulate = emulateOpt->count() > 0;
+        if (!rec.emulate && rec.speed != 1) {
+            std::fprintf(stderr, "qxtool: --speed needs --emulate\n");
+            return 1;
+        }
+        return Record(rec);
+    }
     if (*synthCmd) return Synthesize(scenario, synthOut, seconds, clockSetting, seed, listScenarios);
     if (*packets) return columns.empty() ? ListPackets(packetsFile) : ListColumns(packetsFile, columns, invertCurrent);
     if (*fields) return ListFields(fieldsFile, fieldsPacket, blockView, range);

@@ -11,6 +11,7 @@
 #include "RecordSession.h"
 #include "Settings.h"
 #include "support/Blocks.h"
+#include "support/FullDiskFile.h"
 #include "support/TempFiles.h"
 #include "support/Traffic.h"
 
@@ -309,42 +310,12 @@ protected:
     CSettings settings;
     CDeviceConnection connection{link};
     int64_t diskRoom = -1; // bytes a record file may take; -1: no limit
-    CReaderThread reader{connection, [this](const std::string& path) { return OpenFile(path); }};
+    CReaderThread reader{connection,
+                         [this](const std::string& path) { return FullDiskOpener(diskRoom)(path); }};
     CFakeUi ui{reader};
     CHooks hooks;
     CQXDoc doc{&ui, &hooks};
     CRecordingControl control{settings, connection, reader, &doc, ui};
-
-private:
-    // A full disk after diskRoom bytes; rewriting what exists still works.
-    class CFullDiskFile : public IRecordFile {
-    public:
-        CFullDiskFile(std::unique_ptr<IRecordFile> f, int64_t room) : inner(std::move(f)), room(room) {}
-        bool Append(const uint8_t* data, size_t size, size_t* written) override {
-            const size_t n = std::min(size, size_t(std::max<int64_t>(0, room - length)));
-            size_t w = 0;
-            if (n) inner->Append(data, n, &w);
-            length += int64_t(w);
-            *written = w;
-            return w == size;
-        }
-        bool WriteAt(int64_t o, const uint8_t* d, size_t s) override {
-            return o + int64_t(s) <= length && inner->WriteAt(o, d, s);
-        }
-        bool Size(int64_t* s) override { return inner->Size(s); }
-        bool Truncate(int64_t s) override { return inner->Truncate(s) && ((length = s), true); }
-        bool Close() override { return inner->Close(); }
-
-    private:
-        std::unique_ptr<IRecordFile> inner;
-        int64_t room, length = 0;
-    };
-
-    std::unique_ptr<IRecordFile> OpenFile(const std::string& path) {
-        auto f = CreatePosixRecordFile(path);
-        if (!f || diskRoom < 0) return f;
-        return std::make_unique<CFullDiskFile>(std::move(f), diskRoom);
-    }
 };
 
 TEST_F(RecordingControlTest, RecordingEndToEnd) {

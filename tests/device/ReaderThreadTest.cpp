@@ -5,6 +5,7 @@
 #include "QXDoc.h"
 #include "RecordEncoder.h"
 #include "support/Blocks.h"
+#include "support/FullDiskFile.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -91,45 +92,6 @@ private:
     bool idle = false;
     bool failing = false;
 };
-
-// A file layer with room for `budget` bytes in all: a full disk. Rewriting existing bytes still works,
-// as it does on a real full disk.
-class CBudgetFile : public IRecordFile {
-public:
-    CBudgetFile(std::unique_ptr<IRecordFile> inner, int64_t budget)
-        : inner(std::move(inner)), budget(budget) {}
-    bool Append(const uint8_t* data, size_t size, size_t* written) override {
-        const size_t room = size_t(std::max<int64_t>(0, budget - length));
-        size_t w = 0;
-        if (room > 0) inner->Append(data, std::min(size, room), &w);
-        length += int64_t(w);
-        *written = w;
-        return w == size;
-    }
-    bool WriteAt(int64_t offset, const uint8_t* data, size_t size) override {
-        return offset + int64_t(size) <= length && inner->WriteAt(offset, data, size);
-    }
-    bool Size(int64_t* size) override { return inner->Size(size); }
-    bool Truncate(int64_t size) override {
-        if (!inner->Truncate(size)) return false;
-        length = size;
-        return true;
-    }
-    bool Close() override { return inner->Close(); }
-
-private:
-    std::unique_ptr<IRecordFile> inner;
-    int64_t budget;
-    int64_t length = 0;
-};
-
-RecordFileOpener BudgetOpener(int64_t budget) {
-    return [budget](const std::string& path) -> std::unique_ptr<IRecordFile> {
-        auto f = CreatePosixRecordFile(path);
-        if (!f) return nullptr;
-        return std::make_unique<CBudgetFile>(std::move(f), budget);
-    };
-}
 
 // VBUS blocks of three samples each, stamps 10 µs apart from firstStamp: every block differs.
 Bytes SampleStream(size_t blocks, uint32_t firstStamp = 0) {
@@ -369,7 +331,7 @@ TEST_F(ReaderThreadTest, WriteFailureEndsTheRecordingWithTheDataWrittenSoFar) {
     const Bytes stream = SampleStream(160); // 10240 bytes, read 1024 at a time
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        StartReader(BudgetOpener(64 + c.room));
+        StartReader(FullDiskOpener(64 + c.room));
         ASSERT_TRUE(StartRecording());
         link.Feed(stream, 1024);
         ASSERT_TRUE(WaitUntil([&] { return !reader->capturing; }));
@@ -390,7 +352,7 @@ TEST_F(ReaderThreadTest, WriteFailureEndsTheRecordingWithTheDataWrittenSoFar) {
 }
 
 TEST_F(ReaderThreadTest, FileWithoutRoomForItsHeaderBlockIsNotCreated) {
-    StartReader(BudgetOpener(30));
+    StartReader(FullDiskOpener(30));
     EXPECT_FALSE(StartRecording());
     EXPECT_FALSE(std::filesystem::exists(PathFor(1)));
 }

@@ -1,0 +1,140 @@
+// An analyzer without hardware: plays a traffic scenario through the synthesizer and streams the record
+// stream it makes, paced by a clock, behind the same link interface as the real analyzer. It answers the
+// descriptors the connection poll reads and obeys the command frames:
+//  - the sampling interval sets how often it takes a VBUS sample, and so its VBUS block rate; the sample
+//    schedule restarts at the next sample after the command;
+//  - CC register injection replaces the CC voltage it reports on that line by the level the termination
+//    gives (None gives back the scenario's own level);
+//  - firmware-update entry makes it leave the bus, as an unplug does, until Plug.
+// Tests can unplug it, have it present old firmware, stall its stream, and drive its clock by hand.
+//
+// Every Open starts the stream anew from the scenario's beginning, with time stamps from baseTime: the
+// analyzer restarts its recording engine when it is opened, and the connection poll sends the interval
+// and the CC terminations after every open anyway.
+#pragma once
+
+#include "AnalyzerLink.h"
+#include "Scenario.h"
+#include "Synthesizer.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// How the stream time of the emulated analyzer moves on.
+enum class EmulatorPace {
+    Clock,   // a steady clock from Open, times the speed factor (1: real time)
+    Manual,  // only when AdvanceClock is called (tests)
+    Unpaced, // as fast as the stream is read: every read is filled up
+};
+
+struct EmulatorOptions {
+    EmulatorPace pace = EmulatorPace::Clock;
+    double speed = 1.0; // Clock: stream seconds per second
+    double seconds = 0; // length of the stream; 0: it runs on (the script plays, then the bus idles)
+    uint32_t seed = 1;  // of the synthesizer
+    uint16_t clockSetting = 0;
+    uint32_t baseTime = 0; // analyzer clock (µs) at the start of the stream
+    std::u16string firmwareText = u"1.10";
+    std::u16string serialText = u"0123456789ABCDEF01234567";
+};
+
+class CEmulatedAnalyzer : public IAnalyzerLink {
+public:
+    // Everything handed out by ReadPipe, in order. Called on the reading thread before ReadPipe returns,
+    // with the emulator locked: it must not call back into the emulator.
+    using StreamTap = std::function<void(const uint8_t* data, size_t size)>;
+
+    // The scenario must be valid (synth::ValidateScenario).
+    explicit CEmulatedAnalyzer(const synth::Scenario& scenario, const EmulatorOptions& options = {});
+    ~CEmulatedAnalyzer() override; // no ReadPipe may be running any more
+    CEmulatedAnalyzer(const CEmulatedAnalyzer&) = delete;
+    CEmulatedAnalyzer& operator=(const CEmulatedAnalyzer&) = delete;
+
+    // IAnalyzerLink. There is one analyzer, at index 0, while it is plugged in. ReadPipe hands out whole
+    // 64-byte blocks only and fails for a buffer smaller than one.
+    LinkOpenResult Open(int index) override;
+    bool IsOpen() const override;
+    int GetDescriptor(uint8_t type, uint8_t index, uint16_t languageId, uint8_t* buffer, int size) override;
+    int ReadPipe(uint8_t* buffer, int size, uint32_t timeoutMs) override;
+    bool WritePipe(const uint8_t* data, int size) override;
+    void Release() override;
+
+    // Set before the first Open.
+    void SetStreamTap(StreamTap tap);
+    void SetPacketSink(synth::CSynthesizer::PacketSink sink); // frames as they are synthesized
+
+    // Test controls.
+    void Unplug();                                    // leaves the bus: reads fail, Open finds nothing
+    void Plug();                                      // back on the bus
+    void SetFirmwareText(const std::u16string& text); // read by the next descriptor request
+    void SetStalled(bool stalled);                    // a stalled analyzer sends nothing; reads time out
+    void AdvanceClock(double micros);                 // Manual pace only
+
+    // State, for tests and benchmarks.
+    bool IsPresent() const;
+    uint32_t SamplingIntervalMs() const;
+    int32_t Termination(int32_t channel) const; // last CC injection code, 0..5
+    uint64_t BytesDelivered() const;            // since the last Open
+    bool StreamFinished() const;                // the stream reached its length
+    // Waits until a read is waiting for more while everything the clock allows (Unpaced: the whole
+    // stream) has been handed out, so that the reader has dealt with every byte. False after limit.
+    bool WaitCaughtUp(std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+private:
+    void StartStream();
+    double TargetTime() const;
+    void Produce(size_t wanted);
+    void OnBlock(const uint8_t* block);
+    void OnSample(const uint8_t* sample);
+    void FlushSamples();
+    size_t Pending() const { return pending.size() - pendingHead; }
+    bool CaughtUp() const;
+    void ReleaseLocked(std::unique_lock<std::mutex>& lock);
+
+    const synth::Scenario scenario;
+    const EmulatorOptions options;
+
+    mutable std::mutex mutex;
+    std::condition_variable cv;
+    StreamTap tap;
+    synth::CSynthesizer::PacketSink packetSink;
+
+    bool present = true;
+    bool open = false;
+    bool stalled = false;
+    std::u16string firmwareText;
+    int readers = 0;            // ReadPipe calls under way
+    bool readerWaiting = false; // a ReadPipe waits for data
+
+    // The stream of the current open.
+    std::unique_ptr<synth::CSynthesizer> synthesizer;
+    std::chrono::steady_clock::time_point openedAt;
+    double manualClock = 0; // µs
+    double producedTo = 0;  // µs: the synthesizer has run up to here
+    bool finished = false;
+    std::vector<uint8_t> pending; // made, not yet read, from pendingHead on
+    size_t pendingHead = 0;
+    uint64_t delivered = 0;
+
+    // The analog side: samples come from the synthesizer every millisecond; those on the analyzer's own
+    // schedule are kept, their CC voltages overridden while a termination is injected, and packed into
+    // blocks of the scenario's size.
+    uint32_t intervalMs = 10;
+    bool scheduleRestart = true; // keep the next sample, whatever the schedule says
+    int64_t baseSamples = 0;     // samples seen from the synthesizer
+    int64_t nextKeepUs = 0;
+    std::array<int32_t, 2> termination{};
+    std::array<uint8_t, 64> vbusBlock{};
+    int vbusCount = 0;
+};
+
+// A built-in scenario by name, or else a JSON scenario file; false with a one-line reason.
+bool FindScenario(const std::string& nameOrFile, synth::Scenario* out, std::string* error);
