@@ -1,0 +1,56 @@
+#include "GuiTest.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace guitest {
+
+std::vector<Registered>& Registry() {
+    static std::vector<Registered> registry;
+    return registry;
+}
+
+std::string OutputDir() {
+    const std::string dir = AMBRIO_GUI_OUTPUT_DIR;
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+std::string CapturesDir() {
+    const std::string dir = AMBRIO_CAPTURES_DIR;
+    return std::filesystem::is_directory(dir) ? dir : std::string();
+}
+
+} // namespace guitest
+
+int main(int argc, char** argv) {
+    // No display is needed: widgets render into memory.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName("Vantrel Inc.");
+    QApplication::setApplicationName("AmbrioTests");
+
+    const char* only = nullptr;
+    std::vector<char*> args{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        if (!only && argv[i][0] != '-') only = argv[i];
+        else args.push_back(argv[i]);
+    }
+    int failed = 0;
+    bool ran = false;
+    for (const auto& r : guitest::Registry()) {
+        if (only && r.name != only) continue;
+        ran = true;
+        auto test = r.make();
+        failed += QTest::qExec(test.get(), int(args.size()), args.data());
+    }
+    if (!ran) {
+        std::fprintf(stderr, "no test class named %s\n", only ? only : "(any)");
+        return 1;
+    }
+    return failed == 0 ? 0 : 1;
+}
