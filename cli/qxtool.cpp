@@ -295,6 +295,29 @@ int Record(RecordArgs args) {
     return r.exitCode;
 }
 
+// A decimal number from 1 to max, digits only, as udev passes $attr{busnum} and $attr{devnum}.
+bool ParseDeviceNumber(const std::string& text, int max, int* value) {
+    if (text.empty() || text.size() > 3) return false;
+    int v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v < 1 || v > max) return false;
+    *value = v;
+    return true;
+}
+
+// For udev's IMPORT{program}: the property line when the device is an analyzer, otherwise no output and
+// status 1, whatever went wrong.
+int UdevProbe(const std::string& busText, const std::string& addressText) {
+    int bus = 0, address = 0;
+    if (!ParseDeviceNumber(busText, 255, &bus) || !ParseDeviceNumber(addressText, 127, &address)) return 1;
+    if (!IsAnalyzerAt(bus, address)) return 1;
+    std::fputs("AMBRIO_ANALYZER=1\n", stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -366,7 +389,17 @@ int main(int argc, char** argv) {
     // For tests: the emulated analyzer and the timer run this many times faster.
     recordCmd->add_option("--speed", rec.speed)->check(CLI::Range(0.01, 1000.0))->group("");
 
+    std::string udevBus, udevAddress;
+    auto* udevProbe = app.add_subcommand(
+        "udev-probe", "For the udev rule: print AMBRIO_ANALYZER=1 when a USB device is an analyzer");
+    udevProbe->add_option("BUSNUM", udevBus, "Bus number of the USB device");
+    udevProbe->add_option("DEVNUM", udevAddress, "Device address of the USB device");
+    // Missing, extra or malformed arguments end in status 1 without output, like any other "no".
+    udevProbe->allow_extras();
+
     CLI11_PARSE(app, argc, argv);
+
+    if (*udevProbe) return udevProbe->remaining().empty() ? UdevProbe(udevBus, udevAddress) : 1;
 
     if (*recordCmd) {
         rec.emulate = emulateOpt->count() > 0;

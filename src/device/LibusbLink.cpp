@@ -21,36 +21,21 @@ constexpr uint8_t kVendorIn = 0xC0;
 // A device whose descriptors keep failing to arrive is taken for no analyzer after this many tries.
 constexpr int kMaxInconclusiveProbes = 3;
 
-enum class Probe { Analyzer, NotAnalyzer, Inconclusive };
+// Microsoft OS 2.0 descriptors hang off the BOS descriptor, which only USB 2.01 and later have; hubs
+// never carry the analyzer.
+bool MayBeAnalyzer(const libusb_device_descriptor& d) {
+    return d.bcdUSB >= 0x0201 && d.bDeviceClass != LIBUSB_CLASS_HUB;
+}
 
-// Asks an open device for its BOS descriptor and, if that carries the Microsoft OS 2.0 capability, for
-// the descriptor set, and looks for the analyzer's interface GUID in it. A stalled request is a clear
-// "not supported"; other transfer errors may pass and are asked again later.
-Probe ProbeOpenDevice(libusb_device_handle* h, int& interfaceNumber) {
-    uint8_t header[5] = {};
-    int r = libusb_get_descriptor(h, usbdesc::kTypeBos, 0, header, sizeof header);
-    if (r == LIBUSB_ERROR_PIPE) return Probe::NotAnalyzer;
-    if (r < 0) return Probe::Inconclusive;
-    if (r < 5 || header[1] != usbdesc::kTypeBos) return Probe::NotAnalyzer;
-
-    std::vector<uint8_t> bos(size_t(header[2] | (header[3] << 8)));
-    if (bos.size() < 5) return Probe::NotAnalyzer;
-    r = libusb_get_descriptor(h, usbdesc::kTypeBos, 0, bos.data(), int(bos.size()));
-    if (r == LIBUSB_ERROR_PIPE) return Probe::NotAnalyzer;
-    if (r < 0) return Probe::Inconclusive;
-    const auto info = usbdesc::FindMsOs20Capability(bos.data(), size_t(r));
-    if (!info || info->totalLength == 0) return Probe::NotAnalyzer;
-
-    std::vector<uint8_t> set(info->totalLength);
-    r = libusb_control_transfer(h, kVendorIn, info->vendorCode, 0, usbdesc::kMsOs20DescriptorIndex,
-                                set.data(), uint16_t(set.size()), kControlTimeoutMs);
-    if (r == LIBUSB_ERROR_PIPE) return Probe::NotAnalyzer;
-    if (r < 0) return Probe::Inconclusive;
-    const auto found = usbdesc::FindInterfaceForGuid(usbdesc::ParseMsOs20DescriptorSet(set.data(), size_t(r)),
-                                                     kAnalyzerInterfaceGuid);
-    if (!found) return Probe::NotAnalyzer;
-    interfaceNumber = *found;
-    return Probe::Analyzer;
+// The probe's requests on an open device.
+ControlInRequest ControlInOn(libusb_device_handle* h) {
+    return [h](uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+               uint16_t length) {
+        const int r =
+            libusb_control_transfer(h, requestType, request, value, index, data, length, kControlTimeoutMs);
+        if (r >= 0) return r;
+        return r == LIBUSB_ERROR_PIPE ? kControlStalled : kControlFailed;
+    };
 }
 
 // Where a device sits (bus and port path) plus who it says it is; a device plugged in again gets a new
@@ -82,6 +67,59 @@ void LIBUSB_CALL ReadDone(libusb_transfer* transfer) {
 
 } // namespace
 
+AnalyzerProbe ProbeAnalyzerDescriptors(const ControlInRequest& request) {
+    const auto verdictOf = [](int failure) {
+        return failure == kControlStalled ? AnalyzerVerdict::NotAnalyzer : AnalyzerVerdict::Inconclusive;
+    };
+    const uint16_t bosValue = uint16_t(usbdesc::kTypeBos << 8);
+    uint8_t header[5] = {};
+    int r = request(kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR, bosValue, 0, header, sizeof header);
+    if (r < 0) return {verdictOf(r)};
+    if (r < 5 || header[1] != usbdesc::kTypeBos) return {};
+
+    std::vector<uint8_t> bos(size_t(header[2] | (header[3] << 8)));
+    if (bos.size() < 5) return {};
+    r = request(kStandardIn, LIBUSB_REQUEST_GET_DESCRIPTOR, bosValue, 0, bos.data(), uint16_t(bos.size()));
+    if (r < 0) return {verdictOf(r)};
+    const auto info = usbdesc::FindMsOs20Capability(bos.data(), std::min(size_t(r), bos.size()));
+    if (!info || info->totalLength == 0) return {};
+
+    std::vector<uint8_t> set(info->totalLength);
+    r = request(kVendorIn, info->vendorCode, 0, usbdesc::kMsOs20DescriptorIndex, set.data(),
+                uint16_t(set.size()));
+    if (r < 0) return {verdictOf(r)};
+    const auto found = usbdesc::FindInterfaceForGuid(
+        usbdesc::ParseMsOs20DescriptorSet(set.data(), std::min(size_t(r), set.size())),
+        kAnalyzerInterfaceGuid);
+    if (!found) return {};
+    return {AnalyzerVerdict::Analyzer, *found};
+}
+
+bool IsAnalyzerAt(int busNumber, int deviceAddress) {
+    if (busNumber < 1 || busNumber > 255 || deviceAddress < 1 || deviceAddress > 127) return false;
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0) return false;
+
+    bool analyzer = false;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &list);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device* dev = list[i];
+        if (libusb_get_bus_number(dev) != busNumber || libusb_get_device_address(dev) != deviceAddress)
+            continue;
+        libusb_device_descriptor d{};
+        libusb_device_handle* h = nullptr;
+        if (libusb_get_device_descriptor(dev, &d) == 0 && MayBeAnalyzer(d) && libusb_open(dev, &h) == 0) {
+            analyzer = ProbeAnalyzerDescriptors(ControlInOn(h)).verdict == AnalyzerVerdict::Analyzer;
+            libusb_close(h);
+        }
+        break;
+    }
+    if (count >= 0) libusb_free_device_list(list, 1);
+    libusb_exit(context);
+    return analyzer;
+}
+
 CLibusbLink::CLibusbLink() {
     if (libusb_init(&context_) != 0) {
         context_ = nullptr;
@@ -107,13 +145,13 @@ int CLibusbLink::AnalyzerInterface(libusb_device* dev, const std::string& key) {
     libusb_device_handle* h = nullptr;
     // Not openable (yet): udev may grant access a moment after plug-in, so this is not remembered.
     if (libusb_open(dev, &h) != 0) return -1;
-    int interfaceNumber = -1;
-    const Probe probe = ProbeOpenDevice(h, interfaceNumber);
+    const AnalyzerProbe probe = ProbeAnalyzerDescriptors(ControlInOn(h));
     libusb_close(h);
 
-    if (probe == Probe::Inconclusive && ++entry.inconclusive < kMaxInconclusiveProbes) return -1;
+    if (probe.verdict == AnalyzerVerdict::Inconclusive && ++entry.inconclusive < kMaxInconclusiveProbes)
+        return -1;
     entry.decided = true;
-    entry.interfaceNumber = probe == Probe::Analyzer ? interfaceNumber : -1;
+    entry.interfaceNumber = probe.verdict == AnalyzerVerdict::Analyzer ? probe.interfaceNumber : -1;
     return entry.interfaceNumber;
 }
 
@@ -136,8 +174,7 @@ LinkOpenResult CLibusbLink::Open(int index) {
         libusb_device* dev = list[i];
         libusb_device_descriptor d{};
         if (libusb_get_device_descriptor(dev, &d) != 0) continue;
-        // Microsoft OS 2.0 descriptors hang off the BOS descriptor, which only USB 2.01 and later have.
-        if (d.bcdUSB < 0x0201 || d.bDeviceClass == LIBUSB_CLASS_HUB) continue;
+        if (!MayBeAnalyzer(d)) continue;
         DeviceKey key = KeyOf(dev, d);
         present.insert(key.text);
         const int interfaceNumber = AnalyzerInterface(dev, key.text);

@@ -7,6 +7,8 @@
 #include "AnalyzerLink.h"
 
 #include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -15,6 +17,37 @@ struct libusb_context;
 struct libusb_device;
 struct libusb_device_handle;
 struct libusb_transfer;
+
+// One device-to-host control request on a device's default pipe (bmRequestType, bRequest, wValue,
+// wIndex, a buffer of wLength bytes). Yields the byte count received, kControlStalled when the device
+// refused the request, or kControlFailed when the request did not get through (time-out, device gone).
+using ControlInRequest = std::function<int(uint8_t requestType, uint8_t request, uint16_t value,
+                                           uint16_t index, uint8_t* data, uint16_t length)>;
+inline constexpr int kControlStalled = -1;
+inline constexpr int kControlFailed = -2;
+
+enum class AnalyzerVerdict {
+    Analyzer,
+    NotAnalyzer,
+    Inconclusive, // a request did not get through; asking again later may tell
+};
+
+struct AnalyzerProbe {
+    AnalyzerVerdict verdict = AnalyzerVerdict::NotAnalyzer;
+    int interfaceNumber = -1; // with Analyzer: the interface that carries it
+};
+
+// Asks a device for its BOS descriptor and, only when that carries the Microsoft OS 2.0 platform
+// capability, for the descriptor set with the capability's vendor code, and looks for the analyzer's
+// interface GUID in it. Standard requests and that one vendor request only, all to the device itself: no
+// interface is claimed, so a device another program holds is not disturbed. A stalled request is a clear
+// "not an analyzer".
+AnalyzerProbe ProbeAnalyzerDescriptors(const ControlInRequest& request);
+
+// Whether the USB device at this bus number and device address is an analyzer, asked of the device
+// itself; udev names a new device by these two numbers. Only devices that can have a BOS descriptor are
+// asked. False on every error, without a message.
+bool IsAnalyzerAt(int busNumber, int deviceAddress);
 
 class CLibusbLink : public IAnalyzerLink {
 public:

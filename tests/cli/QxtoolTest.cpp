@@ -172,3 +172,17 @@ TEST(Qxtool, ColumnsAndFieldTable) {
         EXPECT_EQ(r.err.rfind("qxtool: ", 0), 0u) << bad << ": " << r.err;
     }
 }
+
+// udev imports whatever the probe prints, so every "no" must be silent with status 1: a device that is
+// not an analyzer (bus 1 device 1 is a root hub wherever there is USB), a machine without USB, and
+// arguments that name no device.
+TEST(Qxtool, UdevProbeIsSilentWithStatusOneUnlessItFindsAnAnalyzer) {
+    for (const char* args : {"1 1", "001 001", "64 127", "", "1", "1 2 3", "0 1", "1 0", "256 1", "1 128",
+                             "1000 1", "x 1", "1 2x", "-1 2", "0x1 2", "1 +2", "'' 1", "1 --all"}) {
+        SCOPED_TRACE(args);
+        const RunResult r = RunQxtool(std::string("udev-probe ") + args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+    }
+}

@@ -435,6 +435,146 @@ TEST(MsOs20DescriptorSet, GuidComparison) {
 }
 
 // ---------------------------------------------------------------------------------------------------
+// Probing a device by its descriptors, with the control requests answered from recorded bytes
+
+namespace {
+
+// The Microsoft OS 2.0 capability with another descriptor set length and vendor code.
+Bytes MsOs20Capability(uint16_t setLength, uint8_t vendorCode) {
+    Bytes cap = kMsOs20;
+    cap[24] = uint8_t(setLength);
+    cap[25] = uint8_t(setLength >> 8);
+    cap[26] = vendorCode;
+    return cap;
+}
+
+// A device behind the probe: answers GET_DESCRIPTOR(BOS) and the descriptor set request with its own
+// vendor code, stalls every other request, and notes them all.
+struct FakeDescriptorDevice {
+    FakeDescriptorDevice(std::optional<Bytes> bos_, std::optional<Bytes> set_, uint8_t vendorCode_ = 0x20,
+                         int failingRequest_ = -1)
+        : bos(std::move(bos_)), set(std::move(set_)), vendorCode(vendorCode_),
+          failingRequest(failingRequest_) {}
+
+    std::optional<Bytes> bos; // none: a device without BOS descriptor stalls the request
+    std::optional<Bytes> set; // none: the vendor request stalls
+    uint8_t vendorCode;
+    int failingRequest; // the request, counted from 0, that does not get through
+
+    struct Request {
+        uint8_t requestType;
+        uint8_t request;
+        uint16_t value, index, length;
+    };
+    std::vector<Request> requests;
+
+    ControlInRequest Transfer() {
+        return [this](uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+                      uint16_t length) {
+            requests.push_back({requestType, request, value, index, length});
+            if (int(requests.size()) - 1 == failingRequest) return kControlFailed;
+            const std::optional<Bytes>* answer = nullptr;
+            if (requestType == 0x80 && request == 0x06 && value == 0x0F00 && index == 0) answer = &bos;
+            if (requestType == 0xC0 && request == vendorCode && value == 0 && index == 0x07) answer = &set;
+            if (!answer || !*answer) return kControlStalled;
+            const size_t n = std::min<size_t>(length, (*answer)->size());
+            std::copy((*answer)->begin(), (*answer)->begin() + std::ptrdiff_t(n), data);
+            return int(n);
+        };
+    }
+
+    size_t VendorRequests() const {
+        return size_t(std::count_if(requests.begin(), requests.end(),
+                                    [](const Request& r) { return (r.requestType & 0x60) == 0x40; }));
+    }
+};
+
+} // namespace
+
+TEST(DeviceLinkProbe, AsksForTheSetOnlyWhenTheCapabilityIsThereAndFindsTheGuid) {
+    const Bytes withCapability = Bos({kUsb20Extension, kContainerId, kWebUsb, kMsOs20});
+    const Bytes otherGuidSet = Set({Property(
+        u"DeviceInterfaceGUIDs", u"{A5DCBF10-6530-11D2-901F-00C04FB951ED}" + std::u16string(2, u'\0'), 7)});
+    const Bytes analyzerSet = Set({FunctionSubset(
+        2, {CompatibleId(), Property(u"DeviceInterfaceGUIDs", kGuid16 + std::u16string(2, u'\0'), 7)})});
+    Bytes notBos = withCapability;
+    notBos[1] = 0x02;
+    Bytes totalBelowHeader = withCapability;
+    totalBelowHeader[2] = 0x03;
+    totalBelowHeader[3] = 0x00;
+    Bytes setWithoutHeader = kCompositeSet;
+    setWithoutHeader[2] = 0x01;
+    const Bytes setCutShort(kCompositeSet.begin(), kCompositeSet.end() - 40);
+
+    const struct {
+        const char* name;
+        FakeDescriptorDevice device;
+        AnalyzerVerdict verdict;
+        int interfaceNumber;
+        size_t vendorRequests;
+    } cases[] = {
+        {"composite analyzer", {withCapability, kCompositeSet}, AnalyzerVerdict::Analyzer, 1, 1},
+        {"vendor code and set length from the capability",
+         {Bos({MsOs20Capability(uint16_t(analyzerSet.size()), 0x5A)}), analyzerSet, 0x5A},
+         AnalyzerVerdict::Analyzer,
+         2,
+         1},
+        {"BOS without the capability",
+         {Bos({kUsb20Extension, kContainerId, kWebUsb}), kCompositeSet},
+         AnalyzerVerdict::NotAnalyzer,
+         -1,
+         0},
+        {"no BOS descriptor (request stalls)",
+         {std::nullopt, kCompositeSet},
+         AnalyzerVerdict::NotAnalyzer,
+         -1,
+         0},
+        {"another GUID",
+         {Bos({MsOs20Capability(uint16_t(otherGuidSet.size()), 0x20)}), otherGuidSet},
+         AnalyzerVerdict::NotAnalyzer,
+         -1,
+         1},
+        {"vendor request stalls", {withCapability, std::nullopt}, AnalyzerVerdict::NotAnalyzer, -1, 1},
+        {"damaged: not a BOS descriptor", {notBos, kCompositeSet}, AnalyzerVerdict::NotAnalyzer, -1, 0},
+        {"damaged: wTotalLength below the BOS header",
+         {totalBelowHeader, kCompositeSet},
+         AnalyzerVerdict::NotAnalyzer,
+         -1,
+         0},
+        {"damaged: BOS cut inside the capability",
+         {Bytes(withCapability.begin(), withCapability.end() - 8), kCompositeSet},
+         AnalyzerVerdict::NotAnalyzer,
+         -1,
+         0},
+        {"damaged: set without its header",
+         {withCapability, setWithoutHeader},
+         AnalyzerVerdict::NotAnalyzer,
+         -1,
+         1},
+        {"damaged: set cut inside the analyzer's property",
+         {withCapability, setCutShort},
+         AnalyzerVerdict::NotAnalyzer,
+         -1,
+         1},
+        // A request that does not get through says nothing about the device.
+        {"BOS header lost", {withCapability, kCompositeSet, 0x20, 0}, AnalyzerVerdict::Inconclusive, -1, 0},
+        {"whole BOS lost", {withCapability, kCompositeSet, 0x20, 1}, AnalyzerVerdict::Inconclusive, -1, 0},
+        {"set lost", {withCapability, kCompositeSet, 0x20, 2}, AnalyzerVerdict::Inconclusive, -1, 1},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.name);
+        const AnalyzerProbe probe = ProbeAnalyzerDescriptors(c.device.Transfer());
+        EXPECT_EQ(probe.verdict, c.verdict);
+        if (c.verdict == AnalyzerVerdict::Analyzer) {
+            EXPECT_EQ(probe.interfaceNumber, c.interfaceNumber);
+        }
+        EXPECT_EQ(c.device.VendorRequests(), c.vendorRequests);
+        for (const auto& r : c.device.requests)
+            EXPECT_EQ(r.requestType & 0x1F, 0) << "request to the device itself";
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
 // Command frames
 
 TEST(CommandFrames, ByteByByte) {
