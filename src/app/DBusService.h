@@ -1,1 +1,41 @@
+// Remote control by other programs on the session bus: the record name and folder, Run and Stop, and
+// the connection-state signal whenever VBUS comes or goes.
 #pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+
+class CMainFrame;
+
+inline constexpr char kDBusServiceName[] = "org.vantrel.ZerlinApp";
+inline constexpr char kDBusObjectPath[] = "/ZerlinApp";
+inline constexpr char kDBusInterface[] = "org.vantrel.ZerlinApp";
+
+class CZerlinAppService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.vantrel.ZerlinApp")
+
+public:
+    explicit CZerlinAppService(CMainFrame& frame);
+    // Claims the service name and exports the object; false when the bus is not there or another
+    // instance holds the name (the window works on without remote control).
+    bool Register(QDBusConnection bus = QDBusConnection::sessionBus());
+    void Unregister();
+
+public slots:
+    Q_SCRIPTABLE void SetRecordName(const QString& name);
+    Q_SCRIPTABLE void SetRecordFolder(const QString& folder);
+    // Starts a recording without any dialog; only with a record name set. True when it started.
+    Q_SCRIPTABLE bool Run();
+    // Forgets the record name and folder, then stops the recording.
+    Q_SCRIPTABLE void Stop();
+
+signals:
+    Q_SCRIPTABLE void ConnStateChanged(int vbusMv, int cc1Mv, int cc2Mv);
+
+private:
+    CMainFrame& frame;
+    QDBusConnection bus;
+    bool registered = false;
+};

@@ -1,1 +1,654 @@
 #include "MainFrame.h"
+
+#include "CommandTable.h"
+#include "DeviceCommands.h"
+#include "PDPacketListView.h"
+#include "PDPacketTreeView.h"
+#include "Pictures.h"
+#include "QXCtrlView.h"
+#include "QXLogView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSysInfo>
+#include <QToolBar>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+constexpr size_t kRecentFileCount = 4;
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+std::string S(const QString& s) {
+    return s.toStdString();
+}
+
+QString MenuText(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
+    : QMainWindow(parent), settings(*env.settings), link(*env.link),
+      recentFiles(env.recentFiles ? env.recentFiles : &ownRecentFiles),
+      rememberedListFont(env.rememberedListFont ? env.rememberedListFont : &ownRememberedFont),
+      connection(link), reader(connection), doc(this, this, settings.CaptureLimits()),
+      control(settings, connection, reader, &doc, *this) {
+    showPlots = settings.graphShowPlots;
+    showPdPackets = settings.graphShowPDPackets;
+    pdMessageAutoScroll = settings.pdMessageAutoScroll;
+    control.graphAutoScroll = settings.graphAutoScroll;
+    titleName = cmd::kUntitled;
+
+    dialogs.message = [this](const std::string& text) {
+        QMessageBox::information(this, cmd::kWindowTitle, Q(text));
+    };
+    dialogs.askSave = [this](const std::string& title) {
+        const auto answer = QMessageBox::question(
+            this, cmd::kWindowTitle, QStringLiteral("Save changes to %1?").arg(Q(title)),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+        return answer == QMessageBox::Yes  ? FrameDialogs::SaveAnswer::Yes
+               : answer == QMessageBox::No ? FrameDialogs::SaveAnswer::No
+                                           : FrameDialogs::SaveAnswer::Cancel;
+    };
+    dialogs.openFileName = [this] {
+        return S(QFileDialog::getOpenFileName(this, QString(), QString(), cmd::kFileFilter));
+    };
+    dialogs.saveFileName = [this](const std::string& suggested) {
+        return S(QFileDialog::getSaveFileName(this, QString(), Q(suggested), cmd::kFileFilter));
+    };
+    dialogs.chooseFont = [this](const QFont& current) -> std::optional<QFont> {
+        bool ok = false;
+        const QFont f = QFontDialog::getFont(&ok, current, this);
+        if (!ok) return std::nullopt;
+        return f;
+    };
+
+    setObjectName("ZerlinApp");
+    setWindowIcon(AppIcon());
+    resize(settings.window.width, settings.window.height);
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    messagePane = new QLabel(cmd::kReadyText, this);
+    statusBar()->addWidget(messagePane, 1);
+    CreatePanes();
+    setAcceptDrops(true);
+    UpdateTitle();
+
+    for (IDocView* v : views) v->OnInitialUpdate();
+
+    reader.SetCalibration(ReaderCalibrationFrom(settings.calibration));
+    reader.SetConnStateListener(this);
+    reader.Start();
+    readerStarted = true;
+    connect(&timer, &QTimer::timeout, this, &CMainFrame::Tick);
+    if (env.startTimer) timer.start(env.tickMs);
+    UpdateCommandStates();
+}
+
+CMainFrame::~CMainFrame() {
+    timer.stop();
+    // The reader stops a running recording itself, so the record file gets its header block.
+    reader.RequestExit();
+    reader.WaitForExit();
+    reader.SetConnStateListener(nullptr);
+    connection.Close();
+    StoreWindowRecord();
+    settings.graphShowPlots = showPlots;
+    settings.graphShowPDPackets = showPdPackets;
+    settings.graphAutoScroll = control.graphAutoScroll;
+    settings.pdMessageAutoScroll = pdMessageAutoScroll;
+    // The views go before the document and the reader they refer to.
+    views.clear();
+    delete takeCentralWidget();
+}
+
+void CMainFrame::StoreWindowRecord() {
+    settings.window.width = width();
+    settings.window.height = height();
+    if (rows && rows->count() >= 2) settings.window.listPaneHeight = rows->sizes().at(1);
+    if (bottom && bottom->count() >= 1) settings.window.treePaneWidth = bottom->sizes().at(0);
+}
+
+// ---- layout ------------------------------------------------------------------------------------------
+
+void CMainFrame::CreatePanes() {
+    rows = new QSplitter(Qt::Vertical, this);
+    rows->setChildrenCollapsible(false);
+    ctrlView = new CQXCtrlView(*this, rows);
+    logView = new CQXLogView(*this, rows);
+    bottom = new QSplitter(Qt::Horizontal, rows);
+    bottom->setChildrenCollapsible(false);
+    treeView = new CPDPacketTreeView(*this, bottom);
+    fieldView = new CPDPacketListView(*this, bottom);
+    rows->addWidget(ctrlView);
+    rows->addWidget(logView);
+    rows->addWidget(bottom);
+    bottom->addWidget(treeView);
+    bottom->addWidget(fieldView);
+    // Creation order is update order: the tree is rebuilt before the field table reads its choice.
+    views = {ctrlView, logView, treeView, fieldView};
+
+    logView->setMinimumHeight(100);
+    bottom->setMinimumHeight(50);
+    treeView->setMinimumWidth(100);
+    const int h = settings.window.height;
+    const int ctrlHeight = settings.ctrlViewHeight != 0 ? settings.ctrlViewHeight : std::min(h / 4, 100);
+    const int listHeight = std::max(100, settings.window.listPaneHeight);
+    rows->setSizes({ctrlHeight, listHeight, std::max(100, h - ctrlHeight - listHeight)});
+    // As in a classic splitter, the last row and column take what the window gains or loses.
+    rows->setStretchFactor(0, 0);
+    rows->setStretchFactor(1, 0);
+    rows->setStretchFactor(2, 1);
+    const int treeWidth = std::max(100, settings.window.treePaneWidth);
+    bottom->setSizes({treeWidth, std::max(100, settings.window.width - treeWidth)});
+    bottom->setStretchFactor(0, 0);
+    bottom->setStretchFactor(1, 1);
+    setCentralWidget(rows);
+}
+
+QAction* CMainFrame::AddAction(uint32_t id, bool checkable) {
+    const cmd::CommandText* c = cmd::FindCommand(id);
+    QAction* a = new QAction(this);
+    if (c) {
+        a->setText(MenuText(c->menuText));
+        if (c->prompt) {
+            a->setStatusTip(Q(std::string(cmd::PromptStatusText(*c))));
+            a->setToolTip(Q(std::string(cmd::PromptToolTip(*c))));
+        }
+        // The key lives apart from the action, so the menu shows its own accelerator text.
+        if (c->shortcut) {
+            auto* key = new QShortcut(QKeySequence(QString::fromLatin1(c->shortcut)), this);
+            connect(key, &QShortcut::activated, this, [this, id] { ExecuteCommand(id); });
+        }
+    }
+    a->setIcon(CommandIcon(id));
+    a->setIconVisibleInMenu(false);
+    a->setCheckable(checkable);
+    connect(a, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
+    actions[id] = a;
+    return a;
+}
+
+void CMainFrame::CreateActions() {
+    for (uint32_t id : {cmd::kNew, cmd::kOpen, cmd::kSave, cmd::kSaveAs, cmd::kExit, cmd::kRun, cmd::kStop,
+                        cmd::kClear, cmd::kCalibration, cmd::kFindPrev, cmd::kFindNext, cmd::kInstallDriver,
+                        cmd::kPdFontSettings})
+        AddAction(id);
+    AddAction(cmd::kPdAutoScroll, true);
+    AddAction(cmd::kDisableDisplayFilters, true);
+    for (const CcInjectionCommand& c : kCcInjectionCommands) {
+        QAction* a = AddAction(c.id, true);
+        a->setText(MenuText(c.text));
+    }
+}
+
+void CMainFrame::CreateMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->addAction(actions[cmd::kNew]);
+    file->addAction(actions[cmd::kOpen]);
+    file->addAction(actions[cmd::kSave]);
+    file->addAction(actions[cmd::kSaveAs]);
+    file->addSeparator();
+    recentMenu = file->addMenu("Recent Files");
+    for (size_t i = 0; i < kRecentFileCount; ++i) {
+        QAction* a = recentMenu->addAction(QString());
+        connect(a, &QAction::triggered, this, [this, i] {
+            if (i < recentFiles->size() && !RecordingActive()) OpenFile((*recentFiles)[i]);
+        });
+        recentActions.push_back(a);
+    }
+    file->addSeparator();
+    file->addAction(actions[cmd::kExit]);
+    UpdateRecentMenu();
+
+    QMenu* capture = menuBar()->addMenu("&Capture");
+    capture->addAction(actions[cmd::kRun]);
+    capture->addAction(actions[cmd::kStop]);
+    capture->addAction(actions[cmd::kClear]);
+    capture->addSeparator();
+    capture->addAction(actions[cmd::kCalibration]);
+    QMenu* injection = capture->addMenu(kCcInjectionMenuText);
+    for (const CcInjectionCommand& c : kCcInjectionCommands) {
+        if (c.id == 32906) injection->addSeparator();
+        injection->addAction(actions[c.id]);
+    }
+    capture->addSeparator();
+    capture->addAction(actions[cmd::kInstallDriver]);
+
+    QMenu* pd = menuBar()->addMenu("&PD Message");
+    pd->addAction(actions[cmd::kFindPrev]);
+    pd->addAction(actions[cmd::kFindNext]);
+    pd->addSeparator();
+    pd->addAction(actions[cmd::kPdAutoScroll]);
+    pd->addSeparator();
+    pd->addAction(actions[cmd::kDisableDisplayFilters]);
+    pd->addSeparator();
+    pd->addAction(actions[cmd::kPdFontSettings]);
+
+    // Enabling and check marks are evaluated when a menu is shown.
+    for (QMenu* m : {file, capture, injection, pd})
+        connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+}
+
+void CMainFrame::CreateToolBar() {
+    QToolBar* bar = addToolBar("Standard");
+    bar->setObjectName("Standard");
+    bar->setMovable(false);
+    bar->addAction(actions[cmd::kNew]);
+    bar->addAction(actions[cmd::kOpen]);
+    bar->addAction(actions[cmd::kSaveAs]);
+    bar->addSeparator();
+    bar->addAction(actions[cmd::kRun]);
+    bar->addAction(actions[cmd::kStop]);
+    bar->addAction(actions[cmd::kClear]);
+    bar->addSeparator();
+    bar->addAction(actions[cmd::kFindPrev]);
+    bar->addAction(actions[cmd::kFindNext]);
+    bar->addSeparator();
+    bar->addAction(actions[cmd::kDisableDisplayFilters]);
+    bar->addSeparator();
+    bar->addAction(actions[cmd::kPdAutoScroll]);
+}
+
+// ---- commands ----------------------------------------------------------------------------------------
+
+QAction* CMainFrame::Action(uint32_t id) const {
+    const auto it = actions.find(id);
+    return it == actions.end() ? nullptr : it->second;
+}
+
+bool CMainFrame::IsCommandEnabled(uint32_t id) const {
+    const bool active = control.RecordingActive();
+    switch (id) {
+    case cmd::kNew:
+    case cmd::kOpen:
+        return !active;
+    case cmd::kSave:
+    case cmd::kSaveAs:
+        return !active && !doc.store.recordPath.empty();
+    case cmd::kRun:
+        return control.CanRun();
+    case cmd::kStop:
+        return active;
+    case cmd::kClear:
+        return doc.store.SampleCount() != 0;
+    case cmd::kCalibration:
+        return false;
+    case cmd::kInstallDriver:
+        return !connection.connected;
+    case cmd::kExit:
+    case cmd::kFindPrev:
+    case cmd::kFindNext:
+    case cmd::kPdAutoScroll:
+    case cmd::kDisableDisplayFilters:
+    case cmd::kPdFontSettings:
+        return true;
+    default:
+        return FindCcInjectionCommand(id) != nullptr;
+    }
+}
+
+std::optional<bool> CMainFrame::IsCommandChecked(uint32_t id) const {
+    switch (id) {
+    case cmd::kPdAutoScroll:
+        return pdMessageAutoScroll;
+    case cmd::kDisableDisplayFilters:
+        return !displayFilter.displayFilterEnabled;
+    default:
+        if (const CcInjectionCommand* c = FindCcInjectionCommand(id)) return IsCcInjectionChecked(connection, *c);
+        return std::nullopt;
+    }
+}
+
+void CMainFrame::UpdateCommandStates() {
+    for (auto& [id, a] : actions) {
+        a->setEnabled(IsCommandEnabled(id));
+        if (const auto checked = IsCommandChecked(id)) a->setChecked(*checked);
+    }
+    for (QAction* a : recentActions) a->setEnabled(!RecordingActive());
+    UpdateTitle();
+}
+
+void CMainFrame::ExecuteCommand(uint32_t id) {
+    if (!IsCommandEnabled(id)) return;
+    switch (id) {
+    case cmd::kNew:
+        OnNew();
+        break;
+    case cmd::kOpen:
+        OnOpen();
+        break;
+    case cmd::kSave:
+        OnSave(false);
+        break;
+    case cmd::kSaveAs:
+        OnSave(true);
+        break;
+    case cmd::kExit:
+        close();
+        break;
+    case cmd::kRun:
+        control.RunCommand();
+        break;
+    case cmd::kStop:
+        control.Stop();
+        break;
+    case cmd::kClear:
+        control.Clear();
+        break;
+    case cmd::kFindNext:
+        if (logView) logView->FindInList(true);
+        break;
+    case cmd::kFindPrev:
+        if (logView) logView->FindInList(false);
+        break;
+    case cmd::kPdAutoScroll:
+        pdMessageAutoScroll = !pdMessageAutoScroll;
+        break;
+    case cmd::kDisableDisplayFilters:
+        OnToggleDisplayFilter();
+        break;
+    case cmd::kPdFontSettings:
+        OnPdFontSettings();
+        break;
+    case cmd::kInstallDriver:
+        OnInstallDriver();
+        break;
+    default:
+        RunDeviceCommand(connection, id);
+        break;
+    }
+    UpdateCommandStates();
+}
+
+void CMainFrame::OnNew() {
+    if (!SaveModified()) return;
+    doc.NewDocument();
+    titleName = cmd::kUntitled;
+    UpdateTitle();
+}
+
+void CMainFrame::OnOpen() {
+    const std::string path = dialogs.openFileName();
+    if (path.empty()) return;
+    OpenFile(path);
+}
+
+bool CMainFrame::OpenFile(const std::string& path) {
+    if (RecordingActive()) return false;
+    if (!SaveModified()) return false;
+    BeginWaitCursor();
+    const bool ok = doc.OpenDocument(path);
+    EndWaitCursor();
+    if (!ok) {
+        ShowMessage("The record file \"" + path + "\" cannot be opened.");
+        titleName = cmd::kUntitled;
+        UpdateTitle();
+        UpdateCommandStates();
+        return false;
+    }
+    SetPathName(path);
+    UpdateAllViews(nullptr, 0);
+    return true;
+}
+
+void CMainFrame::OnSave(bool askName) {
+    std::string path = doc.docPath;
+    if (askName || path.empty()) {
+        path = dialogs.saveFileName(path);
+        if (path.empty()) return;
+    }
+    BeginWaitCursor();
+    const bool ok = doc.SaveDocument(path);
+    EndWaitCursor();
+    if (ok) SetPathName(path);
+    UpdateCommandStates();
+}
+
+void CMainFrame::OnToggleDisplayFilter() {
+    displayFilter.displayFilterEnabled = !displayFilter.displayFilterEnabled;
+    if (logView) logView->SetupColumns();
+    UpdateAllViews(nullptr, 0);
+}
+
+void CMainFrame::OnPdFontSettings() {
+    const QFont current = logView ? logView->font() : font();
+    const std::optional<QFont> chosen = dialogs.chooseFont(current);
+    if (!chosen) return;
+    if (logView) logView->SetListFont(*chosen);
+    if (treeView) treeView->SetViewFont(*chosen);
+    if (fieldView) fieldView->SetViewFont(*chosen);
+}
+
+void CMainFrame::OnInstallDriver() {
+    // The installers sit in "driver" below the current folder, one per word size of the system.
+    const bool is64 = QSysInfo::currentCpuArchitecture().contains("64");
+    const char* path = is64 ? cmd::kDriverInstaller64 : cmd::kDriverInstaller32;
+    if (!std::filesystem::exists(path)) {
+        char text[512];
+        std::snprintf(text, sizeof text, cmd::kDriverNotFoundText, path);
+        ShowMessage(text);
+        return;
+    }
+    QProcess::startDetached(QString::fromUtf8(path), {cmd::kDriverInstallerArgument});
+}
+
+// ---- the timer ---------------------------------------------------------------------------------------
+
+void CMainFrame::Tick() {
+    const auto start = std::chrono::steady_clock::now();
+    control.OnTimer();
+    UpdateCommandStates();
+    const auto spent = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    worstTick = std::max(worstTick, spent);
+}
+
+void CMainFrame::RefreshControlView() {
+    if (ctrlView) ctrlView->Refresh();
+}
+
+void CMainFrame::FirstTick(bool connected) {
+    // An analyzer works, so its driver is in place: the installer prompt is not needed any more.
+    if (connected) settings.launchDriverInstaller = false;
+}
+
+// ---- remote control ----------------------------------------------------------------------------------
+
+void CMainFrame::RemoteSetRecordName(const std::string& name) {
+    control.SetExternalRecordName(name);
+}
+
+void CMainFrame::RemoteSetRecordFolder(const std::string& folder) {
+    control.SetExternalRecordFolder(folder);
+}
+
+bool CMainFrame::RemoteRun() {
+    const bool ok = control.RemoteRun();
+    UpdateCommandStates();
+    return ok;
+}
+
+void CMainFrame::RemoteStop() {
+    control.RemoteStop();
+    UpdateCommandStates();
+}
+
+void CMainFrame::ConnStateChanged(int32_t vbusMv, int32_t cc1Mv, int32_t cc2Mv) {
+    // Reader thread: hand the values to the user-interface thread.
+    QMetaObject::invokeMethod(
+        this, [this, vbusMv, cc1Mv, cc2Mv] { emit connStateChanged(vbusMv, cc1Mv, cc2Mv); }, Qt::QueuedConnection);
+}
+
+// ---- views and the document --------------------------------------------------------------------------
+
+void CMainFrame::UpdateAllViews(IDocView* sender, int64_t hint) {
+    for (IDocView* v : views) v->OnUpdate(sender, hint);
+    UpdateTitle();
+}
+
+void CMainFrame::SetStatusText(const std::string& text) {
+    if (messagePane) messagePane->setText(text.empty() ? QString(cmd::kReadyText) : Q(text));
+}
+
+std::string CMainFrame::StatusText() const {
+    return messagePane ? S(messagePane->text()) : std::string();
+}
+
+void CMainFrame::ShowMessage(const std::string& text) {
+    dialogs.message(text);
+}
+
+bool CMainFrame::LiveReadingsValid() const {
+    return connection.connected && reader.readerRunning && !reader.readerExitRequest;
+}
+
+const CCCPacket* CMainFrame::SelectedPacket() {
+    return logView ? logView->GetSelectedPacket() : nullptr;
+}
+
+const QFont* CMainFrame::RememberedListFont() const {
+    return rememberedListFont->has_value() ? &**rememberedListFont : nullptr;
+}
+
+void CMainFrame::RememberListFont(const QFont& f) {
+    *rememberedListFont = f;
+}
+
+void CMainFrame::RepaintGraph() {
+    // Called after the marks changed; the title shows the document's modified state.
+    UpdateTitle();
+}
+
+bool CMainFrame::SaveModified() {
+    if (!doc.modified) return true;
+    switch (dialogs.askSave(titleName)) {
+    case FrameDialogs::SaveAnswer::Yes:
+        OnSave(false);
+        return !doc.modified;
+    case FrameDialogs::SaveAnswer::No:
+        return true;
+    case FrameDialogs::SaveAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+bool CMainFrame::RecordFileSettingsDialog(RecordFileChoice* choice) {
+    // Until the Record File Settings dialog exists, Run records under the stored caption and
+    // timestamp choice, as when the dialog is told not to ask again.
+    choice->caption = settings.recordFileCaption;
+    choice->appendTimestamp = settings.recordAppendTimestamp;
+    choice->startTime = control.clock();
+    return true;
+}
+
+void CMainFrame::SetDocumentTitle(const std::string& title) {
+    titleName = title;
+    UpdateTitle();
+}
+
+void CMainFrame::UpdateTitle() {
+    setWindowTitle(Q(titleName) + "[*] - " + cmd::kWindowTitle);
+    setWindowModified(doc.modified);
+}
+
+void CMainFrame::BeginWaitCursor() {
+    if (waitCursorDepth++ == 0) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void CMainFrame::EndWaitCursor() {
+    if (waitCursorDepth > 0 && --waitCursorDepth == 0) QGuiApplication::restoreOverrideCursor();
+}
+
+void CMainFrame::ForgetPacketRows() {
+    if (logView) logView->ForgetRows();
+}
+
+std::string CMainFrame::RecordFolder() const {
+    return const_cast<CRecordingControl&>(control).RecordFolder();
+}
+
+void CMainFrame::SetPathName(const std::string& path) {
+    titleName = std::filesystem::path(path).filename().string();
+    AddRecentFile(path);
+    UpdateTitle();
+}
+
+std::vector<std::string> CMainFrame::RecentFiles() const {
+    return *recentFiles;
+}
+
+void CMainFrame::AddRecentFile(const std::string& path) {
+    std::error_code ec;
+    std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
+    if (ec) full = path;
+    auto& list = *recentFiles;
+    list.erase(std::remove(list.begin(), list.end(), full), list.end());
+    list.insert(list.begin(), full);
+    if (list.size() > kRecentFileCount) list.resize(kRecentFileCount);
+    UpdateRecentMenu();
+}
+
+void CMainFrame::UpdateRecentMenu() {
+    for (size_t i = 0; i < recentActions.size(); ++i) {
+        QAction* a = recentActions[i];
+        if (i < recentFiles->size()) {
+            a->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(Q((*recentFiles)[i])));
+            a->setVisible(true);
+        } else {
+            a->setVisible(false);
+        }
+    }
+    if (recentMenu) recentMenu->setEnabled(!recentFiles->empty());
+}
+
+// ---- window events -----------------------------------------------------------------------------------
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // The save prompt comes first: a cancelled close leaves the reader thread, and a running
+    // recording, untouched.
+    if (!SaveModified()) {
+        event->ignore();
+        return;
+    }
+    timer.stop();
+    reader.RequestExit();
+    event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        event->acceptProposedAction();
+        activateWindow();
+        if (!RecordingActive()) OpenFile(S(url.toLocalFile()));
+        return;
+    }
+}

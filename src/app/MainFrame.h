@@ -1,1 +1,216 @@
+// The main window: owns the analyzer connection, the reader thread, the recording control, the find
+// criteria and the views, runs the one-second timer and routes every command of menu, toolbar and
+// accelerators. Dialogs and message boxes go through FrameDialogs, so that tests answer them.
 #pragma once
+
+#include "DeviceConnection.h"
+#include "DocView.h"
+#include "FindCriteria.h"
+#include "Notify.h"
+#include "QXDoc.h"
+#include "ReaderThread.h"
+#include "RecordingControl.h"
+#include "Settings.h"
+
+#include <QFont>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CPDPacketListView;
+class CPDPacketTreeView;
+class CQXCtrlView;
+class CQXLogView;
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+
+// The answers a user gives. Each has a platform default (a dialog); tests replace them.
+struct FrameDialogs {
+    std::function<void(const std::string& text)> message;
+    // The save prompt: Yes, No or Cancel.
+    enum class SaveAnswer { Yes, No, Cancel };
+    std::function<SaveAnswer(const std::string& title)> askSave;
+    // File names from the open and save dialogs; empty when cancelled.
+    std::function<std::string()> openFileName;
+    std::function<std::string(const std::string& suggested)> saveFileName;
+    std::function<std::optional<QFont>(const QFont& current)> chooseFont;
+};
+
+// What lives as long as the program rather than the window: the settings, the recent-file list and
+// the list font a closed packet list leaves behind.
+struct FrameEnvironment {
+    CSettings* settings = nullptr;
+    IAnalyzerLink* link = nullptr;
+    // Recent files, newest first, at most four; the window keeps it up to date.
+    std::vector<std::string>* recentFiles = nullptr;
+    std::optional<QFont>* rememberedListFont = nullptr;
+    // Timer period; 1000 ms in the application, shorter in tests.
+    int tickMs = 1000;
+    // Start the reader thread and the timer at creation (tests may drive ticks themselves).
+    bool startTimer = true;
+};
+
+class CMainFrame : public QMainWindow,
+                   public IViewHost,
+                   public IMainWindowUi,
+                   public IUserNotify,
+                   public IDocumentHooks,
+                   public IConnStateListener {
+    Q_OBJECT
+
+public:
+    explicit CMainFrame(const FrameEnvironment& env, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // Opens a record file like File Open (after the save prompt); false when it could not be opened.
+    bool OpenFile(const std::string& path);
+    // Runs a command as menu, toolbar or accelerator would (subject to its enabling rule).
+    void ExecuteCommand(uint32_t id) override;
+    bool IsCommandEnabled(uint32_t id) const override;
+    // Check mark of a command; nullopt for commands without one.
+    std::optional<bool> IsCommandChecked(uint32_t id) const;
+    // The QAction of a command id; null when the window offers no such command.
+    QAction* Action(uint32_t id) const;
+    // One timer tick, as the timer runs it.
+    void Tick();
+    // Brings enabling and check marks of menu and toolbar up to date.
+    void UpdateCommandStates();
+
+    // Remote control (the D-Bus service).
+    void RemoteSetRecordName(const std::string& name);
+    void RemoteSetRecordFolder(const std::string& folder);
+    bool RemoteRun();
+    void RemoteStop();
+
+    // Called on the reader thread when VBUS crosses 1000 mV; the window re-posts it to its own thread.
+    void ConnStateChanged(int32_t vbusMv, int32_t cc1Mv, int32_t cc2Mv) override;
+
+    // Parts, for tests and benchmarks.
+    CQXDoc& Doc() { return doc; }
+    CRecordingControl& Control() { return control; }
+    CReaderThread& Reader() { return reader; }
+    CDeviceConnection& Connection() { return connection; }
+    CQXCtrlView* CtrlView() const { return ctrlView; }
+    CQXLogView* LogView() const { return logView; }
+    CPDPacketTreeView* TreeView() const { return treeView; }
+    CPDPacketListView* FieldView() const { return fieldView; }
+    std::string StatusText() const;
+    std::vector<std::string> RecentFiles() const;
+    // The longest tick so far, for the live-capture benchmark.
+    std::chrono::microseconds WorstTick() const { return worstTick; }
+    CFindCriteria& FindCriteriaForEdit() { return findCriteria; }
+    CFindCriteria& DisplayFilterForEdit() { return displayFilter; }
+
+    FrameDialogs dialogs;
+
+    // IViewHost
+    CQXDoc* Document() override { return &doc; }
+    CSettings& Settings() override { return settings; }
+    void UpdateAllViews(IDocView* sender, int64_t hint) override;
+    void SetStatusText(const std::string& text) override;
+    void ShowMessage(const std::string& text) override;
+    bool IsCapturing() const override { return reader.capturing; }
+    bool RecordingActive() const override { return control.RecordingActive(); }
+    bool LiveReadingsValid() const override;
+    const LiveReadings& Live() const override { return reader.live; }
+    bool PdMessageAutoScroll() const override { return pdMessageAutoScroll; }
+    const CFindCriteria& FindCriteria() const override { return findCriteria; }
+    const CFindCriteria& DisplayFilter() const override { return displayFilter; }
+    const CCCPacket* SelectedPacket() override;
+    CQXLogView* PacketList() override { return logView; }
+    CPDPacketTreeView* PacketTree() override { return treeView; }
+    CPDPacketListView* FieldTable() override { return fieldView; }
+    const QFont* RememberedListFont() const override;
+    void RememberListFont(const QFont& font) override;
+    void RepaintGraph() override;
+
+    // IMainWindowUi (the recording control's view of the window)
+    void UpdateAllViews() override { UpdateAllViews(nullptr, 0); }
+    bool SaveModified() override;
+    bool RecordFileSettingsDialog(RecordFileChoice* choice) override;
+    void SetDocumentTitle(const std::string& title) override;
+    void RefreshControlView() override;
+    void FirstTick(bool connected) override;
+
+    // IUserNotify (the document's)
+    void BeginWaitCursor() override;
+    void EndWaitCursor() override;
+
+    // IDocumentHooks
+    void ForgetPacketRows() override;
+    std::string RecordFolder() const override;
+    void SetPathName(const std::string& path) override;
+
+signals:
+    // VBUS came or went (crossed 1000 mV), on the user-interface thread; the D-Bus service relays it.
+    void connStateChanged(int vbusMv, int cc1Mv, int cc2Mv);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreatePanes();
+    QAction* AddAction(uint32_t id, bool checkable = false);
+    void UpdateRecentMenu();
+    void AddRecentFile(const std::string& path);
+    void UpdateTitle();
+    void StoreWindowRecord();
+
+    // Command handlers.
+    void OnNew();
+    void OnOpen();
+    void OnSave(bool askName);
+    void OnPdFontSettings();
+    void OnToggleDisplayFilter();
+    void OnInstallDriver();
+
+    CSettings& settings;
+    IAnalyzerLink& link;
+    std::vector<std::string>* recentFiles;
+    std::optional<QFont>* rememberedListFont;
+    std::optional<QFont> ownRememberedFont;
+    std::vector<std::string> ownRecentFiles;
+
+    CDeviceConnection connection;
+    CReaderThread reader;
+    CQXDoc doc;
+    CRecordingControl control;
+    CFindCriteria findCriteria{CFindCriteria::kFind};
+    CFindCriteria displayFilter{CFindCriteria::kDisplayFilter};
+
+    // Display flags, from the settings at construction, back to them at destruction.
+    bool showPlots = false;
+    bool showPdPackets = true;
+    bool pdMessageAutoScroll = true;
+
+    std::string titleName; // shown before " - Ambrio App"
+    bool readerStarted = false;
+    int waitCursorDepth = 0;
+
+    QSplitter* rows = nullptr;
+    QSplitter* bottom = nullptr;
+    CQXCtrlView* ctrlView = nullptr;
+    CQXLogView* logView = nullptr;
+    CPDPacketTreeView* treeView = nullptr;
+    CPDPacketListView* fieldView = nullptr;
+    std::vector<IDocView*> views; // creation order
+    QLabel* messagePane = nullptr;
+    QMenu* recentMenu = nullptr;
+    std::vector<QAction*> recentActions;
+    std::map<uint32_t, QAction*> actions;
+    QTimer timer;
+    std::chrono::microseconds worstTick{0};
+};

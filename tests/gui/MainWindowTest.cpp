@@ -1,1 +1,358 @@
+// The main window with the emulated analyzer: start-up with and without a file, Run, Stop and Clear with
+// rows arriving live, the views following the selection, marks saved and restored, and the commands'
+// enabling and check states while recording and idle.
+#include "CommandTable.h"
+#include "FrameFixture.h"
 #include "GuiTest.h"
+#include "PDPacketListView.h"
+#include "PDPacketTreeView.h"
+#include "QXCtrlView.h"
+#include "QXLogView.h"
+#include "RecordingControl.h"
+#include "Synthesizer.h"
+
+#include <QAction>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTreeWidgetItem>
+
+#include <filesystem>
+#include <map>
+
+namespace {
+
+// A capture of the demo scenario written by the synthesizer.
+std::string DemoFile(const TempDir& dir, double seconds = 8) {
+    const std::string path = dir.File("demo.qxc");
+    synth::Scenario sc;
+    synth::BuiltinScenario("demo", &sc);
+    synth::SynthOptions o;
+    o.seconds = seconds;
+    std::string error;
+    if (!synth::WriteScenarioFile(path, sc, o, &error)) qFatal("%s", error.c_str());
+    return path;
+}
+
+bool RowVisible(CQXLogView* list, int row) {
+    const QRect r = list->visualRect(list->model()->index(row, 0));
+    return r.isValid() && list->viewport()->rect().intersects(r);
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void StartsEmptyAndWaitsForTheAnalyzer() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        QCOMPARE(w.windowTitle(), QString("Untitled[*] - Ambrio App"));
+        QCOMPARE(w.LogView()->RowCount(), 0);
+        QVERIFY(!w.IsCommandEnabled(cmd::kRun)); // not connected before the first tick
+        QVERIFY(!w.IsCommandEnabled(cmd::kSave));
+        QVERIFY(!w.IsCommandEnabled(cmd::kClear));
+        QVERIFY(!w.IsCommandEnabled(cmd::kCalibration));
+        QCOMPARE(w.IsCommandChecked(cmd::kDisableDisplayFilters), std::optional<bool>(true));
+
+        w.Tick();
+        QCOMPARE(w.StatusText(), std::string(kConnectedStatusText));
+        QVERIFY(w.IsCommandEnabled(cmd::kRun));
+        QVERIFY(!w.IsCommandEnabled(cmd::kInstallDriver));
+        QVERIFY(w.Action(cmd::kRun)->isEnabled());
+        QVERIFY(f.settings.launchDriverInstaller == false);
+
+        f.analyzer->Unplug();
+        w.Tick();
+        QCOMPARE(w.StatusText(), std::string(kDisconnectedStatusText));
+        QVERIFY(!w.Action(cmd::kRun)->isEnabled());
+        QVERIFY(w.IsCommandEnabled(cmd::kInstallDriver));
+    }
+
+    void OpensAFileGivenAtStart() {
+        TempDir dir;
+        const std::string path = DemoFile(dir);
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        QVERIFY(w.OpenFile(path));
+        QCOMPARE(w.windowTitle(), QString("demo.qxc[*] - Ambrio App"));
+        const size_t packets = w.Doc().store.PacketCount();
+        QVERIFY(packets > 10);
+        QCOMPARE(size_t(w.LogView()->RowCount()), packets);
+        QVERIFY(w.IsCommandEnabled(cmd::kSave));
+        QVERIFY(w.IsCommandEnabled(cmd::kClear));
+        QCOMPARE(w.RecentFiles().size(), size_t(1));
+        QCOMPARE(w.RecentFiles()[0], std::filesystem::absolute(path).string());
+
+        QVERIFY(!w.OpenFile(dir.File("missing.qxc")));
+        QCOMPARE(f.messages.size(), size_t(1));
+        QCOMPARE(w.RecentFiles().size(), size_t(1));
+    }
+
+    void RunStopAndClearLive() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        w.show();
+        w.Tick();
+        w.ExecuteCommand(cmd::kRun);
+        QVERIFY(w.RecordingActive());
+        // While recording: the file commands and the record settings are off, Stop is on.
+        const std::map<uint32_t, bool> recording = {
+            {cmd::kNew, false},  {cmd::kOpen, false}, {cmd::kSave, false}, {cmd::kSaveAs, false},
+            {cmd::kRun, false},  {cmd::kStop, true},  {cmd::kFindNext, true}, {cmd::kPdAutoScroll, true},
+        };
+        for (const auto& [id, on] : recording) {
+            QVERIFY2(w.IsCommandEnabled(id) == on, qPrintable(QString::number(id)));
+            QCOMPARE(w.Action(id)->isEnabled(), on);
+        }
+
+        int rows = 0;
+        for (int second = 0; second < 6; ++second) {
+            f.Advance(1);
+            QVERIFY(QString::fromStdString(w.StatusText()).startsWith("Capturing... "));
+            QVERIFY(w.LogView()->RowCount() >= rows);
+            rows = w.LogView()->RowCount();
+        }
+        QVERIFY(rows > 5);
+        QCOMPARE(size_t(rows), w.Doc().store.PacketCount());
+        // Auto scroll keeps the newest row in sight.
+        QVERIFY(RowVisible(w.LogView(), rows - 1));
+        QCOMPARE(w.windowTitle(), QString("Test.qxc[*] - Ambrio App"));
+
+        w.ExecuteCommand(cmd::kStop);
+        f.TickUntilStopped();
+        QVERIFY(!w.RecordingActive());
+        QVERIFY(w.IsCommandEnabled(cmd::kRun));
+        QVERIFY(w.IsCommandEnabled(cmd::kSave));
+        const size_t kept = w.Doc().store.PacketCount();
+        QVERIFY(kept >= size_t(rows));
+        QCOMPARE(size_t(w.LogView()->RowCount()), kept);
+        QVERIFY(std::filesystem::file_size(f.dir.File("Test.qxc")) > 64);
+
+        // Clear when idle empties the document.
+        w.ExecuteCommand(cmd::kClear);
+        QCOMPARE(w.Doc().store.PacketCount(), size_t(0));
+        QCOMPARE(w.LogView()->RowCount(), 0);
+        QVERIFY(!w.IsCommandEnabled(cmd::kClear));
+        QCOMPARE(w.windowTitle(), QString("Untitled[*] - Ambrio App"));
+    }
+
+    void ClearWhileRecordingStartsAgain() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        w.Tick();
+        w.ExecuteCommand(cmd::kRun);
+        f.Advance(2);
+        QVERIFY(w.LogView()->RowCount() > 0);
+        w.ExecuteCommand(cmd::kClear);
+        for (int i = 0; i < 20 && !(w.Reader().capturing && w.Doc().store.PacketCount() == 0); ++i) {
+            w.Tick();
+            QTest::qWait(20);
+        }
+        QVERIFY(w.Reader().capturing);
+        QVERIFY(w.RecordingActive());
+        QCOMPARE(w.LogView()->RowCount(), 0);
+        w.ExecuteCommand(cmd::kStop);
+        f.TickUntilStopped();
+    }
+
+    void AutoScrollOffLeavesTheListAlone() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        w.show();
+        w.ExecuteCommand(cmd::kPdAutoScroll);
+        QCOMPARE(w.IsCommandChecked(cmd::kPdAutoScroll), std::optional<bool>(false));
+        w.Tick();
+        w.ExecuteCommand(cmd::kRun);
+        for (int i = 0; i < 8; ++i) f.Advance(1);
+        QVERIFY(w.LogView()->RowCount() > 20);
+        QCOMPARE(w.LogView()->verticalScrollBar()->value(), 0);
+        w.ExecuteCommand(cmd::kStop);
+        f.TickUntilStopped();
+    }
+
+    void SelectionDrivesTreeAndFieldTable() {
+        TempDir dir;
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        QVERIFY(w.OpenFile(DemoFile(dir)));
+        CQXLogView* list = w.LogView();
+        // The first Source_Capabilities of the demo.
+        int row = -1;
+        for (int r = 0; r < list->RowCount() && row < 0; ++r)
+            if (list->PacketOfRow(r)->GetMessageTypeText() == "Source_Capabilities") row = r;
+        QVERIFY(row >= 0);
+        list->selectRow(row);
+        QCOMPARE(w.SelectedPacket(), list->PacketOfRow(row));
+        QCOMPARE(w.TreeView()->ShownPacket(), list->PacketOfRow(row));
+        QCOMPARE(w.TreeView()->topLevelItem(0)->text(0),
+                 QString("Packet #%1").arg(list->PacketOfRow(row)->index));
+        QCOMPARE(w.TreeView()->SelectedItemValue(), uint32_t(0x02000000));
+        QVERIFY(w.FieldView()->RowCount() > 0);
+        const int headerRows = w.FieldView()->RowCount();
+        QVERIFY(w.TreeView()->SelectItemByValue(0x04000000)); // the first power data object
+        QVERIFY(w.FieldView()->RowCount() > 0);
+        QVERIFY(w.FieldView()->CellText(0, 2) != std::string() || headerRows > 0);
+
+        // A timer tick without a new selection keeps the chosen item.
+        w.Tick();
+        QCOMPARE(w.TreeView()->SelectedItemValue(), uint32_t(0x04000000));
+
+        // No selection: both views empty.
+        w.ExecuteCommand(cmd::kNew);
+        w.Tick();
+        QCOMPARE(w.TreeView()->topLevelItemCount(), 0);
+        QCOMPARE(w.FieldView()->RowCount(), 0);
+    }
+
+    void MarksSurviveSaveAndReopen() {
+        TempDir dir;
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        QVERIFY(w.OpenFile(DemoFile(dir)));
+        CQXLogView* list = w.LogView();
+        QVERIFY(list->RowCount() > 6);
+        const auto indexOf = [&](int row) { return list->PacketOfRow(row)->index; };
+        const int32_t a = indexOf(2), b = indexOf(4), mark = indexOf(5);
+
+        list->SetContextRow(2);
+        list->OnCommand(cmd::kSetMarkerA);
+        list->SetContextRow(4);
+        list->OnCommand(cmd::kSetMarkerB);
+        list->SetContextRow(5);
+        list->OnCommand(cmd::kSetBookmark);
+        QVERIFY(w.Doc().modified);
+        QCOMPARE(w.windowTitle(), QString("demo.qxc[*] - Ambrio App"));
+        QVERIFY(w.isWindowModified());
+
+        // Opening another file asks first; Cancel keeps everything.
+        f.saveAnswers.push_back(FrameDialogs::SaveAnswer::Cancel);
+        f.fileNames.push_back(dir.File("demo.qxc"));
+        w.ExecuteCommand(cmd::kOpen);
+        QCOMPARE(f.savePrompts, 1);
+        QVERIFY(w.Doc().modified);
+        QCOMPARE(list->MarkerARow(), 2);
+
+        const std::string saved = dir.File("marked.qxc");
+        f.fileNames.push_back(saved);
+        w.ExecuteCommand(cmd::kSaveAs);
+        QVERIFY(!w.Doc().modified);
+        QCOMPARE(w.windowTitle(), QString("marked.qxc[*] - Ambrio App"));
+
+        w.ExecuteCommand(cmd::kNew);
+        QCOMPARE(list->RowCount(), 0);
+        QVERIFY(w.OpenFile(saved));
+        QVERIFY(list->MarkerARow() >= 0 && list->MarkerBRow() >= 0);
+        QCOMPARE(indexOf(list->MarkerARow()), a);
+        QCOMPARE(indexOf(list->MarkerBRow()), b);
+        int bookmarked = -1;
+        for (int r = 0; r < list->RowCount(); ++r)
+            if (list->PacketOfRow(r)->bookmarked) bookmarked = r;
+        QVERIFY(bookmarked >= 0);
+        QCOMPARE(indexOf(bookmarked), mark);
+        QCOMPARE(w.RecentFiles().front(), std::filesystem::absolute(saved).string());
+    }
+
+    void DisableDisplayFiltersTogglesAndRebuilds() {
+        TempDir dir;
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        QVERIFY(w.OpenFile(DemoFile(dir)));
+        const int all = w.LogView()->RowCount();
+        // A filter that lets only CC2 traffic through: nothing of the demo's CC1 traffic.
+        CFindCriteria& filter = w.DisplayFilterForEdit();
+        filter.SetAll(true);
+        filter.cc1 = false;
+        w.ExecuteCommand(cmd::kDisableDisplayFilters);
+        QCOMPARE(w.IsCommandChecked(cmd::kDisableDisplayFilters), std::optional<bool>(false));
+        QVERIFY(w.LogView()->RowCount() < all);
+        w.ExecuteCommand(cmd::kDisableDisplayFilters);
+        QCOMPARE(w.IsCommandChecked(cmd::kDisableDisplayFilters), std::optional<bool>(true));
+        QCOMPARE(w.LogView()->RowCount(), all);
+    }
+
+    void FindNextAndPrevGoThroughTheList() {
+        TempDir dir;
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        QVERIFY(w.OpenFile(DemoFile(dir)));
+        CQXLogView* list = w.LogView();
+        CFindCriteria& find = w.FindCriteriaForEdit();
+        find.enableText = true;
+        find.text = "PS_RDY";
+        const auto matches = [&](int r) { return find.FindMatchColumn(*list->PacketOfRow(r), false) != -1; };
+        std::vector<int> rows;
+        for (int r = 0; r < list->RowCount(); ++r)
+            if (matches(r)) rows.push_back(r);
+        QVERIFY(rows.size() >= 2 && rows[0] > 0);
+
+        w.ExecuteCommand(cmd::kFindNext);
+        QCOMPARE(list->SelectedRow(), rows[0]);
+        w.ExecuteCommand(cmd::kFindNext);
+        QCOMPARE(list->SelectedRow(), rows[1]);
+        w.ExecuteCommand(cmd::kFindPrev);
+        QCOMPARE(list->SelectedRow(), rows[0]);
+        QVERIFY(f.messages.empty());
+        w.ExecuteCommand(cmd::kFindPrev); // nothing earlier: unchanged, with the message
+        QCOMPARE(list->SelectedRow(), rows[0]);
+        QCOMPARE(f.messages, std::vector<std::string>{"Message Not Found."});
+    }
+
+    void CcInjectionCarriesItsCheckMark() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        w.Tick();
+        w.ExecuteCommand(32904); // CC1 Rd
+        QCOMPARE(f.analyzer->Termination(0), 2);
+        QCOMPARE(w.IsCommandChecked(32904), std::optional<bool>(true));
+        QCOMPARE(w.IsCommandChecked(32900), std::optional<bool>(false));
+        QVERIFY(w.Action(32904)->isChecked());
+    }
+
+    void InstallDriverWithoutInstallerSaysSo() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        const auto cwd = std::filesystem::current_path();
+        std::filesystem::current_path(f.dir.Path());
+        w.ExecuteCommand(cmd::kInstallDriver);
+        std::filesystem::current_path(cwd);
+        QCOMPARE(f.messages.size(), size_t(1));
+        QVERIFY(QString::fromStdString(f.messages[0]).startsWith("Driver Installer files not found.\n\n \"./driver/"));
+    }
+
+    void CloseStopsTheRecordingWithItsHeaderBlock() {
+        auto f = std::make_unique<CFrameFixture>();
+        CMainFrame& w = *f->frame;
+        w.Tick();
+        w.ExecuteCommand(cmd::kRun);
+        f->Advance(2);
+        const std::string path = f->dir.File("Test.qxc");
+        QVERIFY(w.close());
+        f->frame.reset();
+        // The closed header block records the byte count of the stream.
+        const auto bytes = ReadFile(path);
+        QVERIFY(bytes.size() > 64);
+        CQXDoc doc;
+        QVERIFY(doc.OpenDocument(path));
+        QVERIFY(doc.store.PacketCount() > 0);
+    }
+
+    void ClosePromptCancelKeepsTheWindow() {
+        TempDir dir;
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        QVERIFY(w.OpenFile(DemoFile(dir)));
+        w.LogView()->SetContextRow(1);
+        w.LogView()->OnCommand(cmd::kSetBookmark);
+        f.saveAnswers.push_back(FrameDialogs::SaveAnswer::Cancel);
+        w.show();
+        QVERIFY(!w.close());
+        QVERIFY(w.Reader().readerRunning);
+        QVERIFY(!w.Reader().readerExitRequest);
+        w.Tick();
+        QVERIFY(w.IsCommandEnabled(cmd::kRun));
+    }
+};
+
+AMBRIO_GUI_TEST(MainWindowTest)
+#include "MainWindowTest.moc"
