@@ -62,20 +62,20 @@ const Fault kNoEop = [](CCCPacket& p) { p.eopFound = false; };
 const Fault kSlowUi = [](CCCPacket& p) { p.unitInterval = 3.9f; };
 
 // A packet of the case tables, made afresh for each case.
-struct Spec {
+struct PacketShape {
     int32_t kind;
     uint16_t header = 0;
     int32_t channel = 0;
     std::vector<Fault> faults;
 };
-Spec P(int32_t kind, uint16_t header = 0, int32_t channel = 0) {
+PacketShape P(int32_t kind, uint16_t header = 0, int32_t channel = 0) {
     return {kind, header, channel, {}};
 }
-Spec with(Spec s, const Fault& f) {
+PacketShape with(PacketShape s, const Fault& f) {
     s.faults.push_back(f);
     return s;
 }
-CCCPacket Make(const Spec& s) {
+CCCPacket Make(const PacketShape& s) {
     CCCPacket p = Packet(s.kind, s.header, s.channel);
     for (const Fault& f : s.faults) f(p);
     return p;
@@ -235,7 +235,7 @@ TEST(FindCriteria, EnablingRules) {
 TEST(FindCriteria, FindMatchColumn) {
     struct Case {
         const char* name;
-        Spec packet;
+        PacketShape packet;
         Tweak setup;
         int32_t column;
     };
@@ -349,7 +349,7 @@ TEST(FindCriteria, FindMatchColumn) {
 TEST(FindCriteria, DisplayFilter) {
     struct Case {
         const char* name;
-        Spec packet;
+        PacketShape packet;
         Tweak setup;
         bool shown;
     };
