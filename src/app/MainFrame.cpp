@@ -585,6 +585,7 @@ void CMainFrame::EndWaitCursor() {
 
 void CMainFrame::ForgetPacketRows() {
     if (logView) logView->ForgetRows();
+    if (treeView) treeView->ForgetShownPacket();
 }
 
 std::string CMainFrame::RecordFolder() const {

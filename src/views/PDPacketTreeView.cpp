@@ -51,6 +51,10 @@ void CPDPacketTreeView::OnUpdate(IDocView* sender, int64_t hint) {
     if (treeModel.Update(host.SelectedPacket())) Rebuild();
 }
 
+void CPDPacketTreeView::ForgetShownPacket() {
+    if (treeModel.Update(nullptr)) Rebuild();
+}
+
 void CPDPacketTreeView::SetViewFont(const QFont& viewFont) {
     setFont(viewFont);
 }

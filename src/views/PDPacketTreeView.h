@@ -20,6 +20,10 @@ public:
     // The tree rebuild for the packet list's selected packet; nothing changes while it stays the same.
     void OnUpdate(IDocView* sender, int64_t hint) override;
 
+    // Empties the tree: the packets it may refer to are about to go (content cleared), so a packet
+    // created later at the same address is never taken for the one shown.
+    void ForgetShownPacket();
+
     // Value of the chosen item; 0 when none is chosen.
     uint32_t SelectedItemValue() const { return treeModel.SelectedItemValue(); }
     const CCCPacket* ShownPacket() const { return treeModel.ShownPacket(); }
