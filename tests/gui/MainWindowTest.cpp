@@ -7,6 +7,7 @@
 #include "PDPacketListView.h"
 #include "PDPacketTreeView.h"
 #include "QXCtrlView.h"
+#include "QXApp.h"
 #include "QXLogView.h"
 #include "RecordingControl.h"
 #include "Synthesizer.h"
@@ -44,6 +45,38 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void CommandLine_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("emulate");
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("nothing") << QStringList{} << true << "" << false << "";
+        QTest::newRow("a file") << QStringList{"a.qxc"} << true << "a.qxc" << false << "";
+        QTest::newRow("emulated demo") << QStringList{"--emulate"} << true << "" << true << "";
+        QTest::newRow("emulated scenario and a file")
+            << QStringList{"--emulate=epr", "b.qxc"} << true << "b.qxc" << true << "epr";
+        QTest::newRow("speed with the emulator") << QStringList{"--emulate", "--speed", "4"} << true << "" << true << "";
+        QTest::newRow("speed without the emulator") << QStringList{"--speed=4"} << false << "" << false << "";
+        QTest::newRow("speed out of range") << QStringList{"--emulate", "--speed=0"} << false << "" << true << "";
+        QTest::newRow("two files") << QStringList{"a.qxc", "b.qxc"} << false << "a.qxc" << false << "";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << false << "" << false << "";
+    }
+
+    void CommandLine() {
+        QFETCH(QStringList, args);
+        QFETCH(bool, ok);
+        args.prepend("ambrio");
+        AppOptions o;
+        std::string error;
+        QCOMPARE(ParseAppOptions(args, &o, &error), ok);
+        QCOMPARE(error.empty(), ok);
+        if (!ok) return;
+        QTEST(QString::fromStdString(o.file), "file");
+        QTEST(o.emulate, "emulate");
+        QTEST(QString::fromStdString(o.scenario), "scenario");
+    }
+
     void StartsEmptyAndWaitsForTheAnalyzer() {
         CFrameFixture f;
         CMainFrame& w = *f.frame;
