@@ -78,6 +78,10 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
     dialogs.saveFileName = [this](const std::string& suggested) {
         return S(QFileDialog::getSaveFileName(this, QString(), Q(suggested), cmd::kFileFilter));
     };
+    dialogs.askYesNo = [this](const std::string& text) {
+        return QMessageBox::question(this, cmd::kWindowTitle, Q(text), QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
     dialogs.chooseFont = [this](const QFont& current) -> std::optional<QFont> {
         bool ok = false;
         const QFont f = QFontDialog::getFont(&ok, current, this);
@@ -563,6 +567,17 @@ bool CMainFrame::RecordFileSettingsDialog(RecordFileChoice* choice) {
     choice->appendTimestamp = settings.recordAppendTimestamp;
     choice->startTime = control.clock();
     return true;
+}
+
+bool CMainFrame::ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) {
+    std::string text;
+    if (existing.size() == 1) {
+        text = "The record file \"" + existing.front() + "\" already exists.\n\nReplace it with the new recording?";
+    } else {
+        text = "The record files \"" + existing.front() + "\" and " + std::to_string(existing.size() - 1) +
+               " more of the same series already exist.\n\nReplace them with the new recording?";
+    }
+    return dialogs.askYesNo(text);
 }
 
 void CMainFrame::SetDocumentTitle(const std::string& title) {

@@ -42,6 +42,8 @@ struct FrameDialogs {
     std::function<std::string()> openFileName;
     std::function<std::string(const std::string& suggested)> saveFileName;
     std::function<std::optional<QFont>(const QFont& current)> chooseFont;
+    // A yes/no question; true for yes.
+    std::function<bool(const std::string& text)> askYesNo;
 };
 
 // What lives as long as the program rather than the window: the settings, the recent-file list and
@@ -139,6 +141,7 @@ public:
     void SetDocumentTitle(const std::string& title) override;
     void RefreshControlView() override;
     void FirstTick(bool connected) override;
+    bool ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) override;
 
     // IUserNotify (the document's)
     void BeginWaitCursor() override;

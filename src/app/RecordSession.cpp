@@ -29,6 +29,7 @@ public:
     void UpdateAllViews() override {}
     bool SaveModified() override { return true; }
     bool RecordFileSettingsDialog(RecordFileChoice*) override { return false; }
+    bool ConfirmReplaceRecordFiles(const std::vector<std::string>&) override { return true; }
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
     bool IsCapturing() const override { return reader.capturing; }

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -38,6 +41,24 @@ std::string RecordNames::FileName(int32_t n) const {
 std::string RecordNames::Path(int32_t n) const {
     if (folder.empty()) return FileName(n);
     return folder.back() == '/' ? folder + FileName(n) : folder + '/' + FileName(n);
+}
+
+std::vector<std::string> RecordNames::ExistingFiles() const {
+    std::vector<std::string> existing;
+    std::error_code ec;
+    if (std::filesystem::exists(Path(1), ec)) existing.push_back(Path(1));
+    if (!multiFile) return existing;
+    // The reader thread creates the later files of a series afresh: a listing of the folder finds
+    // those of an earlier recording under the same name.
+    for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        const std::string stem = (externalName.empty() ? baseName : externalName) + '_';
+        if (name.size() != stem.size() + 8 || name.compare(0, stem.size(), stem) != 0) continue;
+        const int32_t n = std::atoi(name.c_str() + stem.size());
+        if (n >= 2 && n <= kMaxRecordFileNumber && name == FileName(n)) existing.push_back(Path(n));
+    }
+    std::sort(existing.begin(), existing.end());
+    return existing;
 }
 
 std::string CapturingStatusText(int64_t elapsedMicros, uint64_t bytesWritten, uint32_t maxFileSizeMB,
@@ -103,7 +124,7 @@ bool CRecordingControl::ResetDocument(bool prompt) {
     return true;
 }
 
-bool CRecordingControl::Run() {
+bool CRecordingControl::Run(bool remote) {
     if (!reader.readerRunning || reader.capturing) return false;
     if (!doc || !ResetDocument()) return false;
 
@@ -126,6 +147,10 @@ bool CRecordingControl::Run() {
     names = RecordNames{settings.RecordFolder(), recordBaseName, externalRecordName,
                         settings.recordMultiCaptureFile};
     namesFixed = true;
+    if (!remote) {
+        const std::vector<std::string> existing = names.ExistingFiles();
+        if (!existing.empty() && !ui.ConfirmReplaceRecordFiles(existing)) return false;
+    }
     reader.SetRecordFiles([n = names](int32_t number) { return n.Path(number); },
                           settings.recordMaxFileSizeMB, names.multiFile);
     if (!reader.OpenRecordFile(names.Path(1))) {
@@ -172,7 +197,7 @@ void CRecordingControl::OnCopyData(uint64_t dwData, std::u16string_view text) {
 }
 
 bool CRecordingControl::RemoteRun() {
-    return !externalRecordName.empty() && Run();
+    return !externalRecordName.empty() && Run(true);
 }
 
 void CRecordingControl::RemoteStop() {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 inline constexpr uint32_t kIdRun = 32771;
 inline constexpr uint32_t kIdStop = 32772;
@@ -60,6 +61,9 @@ public:
     virtual void RefreshControlView() {}
     // The first tick's driver installer prompt of the main window.
     virtual void FirstTick(bool connected) { (void)connected; }
+    // A Run by the user would replace record files that exist already (first file, or any file of a
+    // numbered series): true when the user agrees. Remote runs never ask.
+    virtual bool ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) = 0;
 };
 
 // Base name of the record files: the caption, then the start time as _YYYYMMDD-hhmmss in local time
@@ -80,6 +84,9 @@ struct RecordNames {
     std::string FileName(int32_t n) const;
     // Folder, a slash unless it ends with one, then the file name.
     std::string Path(int32_t n) const;
+    // The files of this recording that exist already: the first file, and in multiple-file mode every
+    // numbered file the reader thread may go on to.
+    std::vector<std::string> ExistingFiles() const;
 };
 
 // "Capturing... %s" with the elapsed time, the file size part and the two store counts. A maximum of 0
@@ -100,7 +107,9 @@ public:
 
     // Commands. Run, Stop and Clear are the handlers; RunCommand and the enabling tests are for the menu,
     // the toolbar and the restart after Clear.
-    bool Run();
+    // Run by the user: asks before replacing existing record files. A remote Run (remote = true) keeps
+    // writing the name its caller set.
+    bool Run(bool remote = false);
     void Stop();
     void Clear();
     bool RunCommand();

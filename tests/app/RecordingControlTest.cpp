@@ -241,6 +241,10 @@ public:
         *choice = *dialogAnswer;
         return true;
     }
+    bool ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) override {
+        replaceAsked.push_back(existing);
+        return replaceAnswer;
+    }
     void SetDocumentTitle(const std::string& t) override { title = t; }
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
@@ -248,6 +252,8 @@ public:
 
     std::string status, title;
     std::vector<std::string> messages;
+    std::vector<std::vector<std::string>> replaceAsked;
+    bool replaceAnswer = true;
     std::function<void()> whileMessageOpen; // a message box runs the event loop, timer included
     int saveAsked = 0;
     bool saveAnswer = true;

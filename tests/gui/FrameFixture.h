@@ -45,6 +45,13 @@ public:
         };
         frame->dialogs.saveFileName = [this](const std::string&) { return NextName(); };
         frame->dialogs.openFileName = [this] { return NextName(); };
+        frame->dialogs.askYesNo = [this](const std::string& text) {
+            questions.push_back(text);
+            if (yesNoAnswers.empty()) return false;
+            const bool a = yesNoAnswers.front();
+            yesNoAnswers.pop_front();
+            return a;
+        };
         frame->resize(1200, 700);
     }
 
@@ -80,5 +87,8 @@ public:
     std::vector<std::string> messages;
     std::deque<FrameDialogs::SaveAnswer> saveAnswers;
     std::deque<std::string> fileNames;
+    // Yes/no questions asked, and the answers to give (no when none is queued).
+    std::vector<std::string> questions;
+    std::deque<bool> yesNoAnswers;
     int savePrompts = 0;
 };
