@@ -9,6 +9,7 @@
 #include <new>
 #include <system_error>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -156,6 +157,10 @@ bool CQXDoc::SaveDocument(const std::string& newPath) {
         marksChanged = false;
         AppendMarks(newPath);
     }
+    // From now on the document stands for the saved file, as its title says: the next Save appends
+    // to it instead of copying the old file over it (which would also wipe the marks just saved).
+    store.recordPath = newPath;
+    if (!docPath.empty()) docPath = newPath;
     modified = false;
     return true;
 }
@@ -165,6 +170,24 @@ void CQXDoc::AppendMarks(const std::string& path) {
     FilePtr f(std::fopen(path.c_str(), "r+b"));
     if (!f) return;
     if (fseeko(f.get(), 0, SEEK_END) != 0) return;
+    // Marker blocks only count on the block grid. A file cut inside a block (a copy cut short, a writer
+    // killed) ends in a fragment that can never decode; it goes, so that the marks land on the grid and
+    // are found again on reopen.
+    const off_t length = ftello(f.get());
+    if (length < 0) return;
+    const off_t tail = length % rec::kBlockSize;
+    if (tail != 0) {
+        std::fflush(f.get());
+        if (::ftruncate(fileno(f.get()), length - tail) != 0) return;
+        if (fseeko(f.get(), length - tail, SEEK_SET) != 0) return;
+        if (notify) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "The record file ended in an incomplete block; its last %d bytes were dropped.",
+                          int(tail));
+            Status(notify, text);
+        }
+    }
 
     uint8_t block[rec::kBlockSize] = {};
     int pos = 0;

@@ -87,7 +87,7 @@ TEST(QXDoc, PartialTrailingBlockWaitsForTheRest) {
     // 100 bytes: the header block and 36 bytes of the sample block.
     WriteFile(path, std::vector<uint8_t>(all.begin(), all.begin() + 100));
     CQXDoc doc;
-    doc.OpenDocument(path);
+    ASSERT_TRUE(doc.OpenDocument(path));
     EXPECT_EQ(doc.store.decodePosition, 64);
     EXPECT_EQ(doc.store.SampleCount(), 0u);
 
@@ -101,7 +101,7 @@ TEST(QXDoc, PartialTrailingBlockWaitsForTheRest) {
     EXPECT_TRUE(doc.DecodeAvailable());
     EXPECT_EQ(doc.store.decodePosition, int64_t(all.size()));
     EXPECT_EQ(doc.store.PacketCount(), 3u);
-    EXPECT_LE(before, 3u);
+    EXPECT_EQ(before, 2u); // the third packet's block was the one cut short
     EXPECT_FALSE(doc.DecodeAvailable()); // nothing new
 }
 
@@ -115,7 +115,7 @@ TEST(QXDoc, SamplesOfAChunkComeBeforeItsCcBlocks) {
     reordered.insert(reordered.end(), rec.begin() + 64, rec.begin() + 128);
     WriteFile(path, reordered);
     CQXDoc doc;
-    doc.OpenDocument(path);
+    ASSERT_TRUE(doc.OpenDocument(path));
     EXPECT_EQ(doc.store.PacketCount(), 2u);
 }
 
@@ -181,7 +181,7 @@ TEST(QXDoc, SavingTwiceAppendsTwoGroupsAndTheLastWins) {
     WriteFile(path, RecordWithPackets(3));
     const size_t size = ReadFile(path).size();
     CQXDoc doc;
-    doc.OpenDocument(path);
+    ASSERT_TRUE(doc.OpenDocument(path));
     doc.store.PacketAt(0)->bookmarked = true;
     doc.SetMarksChanged();
     ASSERT_TRUE(doc.SaveDocument(path)); // own path: marks appended, no copy
@@ -195,7 +195,7 @@ TEST(QXDoc, SavingTwiceAppendsTwoGroupsAndTheLastWins) {
     EXPECT_EQ(ReadFile(path).size(), size + 128);
 
     CQXDoc reopened;
-    reopened.OpenDocument(path);
+    ASSERT_TRUE(reopened.OpenDocument(path));
     EXPECT_FALSE(reopened.store.PacketAt(0)->bookmarked);
     EXPECT_EQ(reopened.store.markerBPacket, reopened.store.PacketAt(2));
 }
@@ -206,7 +206,7 @@ TEST(QXDoc, SaveCopyFailureKeepsTheDocumentModified) {
     WriteFile(path, RecordWithPackets(1));
     RecordingNotify n;
     CQXDoc doc(&n);
-    doc.OpenDocument(path);
+    ASSERT_TRUE(doc.OpenDocument(path));
     doc.SetMarksChanged();
     EXPECT_FALSE(doc.SaveDocument(dir.File("no/such/folder/x.qxc")));
     EXPECT_EQ(n.messages, std::vector<std::string>{"Save File Error"});
@@ -233,7 +233,7 @@ TEST(QXDoc, MarkerBlocksInTheStreamApplyInFileOrder) {
     bytes.insert(bytes.end(), m2.begin(), m2.end());
     WriteFile(path, bytes);
     CQXDoc doc;
-    doc.OpenDocument(path);
+    ASSERT_TRUE(doc.OpenDocument(path));
     EXPECT_EQ(doc.store.PacketCount(), 3u);
     EXPECT_EQ(doc.store.timeOrigin, 5);
     EXPECT_EQ(doc.store.bookmarkTimes, std::vector<int64_t>{0});
@@ -272,4 +272,64 @@ TEST(QXDoc, ClearContentsAndCaptureFile) {
     EXPECT_FALSE(doc.marksChanged);
     EXPECT_EQ(doc.store.PacketCount(), 0u);
     EXPECT_EQ(doc.store.recordPath, dir.File("live.qxc")); // the decoder keeps its file
+}
+
+TEST(QXDoc, SaveAfterSaveAsWritesTheSavedFile) {
+    TempDir dir;
+    const std::string a = dir.File("a.qxc"), b = dir.File("b.qxc");
+    WriteFile(a, RecordWithPackets(3));
+    const size_t size = ReadFile(a).size();
+    CQXDoc doc;
+    ASSERT_TRUE(doc.OpenDocument(a));
+    doc.store.PacketAt(0)->bookmarked = true;
+    doc.SetMarksChanged();
+    ASSERT_TRUE(doc.SaveDocument(b));
+    EXPECT_EQ(doc.docPath, b);
+
+    // Save (to the document's own path) with new marks, then once more with none changed.
+    doc.store.markerAPacket = doc.store.PacketAt(1);
+    doc.SetMarksChanged();
+    ASSERT_TRUE(doc.SaveDocument(doc.docPath));
+    ASSERT_TRUE(doc.SaveDocument(doc.docPath));
+    EXPECT_EQ(ReadFile(a).size(), size); // the old file is left alone
+    EXPECT_EQ(ReadFile(b).size(), size + 128);
+
+    CQXDoc reopened;
+    ASSERT_TRUE(reopened.OpenDocument(b));
+    EXPECT_TRUE(reopened.store.PacketAt(0)->bookmarked);
+    EXPECT_EQ(reopened.store.markerAPacket, reopened.store.PacketAt(1));
+}
+
+TEST(QXDoc, MarksSavedToAFileCutInsideABlockAreRestored) {
+    const std::vector<uint8_t> whole = RecordWithPackets(3);
+    // The start of a sample block whose samples would lie past the cut, and other fragments.
+    Block sample{};
+    rec::WriteU16(sample.data(), 0x2003);
+    for (size_t i = 2; i < sample.size(); ++i) sample[i] = uint8_t(0xA0 + i);
+    for (size_t tail : {size_t(1), size_t(20), size_t(63)}) {
+        for (bool inPlace : {true, false}) {
+            SCOPED_TRACE(std::to_string(tail) + (inPlace ? " in place" : " copy"));
+            TempDir dir;
+            const std::string path = dir.File("cut.qxc"), copy = dir.File("copy.qxc");
+            std::vector<uint8_t> bytes = whole;
+            bytes.insert(bytes.end(), sample.begin(), sample.begin() + std::ptrdiff_t(tail));
+            WriteFile(path, bytes);
+            CQXDoc doc;
+            ASSERT_TRUE(doc.OpenDocument(path));
+            ASSERT_EQ(doc.store.PacketCount(), 3u);
+            const size_t samples = doc.store.SampleCount();
+            doc.store.PacketAt(1)->bookmarked = true;
+            doc.SetMarksChanged();
+            const std::string target = inPlace ? path : copy;
+            ASSERT_TRUE(doc.SaveDocument(target));
+            EXPECT_EQ(ReadFile(target).size() % 64, 0u);
+            if (!inPlace) EXPECT_EQ(ReadFile(path), bytes); // the source stays as it was
+
+            CQXDoc reopened;
+            ASSERT_TRUE(reopened.OpenDocument(target));
+            ASSERT_EQ(reopened.store.PacketCount(), 3u);
+            EXPECT_EQ(reopened.store.SampleCount(), samples);
+            for (size_t i = 0; i < 3; ++i) EXPECT_EQ(reopened.store.PacketAt(i)->bookmarked, i == 1) << i;
+        }
+    }
 }
