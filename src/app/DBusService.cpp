@@ -35,7 +35,10 @@ void CZerlinAppService::SetRecordFolder(const QString& folder) {
 }
 
 bool CZerlinAppService::Run() {
-    return frame.RemoteRun();
+    std::string reason;
+    if (frame.RemoteRun(&reason)) return true;
+    if (calledFromDBus()) sendErrorReply(kDBusRunFailedError, QString::fromStdString(reason));
+    return false;
 }
 
 void CZerlinAppService::Stop() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 
@@ -11,8 +12,10 @@ class CMainFrame;
 inline constexpr char kDBusServiceName[] = "org.vantrel.ZerlinApp";
 inline constexpr char kDBusObjectPath[] = "/ZerlinApp";
 inline constexpr char kDBusInterface[] = "org.vantrel.ZerlinApp";
+// The error reply of a Run that did not start; its message says why.
+inline constexpr char kDBusRunFailedError[] = "org.vantrel.ZerlinApp.Error.RunFailed";
 
-class CZerlinAppService : public QObject {
+class CZerlinAppService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.vantrel.ZerlinApp")
 
@@ -26,7 +29,8 @@ public:
 public slots:
     Q_SCRIPTABLE void SetRecordName(const QString& name);
     Q_SCRIPTABLE void SetRecordFolder(const QString& folder);
-    // Starts a recording without any dialog; only with a record name set. True when it started.
+    // Starts a recording without any dialog; only with a record name set. True when it started;
+    // otherwise an error reply says why, at once.
     Q_SCRIPTABLE bool Run();
     // Forgets the record name and folder, then stops the recording.
     Q_SCRIPTABLE void Stop();

@@ -7,6 +7,7 @@
 #include "Pictures.h"
 #include "QXCtrlView.h"
 #include "QXLogView.h"
+#include "RecordFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QTimer>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -29,11 +31,22 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
 constexpr size_t kRecentFileCount = 4;
+constexpr char kRecordExtension[] = ".qxc";
+// How often a long operation lets the window paint.
+constexpr auto kPaintInterval = std::chrono::milliseconds(50);
+
+bool HasRecordExtension(const std::string& path) {
+    const size_t n = std::strlen(kRecordExtension);
+    return path.size() >= n && QString::fromStdString(path.substr(path.size() - n)).compare(
+                                   kRecordExtension, Qt::CaseInsensitive) == 0;
+}
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -76,7 +89,12 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
         return S(QFileDialog::getOpenFileName(this, QString(), QString(), cmd::kFileFilter));
     };
     dialogs.saveFileName = [this](const std::string& suggested) {
-        return S(QFileDialog::getSaveFileName(this, QString(), Q(suggested), cmd::kFileFilter));
+        // The dialog adds the extension to a bare name before it asks about replacing a file.
+        QFileDialog dialog(this, QString(), Q(suggested), cmd::kFileFilter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(kRecordExtension + 1);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::string();
+        return S(dialog.selectedFiles().front());
     };
     dialogs.askYesNo = [this](const std::string& text) {
         return QMessageBox::question(this, cmd::kWindowTitle, Q(text), QMessageBox::Yes | QMessageBox::No,
@@ -97,6 +115,9 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
     CreateToolBar();
     messagePane = new QLabel(cmd::kReadyText, this);
     statusBar()->addWidget(messagePane, 1);
+    notePane = new QLabel(this);
+    notePane->setObjectName("documentNote");
+    statusBar()->addPermanentWidget(notePane);
     CreatePanes();
     setAcceptDrops(true);
     UpdateTitle();
@@ -402,21 +423,45 @@ void CMainFrame::OnOpen() {
 }
 
 bool CMainFrame::OpenFile(const std::string& path) {
-    if (RecordingActive()) return false;
+    if (RecordingActive() || Busy()) return false;
+    // The same check as qxtool's, before anything is asked or cleared: a file that is no record file
+    // leaves the open document as it was.
+    rec::RecordFileHead head;
+    std::string reason;
+    if (!rec::CheckRecordFile(path, &head, &reason)) {
+        RemoveRecentFile(path);
+        ShowMessage("Cannot open \"" + path + "\" (" + reason + ").");
+        return false;
+    }
     if (!SaveModified()) return false;
+    // The wait cursor spans the decoding and the building of the rows.
     BeginWaitCursor();
     const bool ok = doc.OpenDocument(path);
+    if (ok) {
+        SetPathName(path);
+        UpdateAllViews(nullptr, 0);
+        SetStatusText("Decode completed.");
+    }
     EndWaitCursor();
     if (!ok) {
+        RemoveRecentFile(path);
         ShowMessage("The record file \"" + path + "\" cannot be opened.");
         titleName = cmd::kUntitled;
         UpdateTitle();
         UpdateCommandStates();
         return false;
     }
-    SetPathName(path);
-    UpdateAllViews(nullptr, 0);
+    if (const int64_t missing = rec::MissingBytes(head); missing > 0) {
+        const std::string note = rec::MissingBytesText(missing, rec::HeaderBytesWritten(head));
+        notePane->setText(Q(note));
+        notePane->setToolTip(Q(note));
+        SetStatusText(note);
+    }
     return true;
+}
+
+std::string CMainFrame::DocumentNote() const {
+    return notePane ? S(notePane->text()) : std::string();
 }
 
 void CMainFrame::OnSave(bool askName) {
@@ -424,12 +469,38 @@ void CMainFrame::OnSave(bool askName) {
     if (askName || path.empty()) {
         path = dialogs.saveFileName(path);
         if (path.empty()) return;
+        // Without the extension the Open dialog would not show the file.
+        if (!HasRecordExtension(path)) {
+            path += kRecordExtension;
+            std::error_code ec;
+            if (std::filesystem::exists(path, ec) &&
+                !dialogs.askYesNo("\"" + path + "\" already exists.\nDo you want to replace it?"))
+                return;
+        }
     }
+    if (!FinishRecordingBeforeSave()) return;
     BeginWaitCursor();
     const bool ok = doc.SaveDocument(path);
     EndWaitCursor();
     if (ok) SetPathName(path);
     UpdateCommandStates();
+}
+
+bool CMainFrame::FinishRecordingBeforeSave() {
+    if (!reader.capturing) return true;
+    // Closing with unsaved marks during a recording: the reader thread would go on writing at its own
+    // offset over marker blocks appended behind its back. It closes the file first, header block
+    // included; the rest of the stream is decoded, then the marks go to the end of the finished file.
+    control.Stop();
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (reader.capturing && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (reader.capturing) {
+        ShowMessage("The recording could not be stopped; the marks were not saved.");
+        return false;
+    }
+    doc.DecodeAvailable();
+    return true;
 }
 
 void CMainFrame::OnToggleDisplayFilter() {
@@ -463,6 +534,8 @@ void CMainFrame::OnInstallDriver() {
 // ---- the timer ---------------------------------------------------------------------------------------
 
 void CMainFrame::Tick() {
+    // A tick inside a long operation (its progress painting lets timers through) waits for the next.
+    if (Busy()) return;
     const auto start = std::chrono::steady_clock::now();
     control.OnTimer();
     UpdateCommandStates();
@@ -489,13 +562,40 @@ void CMainFrame::RemoteSetRecordFolder(const std::string& folder) {
     control.SetExternalRecordFolder(folder);
 }
 
-bool CMainFrame::RemoteRun() {
-    const bool ok = control.RemoteRun();
+bool CMainFrame::RemoteRun(std::string* reason) {
+    std::string why;
+    bool ok = false;
+    if (Busy()) {
+        why = "The window is busy opening or saving a file; try again.";
+    } else if (control.externalRecordName.empty()) {
+        why = "No record name is set (SetRecordName first).";
+    } else if (!reader.readerRunning || reader.capturing) {
+        why = "A recording is running or stopping.";
+    } else if (!RecordingActive() && doc.modified) {
+        // The save prompt would keep the caller waiting: the user decides at the window first.
+        why = "The open document has unsaved changes; save or discard them in the window first.";
+        SetStatusText(why);
+    } else {
+        // Messages of the attempt are shown once the caller has its answer.
+        inRemoteCall = true;
+        remoteMessages.clear();
+        ok = control.RemoteRun();
+        inRemoteCall = false;
+        if (!ok) why = remoteMessages.empty() ? std::string("The recording did not start.") : remoteMessages.front();
+        for (const std::string& text : remoteMessages)
+            QTimer::singleShot(0, this, [this, text] { dialogs.message(text); });
+        remoteMessages.clear();
+    }
+    if (reason) *reason = why;
     UpdateCommandStates();
     return ok;
 }
 
 void CMainFrame::RemoteStop() {
+    if (Busy()) {
+        WhenIdle([this] { RemoteStop(); });
+        return;
+    }
     control.RemoteStop();
     UpdateCommandStates();
 }
@@ -514,7 +614,22 @@ void CMainFrame::UpdateAllViews(IDocView* sender, int64_t hint) {
 }
 
 void CMainFrame::SetStatusText(const std::string& text) {
-    if (messagePane) messagePane->setText(text.empty() ? QString(cmd::kReadyText) : Q(text));
+    if (!messagePane) return;
+    messagePane->setText(text.empty() ? QString(cmd::kReadyText) : Q(text));
+    if (Busy()) KeepPainting();
+}
+
+void CMainFrame::KeepPainting() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPaint < kPaintInterval) return;
+    lastPaint = now;
+    messagePane->repaint();
+    // Paint events and the like, not the user's clicks and keys: the operation owns the document.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void CMainFrame::WhenIdle(std::function<void()> action) {
+    afterBusy.push_back(std::move(action));
 }
 
 std::string CMainFrame::StatusText() const {
@@ -522,6 +637,10 @@ std::string CMainFrame::StatusText() const {
 }
 
 void CMainFrame::ShowMessage(const std::string& text) {
+    if (inRemoteCall) {
+        remoteMessages.push_back(text);
+        return;
+    }
     dialogs.message(text);
 }
 
@@ -595,10 +714,24 @@ void CMainFrame::BeginWaitCursor() {
 }
 
 void CMainFrame::EndWaitCursor() {
-    if (waitCursorDepth > 0 && --waitCursorDepth == 0) QGuiApplication::restoreOverrideCursor();
+    if (waitCursorDepth > 0 && --waitCursorDepth == 0) {
+        QGuiApplication::restoreOverrideCursor();
+        // What arrived meanwhile runs from the event loop, after the operation has returned.
+        if (!afterBusy.empty())
+            QTimer::singleShot(0, this, [this] {
+                auto actions = std::move(afterBusy);
+                afterBusy.clear();
+                for (auto& a : actions) a();
+            });
+    }
 }
 
 void CMainFrame::ForgetPacketRows() {
+    // The document's contents go: so does what was noted about its file.
+    if (notePane) {
+        notePane->clear();
+        notePane->setToolTip(QString());
+    }
     if (logView) logView->ForgetRows();
     if (treeView) treeView->ForgetShownPacket();
 }
@@ -628,6 +761,15 @@ void CMainFrame::AddRecentFile(const std::string& path) {
     UpdateRecentMenu();
 }
 
+void CMainFrame::RemoveRecentFile(const std::string& path) {
+    std::error_code ec;
+    std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
+    if (ec) full = path;
+    auto& list = *recentFiles;
+    list.erase(std::remove(list.begin(), list.end(), full), list.end());
+    UpdateRecentMenu();
+}
+
 void CMainFrame::UpdateRecentMenu() {
     for (size_t i = 0; i < recentActions.size(); ++i) {
         QAction* a = recentActions[i];
@@ -644,6 +786,11 @@ void CMainFrame::UpdateRecentMenu() {
 // ---- window events -----------------------------------------------------------------------------------
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (Busy()) {
+        event->ignore();
+        WhenIdle([this] { close(); });
+        return;
+    }
     // The save prompt comes first: a cancelled close leaves the reader thread, and a running
     // recording, untouched.
     if (!SaveModified()) {

@@ -86,10 +86,11 @@ public:
     // Brings enabling and check marks of menu and toolbar up to date.
     void UpdateCommandStates();
 
-    // Remote control (the D-Bus service).
+    // Remote control (the D-Bus service). Each returns at once: a remote caller never waits for a dialog.
     void RemoteSetRecordName(const std::string& name);
     void RemoteSetRecordFolder(const std::string& folder);
-    bool RemoteRun();
+    // False with *reason when the recording did not start; the window shows its message afterwards.
+    bool RemoteRun(std::string* reason = nullptr);
     void RemoteStop();
 
     // Called on the reader thread when VBUS crosses 1000 mV; the window re-posts it to its own thread.
@@ -105,6 +106,8 @@ public:
     CPDPacketTreeView* TreeView() const { return treeView; }
     CPDPacketListView* FieldView() const { return fieldView; }
     std::string StatusText() const;
+    // The note on the open document in the status bar (a file cut short); empty when there is none.
+    std::string DocumentNote() const;
     std::vector<std::string> RecentFiles() const;
     // The longest tick so far, for the live-capture benchmark.
     std::chrono::microseconds WorstTick() const { return worstTick; }
@@ -179,6 +182,15 @@ private:
     void OnPdFontSettings();
     void OnToggleDisplayFilter();
     void OnInstallDriver();
+    void RemoveRecentFile(const std::string& path);
+    // A recording still writing the document's file ends (with its header block) before marks are
+    // appended to that file; false when the reader did not let go of it.
+    bool FinishRecordingBeforeSave();
+    // While a long operation runs on this thread (the wait cursor is up), the window still paints its
+    // progress; timer ticks, remote calls and close wait until it is over.
+    bool Busy() const { return waitCursorDepth > 0; }
+    void KeepPainting();
+    void WhenIdle(std::function<void()> action);
 
     CSettings& settings;
     IAnalyzerLink& link;
@@ -211,6 +223,11 @@ private:
     CPDPacketListView* fieldView = nullptr;
     std::vector<IDocView*> views; // creation order
     QLabel* messagePane = nullptr;
+    QLabel* notePane = nullptr;
+    std::vector<std::function<void()>> afterBusy;
+    bool inRemoteCall = false;
+    std::vector<std::string> remoteMessages;
+    std::chrono::steady_clock::time_point lastPaint{};
     QMenu* recentMenu = nullptr;
     std::vector<QAction*> recentActions;
     std::map<uint32_t, QAction*> actions;

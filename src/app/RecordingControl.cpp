@@ -155,8 +155,11 @@ bool CRecordingControl::Run(bool remote) {
                           settings.recordMaxFileSizeMB, names.multiFile);
     if (!reader.OpenRecordFile(names.Path(1))) {
         ui.ShowMessage(kCreateRecordFileErrorText);
-        RecordFileChoice ignored;
-        ui.RecordFileSettingsDialog(&ignored);
+        // A remote caller gets its answer at once; nobody at the window asked for the dialog.
+        if (!remote) {
+            RecordFileChoice ignored;
+            ui.RecordFileSettingsDialog(&ignored);
+        }
         return false;
     }
     doc->OpenCaptureFile(names.FileName(1));

@@ -75,13 +75,62 @@ private slots:
         QVERIFY(f.messages.empty());
     }
 
-    void RunWithoutRecordNameDoesNothing() {
+    // A Run that cannot start answers the caller at once with the reason; the window shows its
+    // message box afterwards, while the caller already has its answer.
+    void RunThatCannotStartAnswersAtOnce_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("unwritableFolder");
+        QTest::addColumn<bool>("unsavedMarks");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("messageBox");
+        QTest::newRow("no record name") << "" << false << false << "No record name is set" << false;
+        QTest::newRow("folder not writable") << "ext" << true << false << "Creating a record file error" << true;
+        QTest::newRow("unsaved marks") << "ext" << false << true << "unsaved changes" << false;
+    }
+
+    void RunThatCannotStartAnswersAtOnce() {
+        QFETCH(QString, name);
+        QFETCH(bool, unwritableFolder);
+        QFETCH(bool, unsavedMarks);
+        QFETCH(QString, reason);
+        QFETCH(bool, messageBox);
         CFrameFixture f;
         CZerlinAppService service(*f.frame);
         QVERIFY(service.Register());
         f.frame->Tick();
-        QCOMPARE(Call("Run").arguments().value(0).toBool(), false);
+        if (unwritableFolder) {
+            // Not even root creates a folder below a plain file.
+            WriteFile(f.dir.File("plain"), {1});
+            f.frame->RemoteSetRecordFolder(f.dir.File("plain") + "/sub");
+        }
+        if (unsavedMarks) f.frame->Doc().SetMarksChanged();
+        if (!name.isEmpty()) f.frame->RemoteSetRecordName(name.toStdString());
+
+        QDBusMessage m = QDBusMessage::createMethodCall(kDBusServiceName, kDBusObjectPath, kDBusInterface, "Run");
+        QDBusPendingCall pending = Client().asyncCall(m, 20000);
+        // The box is modal: it stays open a while, or until the caller has its answer.
+        bool answeredWhileShown = false;
+        f.frame->dialogs.message = [&](const std::string& text) {
+            f.messages.push_back(text);
+            QDeadlineTimer open(3000);
+            while (!pending.isFinished() && !open.hasExpired()) QTest::qWait(5);
+            answeredWhileShown = pending.isFinished();
+        };
+        QDeadlineTimer deadline(10000);
+        while (!pending.isFinished() && !deadline.hasExpired()) QTest::qWait(5);
+        const QDBusMessage reply = pending.reply();
+        QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+        QCOMPARE(reply.errorName(), QString(kDBusRunFailedError));
+        QVERIFY2(reply.errorMessage().contains(reason), qPrintable(reply.errorMessage()));
         QVERIFY(!f.frame->Reader().capturing);
+        if (messageBox) {
+            QTRY_COMPARE(f.messages.size(), size_t(1));
+            QVERIFY(answeredWhileShown);
+        } else {
+            QTest::qWait(20);
+            QVERIFY(f.messages.empty());
+        }
+        QCOMPARE(f.questions.size(), size_t(0));
     }
 
     void ConnStateSignalReachesOtherPrograms() {
