@@ -77,6 +77,8 @@ public:
     bool bookmarked = false;
     int64_t absStartTime = 0;
     int64_t startTime = 0;
+    // µs from the end of the packet before it in the store, for the first one from the time origin; the
+    // store keeps it as packets come and go.
     int64_t idleTime = 0;
 
     // The readings of the sample in force at the start; filled in later on first use when the sample

@@ -323,7 +323,9 @@ void CCaptureStore::AttributePort(CCCPacket& p) {
         }
     }
 
-    const int type = h & 0x0F;
+    // The type code of the packet's own revision: from 3.0 on it has five bits, and FR_Swap, Get_PPS_Status
+    // or Get_Sink_Cap_Extended must not pass for Accept, Reject or PS_RDY.
+    const int type = p.GetMessageTypeCode();
     if (p.IsControlMessage()) {
         if (type == 10) { // PR_Swap
             s.swapActive = true;
@@ -503,17 +505,38 @@ void CCaptureStore::CountPacket(const CCCPacket& p) {
     }
 }
 
+// The gap from the end of the packet before this one in the store, or for the first packet its start
+// from the time origin: what the packet list shows, kept here so that every reader has it.
+void CCaptureStore::UpdateIdleTime(size_t i) {
+    CCCPacket& p = *packets[i];
+    if (i == 0) {
+        p.idleTime = p.startTime - timeOrigin;
+        return;
+    }
+    const CCCPacket& before = *packets[i - 1];
+    p.idleTime = p.startTime - (before.startTime + before.LengthMicros());
+}
+
+void CCaptureStore::SetTimeOrigin(int64_t origin) {
+    timeOrigin = origin;
+    if (!packets.empty()) UpdateIdleTime(0);
+}
+
 void CCaptureStore::InsertPacket(std::unique_ptr<CCCPacket> p) {
     const int64_t t = p->startTime;
     if (packets.empty() || packets.back()->startTime <= t) {
         p->index = int32_t(packets.size());
         packets.push_back(std::move(p));
+        UpdateIdleTime(packets.size() - 1);
         return;
     }
     size_t pos = packets.size();
     while (pos > 0 && packets[pos - 1]->startTime > t) --pos;
     packets.insert(packets.begin() + std::ptrdiff_t(pos), std::move(p));
     for (size_t i = pos; i < packets.size(); ++i) packets[i]->index = int32_t(i);
+    // The packet now after the inserted one measures its gap from the inserted one.
+    UpdateIdleTime(pos);
+    UpdateIdleTime(pos + 1);
 }
 
 void CCaptureStore::EnforceLimits() {
@@ -530,6 +553,8 @@ void CCaptureStore::EnforceLimits() {
         if (gone(markerBPacket)) markerBPacket = nullptr;
         packets.erase(packets.begin(), packets.begin() + std::ptrdiff_t(drop));
         for (size_t i = 0; i < packets.size(); ++i) packets[i]->index = int32_t(i);
+        // The oldest one left is the first now, as the packet list counts after a removal.
+        if (!packets.empty()) UpdateIdleTime(0);
         packetsRemoved = true;
     } else if (!limits.packetAutoRemove && pc > limits.packetLimit) {
         packetsFull = true;

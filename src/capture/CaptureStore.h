@@ -97,6 +97,8 @@ public:
 
     CCCPacket* FindPacketAt(int64_t t, int64_t* position = nullptr) const;
     const CVbusInfo* FindSampleAt(int64_t t, int64_t* position = nullptr) const;
+    // Sets timeOrigin; the first packet's idle time is counted from it.
+    void SetTimeOrigin(int64_t origin);
     int64_t DisplayTime(const CCCPacket& p) const { return p.startTime - timeOrigin; }
     int64_t DisplayTime(const CVbusInfo& s) const { return s.time - timeOrigin; }
     void EnsureSnapshot(const CCCPacket& p) const;
@@ -136,6 +138,7 @@ private:
     void TakeSnapshot(CCCPacket& p);
     void CountPacket(const CCCPacket& p);
     void InsertPacket(std::unique_ptr<CCCPacket> p);
+    void UpdateIdleTime(size_t i);
     void UpdateExtremes(const CVbusInfo& s);
     void ForgetPacketReferences(const CCCPacket* p);
     void ShowMessage(const char* text) const;

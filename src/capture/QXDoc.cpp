@@ -122,7 +122,7 @@ void CQXDoc::DecodeFile(const std::string& path) {
         bool endReached = false;
         if (!DecodeStep(&endReached) || endReached) break;
     }
-    store.timeOrigin = store.loadedTimeOrigin;
+    store.SetTimeOrigin(store.loadedTimeOrigin);
     for (size_t i = 0; i < store.PacketCount(); ++i) {
         CCCPacket* p = store.PacketAt(i);
         if (p->startTime == store.loadedMarkerA) store.markerAPacket = p;
@@ -239,7 +239,7 @@ void CQXDoc::SetTimeOrigin(int64_t t, bool relative) {
     const int64_t old = store.timeOrigin;
     const int64_t origin = relative ? old + t : t;
     const int64_t delta = origin - old;
-    store.timeOrigin = origin;
+    store.SetTimeOrigin(origin);
     hooks->ShiftGraphTimes(-delta);
     hooks->ForgetPacketRows();
     if (notify) notify->UpdateAllViews();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -16,11 +17,13 @@ void AddSample(CCaptureStore& s, uint32_t stamp, uint16_t mV = 5000, int16_t raw
     s.AddSamples(b.data(), 0);
 }
 
-// A packet without intervals: decoding leaves it undecoded, which is all these tests need.
-bool Offer(CCaptureStore& s, int64_t absStart, int channel = 0) {
+// A packet without intervals: decoding leaves it undecoded, which is all these tests need. Given ticks,
+// it carries intervals that add up to them, so that it has a length.
+bool Offer(CCaptureStore& s, int64_t absStart, int channel = 0, int32_t ticks = 0) {
     auto p = std::make_unique<CCCPacket>();
     p->absStartTime = absStart;
     p->channel = channel;
+    for (int32_t left = ticks; left > 0; left -= 200) p->AppendInterval(uint8_t(std::min(left, 200)));
     return s.AddPacket(p);
 }
 
@@ -61,6 +64,66 @@ TEST(CaptureStore, InsertKeepsTimeOrderAndArrivalOrderForTies) {
     EXPECT_EQ(s.tallies.cc2, 2u);
     EXPECT_EQ(s.tallies.noPreamble, 5u);
     EXPECT_EQ(s.tallies.otherKind, 5u);
+}
+
+// Each packet's idle time is the gap from the end of the packet before it in the store (length = ticks
+// × 20 / 48 µs, truncated), the first one's its start from the time origin; insertions anywhere, a new
+// time origin and the removal of the oldest packets keep every value so.
+TEST(CaptureStore, IdleTimesFollowTheStoreOrder) {
+    struct Offered {
+        int64_t start;
+        int channel;
+        int32_t ticks;
+    };
+    const Offered offers[] = {
+        {1000, 1, 100},  // 41 µs long
+        {3000, 1, 250},  // appended
+        {2000, 0, 490},  // a CC1 packet closed after the later CC2 one: goes before the last
+        {400, 0, 90},    // becomes the first
+        {3000, 0, 30},   // a tie: after the CC2 packet of the same start
+        {3010, 1, 1000}, // starts inside the one before it: a negative gap
+        {5000, 1, 0},
+    };
+    StoreLimits limits;
+    limits.packetLimit = 4;
+    limits.packetAutoRemove = true;
+    CCaptureStore s(nullptr, limits);
+    AddSample(s, 0);
+
+    std::vector<Offered> order; // the store order, kept here on its own
+    auto expected = [&](int64_t origin) {
+        std::vector<int64_t> v;
+        for (size_t i = 0; i < order.size(); ++i)
+            v.push_back(i == 0 ? order[i].start - origin
+                               : order[i].start - (order[i - 1].start + order[i - 1].ticks * 20 / 48));
+        return v;
+    };
+    auto idleTimes = [&] {
+        std::vector<int64_t> v;
+        for (size_t i = 0; i < s.PacketCount(); ++i) v.push_back(s.PacketAt(i)->idleTime);
+        return v;
+    };
+    for (const Offered& o : offers) {
+        ASSERT_TRUE(Offer(s, o.start, o.channel, o.ticks));
+        const auto at = std::upper_bound(order.begin(), order.end(), o.start,
+                                         [](int64_t t, const Offered& x) { return t < x.start; });
+        order.insert(at, o);
+        EXPECT_EQ(idleTimes(), expected(0)) << "after the packet at " << o.start;
+    }
+    EXPECT_EQ(idleTimes()[0], 400);
+    EXPECT_EQ(idleTimes()[4], -104); // the tie: the same start as the 104 µs packet before it
+
+    // Only the first packet depends on the time origin.
+    s.SetTimeOrigin(700);
+    EXPECT_EQ(idleTimes(), expected(700));
+    EXPECT_EQ(idleTimes()[0], -300);
+
+    // Trimmed to the limit, the oldest remaining packet is the first.
+    s.EnforceLimits();
+    ASSERT_EQ(s.PacketCount(), 4u);
+    order.erase(order.begin(), order.begin() + 3);
+    EXPECT_EQ(idleTimes(), expected(700));
+    EXPECT_EQ(idleTimes()[0], 3000 - 700);
 }
 
 TEST(CaptureStore, PacketLimitTrimsInBulk) {

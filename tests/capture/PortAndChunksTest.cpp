@@ -65,6 +65,89 @@ TEST(PortAttribution, RejectOrWaitEndsTheSwapUnchanged) {
     }
 }
 
+// The message type has five bits from revision 3.0 on: FR_Swap (19), Get_PPS_Status (20) and
+// Get_Sink_Cap_Extended (22) must not pass for Accept (3), Reject (4) and PS_RDY (6) during a swap.
+// Before 3.0 the type has four bits and bit 4 is reserved, so the same headers still read 3, 4 and 6.
+namespace {
+struct Sent {
+    int type;
+    bool source, dfp;
+};
+} // namespace
+
+TEST(PortAttribution, SwapFollowsTheTypeCodeOfTheRevision) {
+    struct Case {
+        const char* name;
+        int revision; // header field
+        std::vector<Sent> messages;
+        std::vector<int> ports;
+        int sourcePort;
+        bool swapActive;
+    };
+    // Every case starts with Source_Capabilities from port 1 (source, DFP) and a PR_Swap from port 2.
+    const Case cases[] = {
+        {"3.0: FR_Swap is no Accept, so PS_RDY swaps nothing", 2,
+         {{19, true, true}, {6, true, true}}, {1, 2, 1, 1}, 1, true},
+        {"3.0: Get_PPS_Status is no Reject, the swap goes on", 2,
+         {{20, false, false}, {3, true, true}, {6, false, true}, {6, true, false}}, {1, 2, 2, 1, 1, 2}, 2, false},
+        {"3.0: Get_Sink_Cap_Extended is no PS_RDY", 2,
+         {{3, true, true}, {22, true, true}, {6, false, true}, {6, true, false}}, {1, 2, 1, 1, 1, 2}, 2, false},
+        {"3.0: Accept and two PS_RDY swap", 2,
+         {{3, true, true}, {6, false, true}, {6, true, false}}, {1, 2, 1, 1, 2}, 2, false},
+        {"Rsv(3) reads like 3.0", 3, {{19, true, true}, {6, true, true}}, {1, 2, 1, 1}, 1, true},
+        {"2.0: type 19 reads as Accept", 1,
+         {{19, true, true}, {6, false, true}, {6, true, false}}, {1, 2, 1, 1, 2}, 2, false},
+        {"2.0: type 20 reads as Reject", 1, {{20, true, true}, {6, true, true}}, {1, 2, 1, 1}, 1, false},
+        {"1.0: type 22 reads as PS_RDY", 0,
+         {{3, true, true}, {22, false, true}, {6, true, false}}, {1, 2, 1, 1, 2}, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session s;
+        auto send = [&](int type, bool source, bool dfp, std::initializer_list<uint32_t> objects = {}) {
+            Header h = Msg(type, source, dfp);
+            h.revision = c.revision;
+            s.Send(h, objects);
+        };
+        send(1, true, true, {0x0001912C});
+        send(10, false, false);
+        for (const Sent& m : c.messages) send(m.type, m.source, m.dfp);
+        CCaptureStore store;
+        s.DecodeInto(store);
+        ASSERT_EQ(store.PacketCount(), c.messages.size() + 2);
+        EXPECT_EQ(Ports(store), c.ports);
+        EXPECT_EQ(store.portState.sourcePort, c.sourcePort);
+        EXPECT_EQ(store.portState.sinkPort, 3 - c.sourcePort);
+        EXPECT_EQ(store.portState.swapActive, c.swapActive);
+    }
+}
+
+// The Request's link to its Source_Capabilities reads the type the same way: at 3.0 the unnamed data
+// types 17 and 18 are neither Source_Capabilities nor Request; before 3.0 they are.
+TEST(PortAttribution, RequestLinkFollowsTheTypeCodeOfTheRevision) {
+    struct Case {
+        int revision;
+        int requestRef, lateRef; // packet the Request (2) and the type 18 message (3) refer to, -1 none
+    } cases[] = {{2, 0, -1}, {3, 0, -1}, {1, 1, 1}, {0, 1, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.revision);
+        Session s;
+        for (const Sent& m : {Sent{1, true, true}, Sent{17, true, true}, Sent{2, false, false},
+                              Sent{18, false, false}}) {
+            Header h = Msg(m.type, m.source, m.dfp);
+            h.revision = c.revision;
+            s.Send(h, {m.type == 1 || m.type == 17 ? 0x0001912Cu : 0x1004B12Cu});
+        }
+        CCaptureStore store;
+        s.DecodeInto(store);
+        ASSERT_EQ(store.PacketCount(), 4u);
+        EXPECT_EQ(Ports(store), (std::vector<int>{1, 1, 2, 2}));
+        auto at = [&](int i) -> const CCCPacket* { return i < 0 ? nullptr : store.PacketAt(size_t(i)); };
+        EXPECT_EQ(store.PacketAt(2)->sourceCapsRef, at(c.requestRef));
+        EXPECT_EQ(store.PacketAt(3)->sourceCapsRef, at(c.lateRef));
+    }
+}
+
 TEST(PortAttribution, CablePlugMessages) {
     Session s;
     Header fromPlug = Msg(15, true, false);

@@ -1,7 +1,9 @@
 // Runs the qxtool binary the way a user does: real captures against an independent decoder's packet
 // list, and the error paths.
+#include "PacketTexts.h"
 #include "support/RunTool.h"
 #include "support/TempFiles.h"
+#include "support/Traffic.h"
 
 #include <gtest/gtest.h>
 
@@ -170,6 +172,75 @@ TEST(Qxtool, ColumnsAndFieldTable) {
         r = RunQxtool(bad);
         EXPECT_EQ(r.status, 1) << bad;
         EXPECT_EQ(r.err.rfind("qxtool: ", 0), 0u) << bad << ": " << r.err;
+    }
+}
+
+namespace {
+// CC2 answers in the middle of a long CC1 message, so the CC1 packet closes after the CC2 one and goes
+// before it; the saved time origin (250 µs) moves the first packet's idle time.
+std::vector<uint8_t> OverlappingChannelsCapture() {
+    std::vector<uint8_t> bytes;
+    enc::CRecordEncoder e({}, enc::AppendTo(bytes));
+    enc::VbusSample v;
+    v.vbusVoltage = 5000;
+    e.AddVbusSample(v);
+    traffic::Header caps;
+    caps.type = 1;
+    caps.source = caps.dfp = true;
+    caps.objects = 7;
+    traffic::Header goodCrc;
+    goodCrc.type = 1;
+    e.AddMessage(0, 1000, kKindSop,
+                 traffic::Bytes(caps.Word(), {0x0A01912C, 1, 2, 3, 4, 5, 6})); // about 1.4 ms long
+    e.AddMessage(1, 1200, kKindSop, traffic::Bytes(goodCrc.Word()));
+    e.AddMessage(0, 3000, kKindSop, traffic::Bytes(goodCrc.Word()));
+    e.AddMessage(1, 3700, kKindSop, traffic::Bytes(goodCrc.Word()));
+    e.Finish(5000);
+    enc::CMarkerBlockWriter marks;
+    marks.AddTime(5, 250);
+    const std::vector<uint8_t> m = marks.Blocks();
+    bytes.insert(bytes.end(), m.begin(), m.end());
+    return bytes;
+}
+} // namespace
+
+// Every reader gets the idle time: the gap from the end of the packet before it (start plus length),
+// for the first packet its own start from the time origin.
+TEST(Qxtool, IdleTimeColumnMeasuresFromTheEndOfThePacketBefore) {
+    TempDir dir;
+    const std::string generated = dir.File("overlap.qxc");
+    WriteFile(generated, OverlappingChannelsCapture());
+    std::vector<std::string> files = {generated};
+    if (std::filesystem::is_directory(kCaptures))
+        for (const auto& entry : std::filesystem::directory_iterator(kCaptures))
+            if (entry.path().extension() == ".qxc") files.push_back(entry.path().string());
+
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const RunResult list = RunQxtool("packets " + file);
+        const RunResult columns = RunQxtool("packets " + file + " --columns 'Idle Time,Pkt Len[us]'");
+        ASSERT_EQ(list.status, 0) << list.err;
+        ASSERT_EQ(columns.status, 0) << columns.err;
+        const auto listed = Split(list.out, '\n');
+        const auto cells = Split(columns.out, '\n');
+        ASSERT_EQ(listed.size(), cells.size());
+        ASSERT_GT(cells.size(), 3u);
+        EXPECT_EQ(cells[0], "Idle Time\tPkt Len[us]");
+        int64_t previousEnd = 0;
+        std::vector<int64_t> idle;
+        for (size_t i = 1; i < cells.size(); ++i) {
+            const int64_t start = std::stoll(Split(listed[i], '\t').at(2)); // from the time origin
+            const auto c = Split(cells[i], '\t');
+            ASSERT_EQ(c.size(), 2u) << cells[i];
+            idle.push_back(start - previousEnd);
+            EXPECT_EQ(c[0], FormatTimeText(idle.back())) << "packet " << i - 1;
+            previousEnd = start + std::stoll(c[1]);
+        }
+        if (file == generated) {
+            ASSERT_EQ(idle.size(), 4u);
+            EXPECT_EQ(idle[0], 1000 - 250);
+            EXPECT_LT(idle[1], -500); // the CC2 answer starts 200 µs into the CC1 message
+        }
     }
 }
 
