@@ -114,6 +114,7 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
     CreateMenus();
     CreateToolBar();
     messagePane = new QLabel(cmd::kReadyText, this);
+    messagePane->setObjectName("messagePane");
     statusBar()->addWidget(messagePane, 1);
     notePane = new QLabel(this);
     notePane->setObjectName("documentNote");
@@ -620,9 +621,13 @@ void CMainFrame::SetStatusText(const std::string& text) {
 }
 
 void CMainFrame::KeepPainting() {
+    // Every new kind of progress text is painted at once; its percentages at most every interval.
+    const QString text = messagePane->text();
+    const QString kind = text.left(text.indexOf("..."));
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastPaint < kPaintInterval) return;
+    if (kind == lastPaintedKind && now - lastPaint < kPaintInterval) return;
     lastPaint = now;
+    lastPaintedKind = kind;
     messagePane->repaint();
     // Paint events and the like, not the user's clicks and keys: the operation owns the document.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);

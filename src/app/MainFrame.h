@@ -228,6 +228,7 @@ private:
     bool inRemoteCall = false;
     std::vector<std::string> remoteMessages;
     std::chrono::steady_clock::time_point lastPaint{};
+    QString lastPaintedKind;
     QMenu* recentMenu = nullptr;
     std::vector<QAction*> recentActions;
     std::map<uint32_t, QAction*> actions;
