@@ -125,7 +125,9 @@ bool CRecordingControl::ResetDocument(bool prompt) {
 }
 
 bool CRecordingControl::Run(bool remote) {
-    if (!reader.readerRunning || reader.capturing) return false;
+    // A stop still under way belongs to the reader thread, which clears the request once it is through;
+    // clearing it here could swallow a Stop meant for the recording this Run starts.
+    if (!reader.readerRunning || reader.capturing || reader.captureStopRequest) return false;
     if (!doc || !ResetDocument()) return false;
 
     RecordFileChoice choice;
@@ -166,7 +168,6 @@ bool CRecordingControl::Run(bool remote) {
 
     restartAfterStop = false;
     storeFullMessageShown = false;
-    reader.captureStopRequest = false;
     reader.finalDecodePending = false;
     reader.capturing = true; // last: from now on the file belongs to the reader thread
     reader.Wake();
@@ -251,9 +252,12 @@ void CRecordingControl::OnTimer() {
         UpdateStatus();
     } else if (reader.finalDecodePending) {
         if (restartAfterStop) {
-            restartAfterStop = false;
-            reader.finalDecodePending = false;
-            RunCommand();
+            // Until the thread is through with the stop, Run cannot start: the restart waits a tick.
+            if (!reader.captureStopRequest) {
+                restartAfterStop = false;
+                reader.finalDecodePending = false;
+                RunCommand();
+            }
         } else {
             reader.finalDecodePending = false;
             doc->store.SetLimits(settings.CaptureLimits());

@@ -199,15 +199,18 @@ void CReaderThread::Body() {
     readerRunning = false;
 }
 
-// The file is closed before `capturing` goes, and `captureStopRequest` goes last: once the
-// user-interface thread sees `capturing` clear it may open the next recording's file at once, and a
-// Stop arriving meanwhile finds `capturing` clear and does nothing.
+// The file is closed and `finalDecodePending` set before `capturing` goes, and `captureStopRequest`
+// goes last. Run starts the next recording only once both are clear, so the request cleared here is
+// never one meant for a later recording, and Run's own clearing of `finalDecodePending` always comes
+// after this stop set it. A Stop that finds `capturing` already clear does nothing; one that set the
+// request just as `capturing` went leaves it to the next pass, which clears it.
 void CReaderThread::StopCapture() {
     if (capturing) {
         CloseRecordFile();
         if (bytesWritten != 0) finalDecodePending = true;
         viewsDirty = true;
         capturing = false;
+        if (stopSeam) stopSeam();
     }
     captureStopRequest = false;
 }

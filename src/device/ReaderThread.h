@@ -95,6 +95,10 @@ public:
     // How long one read of the stream may wait for data, so that requests are seen while the analyzer
     // sends nothing.
     void SetReadTimeout(uint32_t ms) { readTimeoutMs = ms; }
+    // Test seam, set before Start: called on the thread while it ends a recording, after `capturing`
+    // went and before `captureStopRequest` goes, so that a test can act there as the user-interface
+    // thread would.
+    void SetStopSeam(std::function<void()> seam) { stopSeam = std::move(seam); }
 
     // Sets `readerRunning` and starts the thread (window creation).
     void Start();
@@ -123,7 +127,7 @@ public:
     std::atomic<bool> readerExitRequest{false};  // set by the window's close; cleared by the thread on exit
     std::atomic<bool> capturing{false};          // set by Run; cleared by the thread
     std::atomic<bool> captureStopRequest{false}; // set by Stop, Clear, the timer and the thread; cleared
-                                                 // by the thread (and by Run, while not capturing)
+                                                 // by the thread only (Run waits until it is clear)
     std::atomic<bool> finalDecodePending{false}; // set by the thread; cleared by the timer
     std::atomic<bool> viewsDirty{false};         // set by the thread; cleared by the timer
     std::atomic<bool> rotationRequest{false}; // set by the timer; cleared when the next file opens and by Run
@@ -151,6 +155,7 @@ private:
     ReaderCalibration calibration;
     IConnStateListener* listener = nullptr;
     uint32_t readTimeoutMs = 200;
+    std::function<void()> stopSeam;
 
     // The record file and what its header block will carry. Owned by whichever side may touch the file
     // (see `capturing`).

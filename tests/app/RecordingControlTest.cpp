@@ -464,6 +464,90 @@ TEST_F(RecordingControlTest, StopAndClearDuringARecording) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
+// The reader thread ends a recording in two steps: `capturing` goes, then `captureStopRequest`. What the
+// user-interface side does in between, a Run followed at once by a Stop, or the timer's restart after a
+// Clear, must not be lost: no recording runs on that was asked to stop, a Clear still starts anew, and
+// every file is closed with its header block.
+TEST_F(RecordingControlTest, RunStopAndRestartWhileTheThreadEndsARecording) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool parked = false, release = false;
+    reader.RequestExit();
+    reader.WaitForExit();
+    reader.SetStopSeam([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (release) return; // only the first stop of a case waits
+        parked = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return release; });
+    });
+    reader.Start();
+
+    struct Case {
+        const char* name;
+        bool clear;                    // the first recording ends by Clear, else by Stop
+        std::function<void()> between; // the user-interface side, while the thread is between its stores
+        bool secondRuns;               // a second recording runs afterwards
+    };
+    const Case cases[] = {
+        {"Run and Stop",
+         false,
+         [&] {
+             control.RunCommand();
+             control.Stop();
+         },
+         false},
+        {"the restart tick after Clear", true, [&] { Tick(); }, true},
+    };
+    const Bytes stream = MakeTraffic(10).stream;
+    Tick();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            parked = release = false;
+        }
+        settings.recordFileCaption = "First";
+        ASSERT_TRUE(control.RunCommand());
+        FeedAndDrain(stream);
+        Tick();
+        c.clear ? control.Clear() : control.Stop();
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return parked; }));
+        }
+        settings.recordFileCaption = "Second";
+        c.between();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            release = true;
+        }
+        cv.notify_all();
+        ASSERT_TRUE(WaitUntil([&] { return !reader.captureStopRequest; }));
+        FeedAndDrain(stream); // the thread has been round its loop since
+        Tick();
+
+        EXPECT_EQ(bool(reader.capturing), c.secondRuns);
+        EXPECT_FALSE(control.restartAfterStop);
+        EXPECT_EQ(File("First.qxc"), Recorded(ClosedHeader(stream.size()), stream));
+        if (reader.capturing) {
+            control.Stop();
+            WaitStopped();
+        }
+        const bool second = std::filesystem::exists(dir.File("Second.qxc"));
+        EXPECT_EQ(second, c.secondRuns);
+        if (second) {
+            const Bytes file = File("Second.qxc");
+            ASSERT_GE(file.size(), 64u);
+            EXPECT_EQ(Bytes(file.begin(), file.begin() + 64), ClosedHeader(file.size() - 64));
+            std::filesystem::remove(dir.File("Second.qxc"));
+        }
+        Tick();
+        EXPECT_FALSE(reader.finalDecodePending);
+    }
+    EXPECT_TRUE(ui.messages.empty());
+}
+
 TEST_F(RecordingControlTest, ClearAndRunAskBeforeDroppingUnsavedChanges) {
     Tick();
     ASSERT_TRUE(control.RunCommand());

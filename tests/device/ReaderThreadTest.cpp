@@ -160,12 +160,13 @@ protected:
         return dir.File(name);
     }
 
-    // What Run does: number, names and limits, the first file, then `capturing` last.
+    // What Run does: nothing while a recording runs or a stop is under way; else number, names and
+    // limits, the first file, then `capturing` last.
     bool StartRecording(int32_t firstNumber = 1, uint32_t maxMB = 100, bool multi = false) {
+        if (reader->capturing || reader->captureStopRequest) return false;
         reader->fileNumber = firstNumber;
         reader->SetRecordFiles([this](int32_t n) { return PathFor(n); }, maxMB, multi);
         if (!reader->OpenRecordFile(PathFor(firstNumber))) return false;
-        reader->captureStopRequest = false;
         reader->finalDecodePending = false;
         reader->capturing = true;
         return true;
