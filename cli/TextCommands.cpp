@@ -13,6 +13,10 @@ bool ParseColumnList(const std::string& list, std::vector<int>* ids, std::string
     std::stringstream in(list);
     std::string name;
     while (std::getline(in, name, ',')) {
+        if (name == "all") {
+            for (int id = 0; id < kColumnCount; ++id) ids->push_back(id);
+            continue;
+        }
         if (name == "default") {
             std::vector<int> shown;
             for (int id = 0; id < kColumnCount; ++id)
@@ -47,7 +51,21 @@ void PrintColumns(const CCaptureStore& store, const std::vector<int>& ids, bool 
     }
 }
 
-bool PrintFields(const CCaptureStore& store, int64_t index, bool blockView, const std::string& range,
+bool ParseBitRange(const std::string& text, BitRange* range) {
+    *range = BitRange{};
+    if (text.empty()) return true;
+    long long s = 0, l = 0;
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%lld:%lld%c", &s, &l, &extra) != 2 || s < 0 || l < 0 || s > 1 << 20 ||
+        l > 1 << 20)
+        return false;
+    range->whole = false;
+    range->start = int32_t(s);
+    range->length = int32_t(l);
+    return true;
+}
+
+bool PrintFields(const CCaptureStore& store, int64_t index, bool blockView, const BitRange& range,
                  std::string* error) {
     if (index < 0 || size_t(index) >= store.PacketCount()) {
         *error = "no packet " + std::to_string(index);
@@ -59,19 +77,8 @@ bool PrintFields(const CCaptureStore& store, int64_t index, bool blockView, cons
         return false;
     }
     // As the packet item of the tree selects: the whole message, or the whole data block.
-    int32_t start = 0;
-    int32_t length = blockView ? p.extDataSize * 8 : p.messageByteCount * 8;
-    if (!range.empty()) {
-        long long s = 0, l = 0;
-        char extra = 0;
-        if (std::sscanf(range.c_str(), "%lld:%lld%c", &s, &l, &extra) != 2 || s < 0 || l < 0 || s > 1 << 20 ||
-            l > 1 << 20) {
-            *error = "range must be START:LENGTH in bits";
-            return false;
-        }
-        start = int32_t(s);
-        length = int32_t(l);
-    }
+    const int32_t start = range.whole ? 0 : range.start;
+    const int32_t length = !range.whole ? range.length : blockView ? p.extDataSize * 8 : p.messageByteCount * 8;
     std::puts("Offset [bits]\tLength [bits]\tField name\tValue\tDescription\tHEX\tASCII");
     for (const PDFieldRow& row : BuildFieldRows(p, blockView, start, length)) {
         std::string line;

@@ -3,7 +3,9 @@
 #include "CaptureStore.h"
 #include "EmulatedAnalyzer.h"
 #include "LibusbLink.h"
+#include "PacketTexts.h"
 #include "QXDoc.h"
+#include "RecordFile.h"
 #include "RecordSession.h"
 #include "TextCommands.h"
 #include "RecordStream.h"
@@ -22,58 +24,40 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <streambuf>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Reads the head of a record file to check it before decoding; the message says what is wrong.
-bool CheckRecordFile(const std::string& path, std::vector<uint8_t>* head, int64_t* size, std::string* error) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    head->assign(rec::kBlockSize * 64, 0);
-    const size_t n = std::fread(head->data(), 1, head->size(), f);
-    const bool readError = std::ferror(f);
-    std::fseek(f, 0, SEEK_END);
-    *size = int64_t(ftello(f));
-    std::fclose(f);
-    head->resize(n);
-    if (readError) {
-        *error = path + ": cannot be read";
-        return false;
-    }
-    if (!rec::LooksLikeRecordStream(head->data(), head->size())) {
-        *error = path + ": not a record file";
-        return false;
-    }
-    return true;
-}
+// Exit statuses: a command line that is wrong in itself, and input that cannot be used.
+constexpr int kUsageError = 2;
+constexpr int kInputError = 1;
 
-struct OpenedFile {
-    std::vector<uint8_t> head;
-    int64_t size = 0;
-};
+using OpenedFile = rec::RecordFileHead;
 
+// Checks and decodes a record file; a file shorter than its header block says is decoded as far as
+// it goes, with a warning.
 bool OpenAndDecode(CQXDoc& doc, const std::string& path, OpenedFile* file) {
-    std::string error;
-    if (!CheckRecordFile(path, &file->head, &file->size, &error)) {
-        std::fprintf(stderr, "qxtool: %s\n", error.c_str());
+    std::string reason;
+    if (!rec::CheckRecordFile(path, file, &reason)) {
+        std::fprintf(stderr, "qxtool: %s: %s\n", path.c_str(), reason.c_str());
         return false;
     }
     if (!doc.OpenDocument(path)) {
         std::fprintf(stderr, "qxtool: %s: cannot be opened\n", path.c_str());
         return false;
     }
+    if (const int64_t missing = rec::MissingBytes(*file); missing > 0)
+        std::fprintf(stderr, "qxtool: warning: %s: %s\n", path.c_str(),
+                     rec::MissingBytesText(missing, rec::HeaderBytesWritten(*file)).c_str());
     return true;
 }
 
 int ListPackets(const std::string& path) {
     CQXDoc doc;
     OpenedFile file;
-    if (!OpenAndDecode(doc, path, &file)) return 1;
+    if (!OpenAndDecode(doc, path, &file)) return kInputError;
     const CCaptureStore& store = doc.store;
     std::string line;
     std::printf("Number\tChannel\tTime[us]\tOrdered Set\tCRC\tMessage Type\tBytes\n");
@@ -103,24 +87,29 @@ int ListColumns(const std::string& path, const std::string& list, bool invertCur
     std::vector<int> ids;
     std::string unknown;
     if (!ParseColumnList(list, &ids, &unknown)) {
-        std::fprintf(stderr, "qxtool: unknown column: %s\n", unknown.c_str());
-        return 1;
+        std::fprintf(stderr, "qxtool: unknown column: %s (qxtool packets --help lists them)\n", unknown.c_str());
+        return kUsageError;
     }
     CQXDoc doc;
     OpenedFile file;
-    if (!OpenAndDecode(doc, path, &file)) return 1;
+    if (!OpenAndDecode(doc, path, &file)) return kInputError;
     PrintColumns(doc.store, ids, invertCurrent);
     return 0;
 }
 
 int ListFields(const std::string& path, int64_t packet, bool blockView, const std::string& range) {
+    BitRange bits;
+    if (!ParseBitRange(range, &bits)) {
+        std::fprintf(stderr, "qxtool: --range must be START:LENGTH in bits\n");
+        return kUsageError;
+    }
     CQXDoc doc;
     OpenedFile file;
-    if (!OpenAndDecode(doc, path, &file)) return 1;
+    if (!OpenAndDecode(doc, path, &file)) return kInputError;
     std::string error;
-    if (!PrintFields(doc.store, packet, blockView, range, &error)) {
+    if (!PrintFields(doc.store, packet, blockView, bits, &error)) {
         std::fprintf(stderr, "qxtool: %s\n", error.c_str());
-        return 1;
+        return kInputError;
     }
     return 0;
 }
@@ -158,17 +147,18 @@ void PrintHeaderBlock(const std::vector<uint8_t>& head) {
 int ShowInfo(const std::string& path) {
     CQXDoc doc;
     OpenedFile file;
-    if (!OpenAndDecode(doc, path, &file)) return 1;
+    if (!OpenAndDecode(doc, path, &file)) return kInputError;
     const CCaptureStore& s = doc.store;
     std::printf("File\t%s\n", path.c_str());
     std::printf("File size\t%" PRId64 "\n", file.size);
     std::printf("Decoded bytes\t%" PRId64 "\n", s.decodePosition);
     std::printf("Samples\t%zu\n", s.SampleCount());
     std::printf("Packets\t%zu\n", s.PacketCount());
-    std::printf("Capture origin [us]\t%" PRId64 "\n", s.captureOrigin);
+    // The capture origin is a time stamp of the analyzer; every other time counts from it.
+    std::printf("Capture origin [us, analyzer clock]\t%" PRId64 "\n", s.captureOrigin);
     if (s.SampleCount() > 0)
-        std::printf("Last sample [us]\t%" PRId64 "\n", s.SampleAt(s.SampleCount() - 1)->time);
-    std::printf("Time origin [us]\t%" PRId64 "\n", s.timeOrigin);
+        std::printf("Last sample [us since capture origin]\t%" PRId64 "\n", s.SampleAt(s.SampleCount() - 1)->time);
+    std::printf("Time origin [us since capture origin]\t%" PRId64 "\n", s.timeOrigin);
     PrintHeaderBlock(file.head);
 
     const CaptureTallies& t = s.tallies;
@@ -209,8 +199,11 @@ int ShowInfo(const std::string& path) {
     for (size_t i = 0; i < s.PacketCount(); ++i)
         if (s.PacketAt(i)->bookmarked) bookmarks += (bookmarks.empty() ? "" : " ") + std::to_string(i);
     std::printf("Bookmarks\t%s\n", bookmarks.empty() ? "-" : bookmarks.c_str());
-    std::printf("Graph marker O [us]\t%s\n", s.loadedGraphO >= 0 ? std::to_string(s.loadedGraphO).c_str() : "-");
-    std::printf("Graph marker X [us]\t%s\n", s.loadedGraphX >= 0 ? std::to_string(s.loadedGraphX).c_str() : "-");
+    // Saved graph markers are capture-relative (the graph adds the time origin when it saves them).
+    std::printf("Graph marker O [us since capture origin]\t%s\n",
+                s.loadedGraphO >= 0 ? std::to_string(s.loadedGraphO).c_str() : "-");
+    std::printf("Graph marker X [us since capture origin]\t%s\n",
+                s.loadedGraphX >= 0 ? std::to_string(s.loadedGraphX).c_str() : "-");
     return 0;
 }
 
@@ -226,13 +219,13 @@ int Synthesize(const std::string& name, const std::string& out, double seconds, 
     }
     if (name.empty() || out.empty()) {
         std::fprintf(stderr, "qxtool: synth needs a scenario and -o OUT.qxc\n");
-        return 1;
+        return kUsageError;
     }
     if (!synth::ClockSettingCarriesBmc(clockSetting)) {
         std::fprintf(stderr,
                      "qxtool: clock setting %u: divisor %d is too coarse for BMC traffic (at most %d)\n",
                      unsigned(clockSetting), rec::ClockDivisor(clockSetting), synth::kMaxBmcDivisor);
-        return 1;
+        return kUsageError;
     }
     synth::Scenario sc;
     std::string error;
@@ -258,6 +251,27 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 extern "C" void OnStopSignal(int) {
     stopRequested = true;
 }
+
+// Puts "qxtool: " before every line written through it, so that the recording session's messages read
+// like the tool's own.
+class CPrefixedLines : public std::streambuf {
+public:
+    explicit CPrefixedLines(std::ostream& to) : to(to) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        if (atLineStart) to << "qxtool: ";
+        to.put(traits_type::to_char_type(c));
+        atLineStart = traits_type::to_char_type(c) == '\n';
+        if (atLineStart) to.flush();
+        return c;
+    }
+
+private:
+    std::ostream& to;
+    bool atLineStart = true;
+};
 
 struct RecordArgs {
     bool emulate = false;
@@ -289,7 +303,9 @@ int Record(RecordArgs args) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    const RecordSessionResult r = RunRecordSession(*link, args.session, stopRequested, std::cout, std::cerr);
+    CPrefixedLines prefixed(std::cerr);
+    std::ostream err(&prefixed);
+    const RecordSessionResult r = RunRecordSession(*link, args.session, stopRequested, std::cout, err);
     for (const std::string& file : r.files) std::cout << "Record file\t" << file << '\n';
     std::cout.flush();
     return r.exitCode;
@@ -318,6 +334,25 @@ int UdevProbe(const std::string& busText, const std::string& addressText) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+// The column ids and headers, two columns of them, for the help of `packets`.
+std::string ColumnHelp() {
+    std::string text = "Columns for --columns, by id or header, comma-separated; \"all\" is every column in id "
+                       "order, \"default\" the columns shown by default:\n";
+    const int rows = (kColumnCount + 1) / 2;
+    char cell[64];
+    for (int row = 0; row < rows; ++row) {
+        std::snprintf(cell, sizeof cell, "  %2d %-22s", row, kColumnDefaults[row].header);
+        std::string line = cell;
+        if (row + rows < kColumnCount) {
+            std::snprintf(cell, sizeof cell, "  %2d %s", row + rows, kColumnDefaults[row + rows].header);
+            line += cell;
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        text += line + '\n';
+    }
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -329,8 +364,9 @@ int main(int argc, char** argv) {
     auto* packets = app.add_subcommand("packets", "List the decoded packets of a record file");
     packets->add_option("FILE", packetsFile, "Record file")->required();
     packets->add_option("--columns", columns,
-                        "Packet-list columns to print, by id or header, comma-separated; \"default\" for the "
-                        "columns shown by default");
+                        "Packet-list columns to print, by id or header, comma-separated; \"all\" for every "
+                        "column, \"default\" for the columns shown by default (listed below)");
+    packets->footer(ColumnHelp());
     packets->add_flag("--invert-current", invertCurrent, "Count VBUS current positive from receptacle to plug");
 
     std::string fieldsFile, range;
@@ -379,6 +415,8 @@ int main(int argc, char** argv) {
                         "Append the start time to the file names");
     recordCmd->add_flag("--multi", rec.session.multiFile,
                         "A numbered series of files (_0001, _0002, ...) instead of one");
+    recordCmd->add_flag("--overwrite", rec.session.overwrite,
+                        "Replace record files of an earlier recording under the same names");
     recordCmd->add_option("--max-file-size", rec.session.maxFileSizeMB, "Size limit of a record file in MB")
         ->capture_default_str()
         ->check(CLI::Range(1, 9999));
@@ -397,7 +435,17 @@ int main(int argc, char** argv) {
     // Missing, extra or malformed arguments end in status 1 without output, like any other "no".
     udevProbe->allow_extras();
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e); // --help
+        std::string what = e.what();
+        std::replace(what.begin(), what.end(), '\n', ' ');
+        std::string help = "qxtool";
+        for (const CLI::App* sub : app.get_subcommands()) help += " " + sub->get_name();
+        std::fprintf(stderr, "qxtool: %s (see %s --help)\n", what.c_str(), help.c_str());
+        return kUsageError;
+    }
 
     if (*udevProbe) return udevProbe->remaining().empty() ? UdevProbe(udevBus, udevAddress) : 1;
 
@@ -405,7 +453,7 @@ int main(int argc, char** argv) {
         rec.emulate = emulateOpt->count() > 0;
         if (!rec.emulate && rec.speed != 1) {
             std::fprintf(stderr, "qxtool: --speed needs --emulate\n");
-            return 1;
+            return kUsageError;
         }
         return Record(rec);
     }

@@ -8,28 +8,40 @@
 #include "Settings.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // The main window as far as a headless recording needs one: the status text is kept for printing,
-// messages go to the error stream, no dialog is ever shown.
+// messages go to the error stream, no dialog is ever shown, and existing record files are replaced
+// only when the options say so.
 class CSessionUi : public IMainWindowUi, public IUserNotify {
 public:
-    CSessionUi(std::ostream& err, const CReaderThread& reader) : err(err), reader(reader) {}
+    CSessionUi(std::ostream& err, const CReaderThread& reader, bool overwrite)
+        : err(err), reader(reader), overwrite(overwrite) {}
 
     void SetStatusText(const std::string& text) override { status = text; }
     void ShowMessage(const std::string& text) override {
         messages.push_back(text);
-        err << text << '\n';
+        // The session's own end line names the file that could not be created.
+        if (text != kCreateRecordFileErrorText) err << text << '\n';
     }
     void UpdateAllViews() override {}
     bool SaveModified() override { return true; }
     bool RecordFileSettingsDialog(RecordFileChoice*) override { return false; }
-    bool ConfirmReplaceRecordFiles(const std::vector<std::string>&) override { return true; }
+    bool ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) override {
+        if (!overwrite) refused = existing;
+        return overwrite;
+    }
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
     bool IsCapturing() const override { return reader.capturing; }
@@ -40,10 +52,12 @@ public:
 
     std::string status;
     std::vector<std::string> messages;
+    std::vector<std::string> refused; // the existing files that kept the recording from starting
 
 private:
     std::ostream& err;
     const CReaderThread& reader;
+    const bool overwrite;
 };
 
 class CSessionHooks : public IDocumentHooks {
@@ -54,6 +68,27 @@ public:
 
 enum class Phase { Waiting, Recording, Stopping };
 
+// Why the folder cannot take record files, or empty when it can.
+std::string FolderProblem(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return "not a folder";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+    return {};
+}
+
+// "A exists already", "A, B and C exist already", with at most three names.
+std::string ExistingFilesText(const std::vector<std::string>& files) {
+    std::string text;
+    const size_t shown = std::min<size_t>(files.size(), 3);
+    for (size_t i = 0; i < shown; ++i)
+        text += (i == 0 ? "" : i + 1 == shown && shown == files.size() ? " and " : ", ") + files[i];
+    if (shown < files.size()) text += " and " + std::to_string(files.size() - shown) + " more files";
+    text += files.size() == 1 ? " exists already" : " exist already";
+    text += files.size() == 1 ? "; --overwrite replaces it" : "; --overwrite replaces them";
+    return text;
+}
+
 } // namespace
 
 const char* RecordSessionEndText(RecordSessionEnd end) {
@@ -62,8 +97,12 @@ const char* RecordSessionEndText(RecordSessionEnd end) {
         return "The recording ran its time.";
     case RecordSessionEnd::Stopped:
         return "The recording was stopped.";
-    case RecordSessionEnd::Finished:
-        return "The recording stopped at its file or capture limit.";
+    case RecordSessionEnd::FileSizeLimit:
+        return "The record file reached its size limit; the recording stopped early.";
+    case RecordSessionEnd::LastFileFull:
+        return "The last file of the series is full; the recording stopped early.";
+    case RecordSessionEnd::NextFileFailed:
+        return "The next file of the series could not be created; the recording stopped early.";
     case RecordSessionEnd::AnalyzerLost:
         return "The analyzer was disconnected; the recording stopped.";
     case RecordSessionEnd::WriteFailed:
@@ -72,6 +111,10 @@ const char* RecordSessionEndText(RecordSessionEnd end) {
         return "No analyzer was found.";
     case RecordSessionEnd::OldFirmware:
         return "The analyzer's firmware is too old (1.01 or newer is needed).";
+    case RecordSessionEnd::FolderUnusable:
+        return "The record folder cannot be used.";
+    case RecordSessionEnd::FileExists:
+        return "The record file exists already.";
     case RecordSessionEnd::CreateFailed:
         return "The record file could not be created.";
     }
@@ -80,25 +123,50 @@ const char* RecordSessionEndText(RecordSessionEnd end) {
 
 RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOptions& options,
                                      const std::atomic<bool>& stop, std::ostream& out, std::ostream& err) {
+    RecordSessionResult result;
+    const auto finish = [&](RecordSessionEnd end, std::string message) {
+        result.end = end;
+        result.exitCode = end == RecordSessionEnd::Duration || end == RecordSessionEnd::Stopped ? 0 : 1;
+        if (result.exitCode != 0) {
+            result.message = message.empty() ? RecordSessionEndText(end) : std::move(message);
+            err << result.message << '\n';
+        }
+        return result;
+    };
+
+    const std::string folder = options.folder.empty() ? std::string(".") : options.folder;
+    // Told before any analyzer is waited for, rather than as a file that cannot be created.
+    if (const std::string problem = FolderProblem(folder); !problem.empty())
+        return finish(RecordSessionEnd::FolderUnusable,
+                      "Cannot write to the record folder " + folder + ": " + problem + ".");
+
     CSettings settings;
-    settings.recordFileFolder = options.folder.empty() ? std::string(".") : options.folder;
+    settings.recordFileFolder = folder;
     settings.recordFileCaption = options.caption;
     settings.recordAppendTimestamp = options.appendTimestamp;
     settings.recordMultiCaptureFile = options.multiFile;
     settings.recordMaxFileSizeMB = options.maxFileSizeMB;
     settings.recordVbusSamplingIntervalMS = options.samplingIntervalMs;
     settings.recordDoNotAskAgain = true; // nobody to ask
+    // A headless recording runs for the time asked: the store forgets its oldest data rather than
+    // report itself full, which would end a single-file recording.
+    settings.maxPDPacketCount = options.packetLimit;
+    settings.maxVbusInfoCount = options.sampleLimit;
+    settings.pdPacketAutoRemove = true;
+    settings.vbusInfoAutoRemove = true;
+    settings.recordCaptureFullStop = false;
 
     CDeviceConnection connection(link);
     CReaderThread reader(connection);
     reader.SetCalibration(ReaderCalibrationFrom(settings.calibration));
-    CSessionUi ui(err, reader);
+    CSessionUi ui(err, reader, options.overwrite);
     CSessionHooks hooks;
     CQXDoc doc(&ui, &hooks, settings.CaptureLimits());
     CRecordingControl control(settings, connection, reader, &doc, ui);
     hooks.control = &control;
 
-    RecordSessionResult result;
+    RecordSessionEnd end = RecordSessionEnd::NoAnalyzer;
+    std::string message;
     Phase phase = Phase::Waiting;
     uint32_t ticks = 0;
     reader.Start();
@@ -111,26 +179,48 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
         if (phase == Phase::Waiting) {
             if (control.CanRun()) {
                 if (!control.Run()) {
-                    result.end = RecordSessionEnd::CreateFailed;
+                    if (!ui.refused.empty()) {
+                        end = RecordSessionEnd::FileExists;
+                        message = ExistingFilesText(ui.refused);
+                    } else {
+                        end = RecordSessionEnd::CreateFailed;
+                        message = "The record file " + control.RecordFilePath(1) + " could not be created.";
+                    }
                     break;
                 }
                 phase = Phase::Recording;
                 ticks = 0;
             } else if (stop || ticks >= options.connectTicks) {
-                result.end =
-                    connection.invalidFirmware ? RecordSessionEnd::OldFirmware : RecordSessionEnd::NoAnalyzer;
+                end = connection.invalidFirmware ? RecordSessionEnd::OldFirmware : RecordSessionEnd::NoAnalyzer;
                 break;
             }
         } else if (phase == Phase::Recording) {
             if (!reader.capturing || reader.captureStopRequest) {
-                // Ended by itself, or by the tick (analyzer gone, store full).
-                result.end = ui.Said(kRecordWriteFailedText) || reader.recordWriteFailed
-                                 ? RecordSessionEnd::WriteFailed
-                             : !connection.connected ? RecordSessionEnd::AnalyzerLost
-                                                     : RecordSessionEnd::Finished;
+                // Ended by itself, or by the tick (analyzer gone).
+                const int32_t n = reader.fileNumber;
+                char limit[160];
+                if (ui.Said(kRecordWriteFailedText) || reader.recordWriteFailed) {
+                    end = RecordSessionEnd::WriteFailed;
+                } else if (!connection.connected) {
+                    end = RecordSessionEnd::AnalyzerLost;
+                } else if (!options.multiFile) {
+                    end = RecordSessionEnd::FileSizeLimit;
+                    std::snprintf(limit, sizeof limit, " reached its size limit of %u MB",
+                                  unsigned(options.maxFileSizeMB));
+                    message = "The record file " + control.RecordFilePath(n) + limit +
+                              "; the recording stopped early (--multi goes on in a numbered series).";
+                } else if (n >= kMaxRecordFileNumber) {
+                    end = RecordSessionEnd::LastFileFull;
+                    message = "The last file of the series, " + control.RecordFilePath(n) +
+                              ", is full; the recording stopped early.";
+                } else {
+                    end = RecordSessionEnd::NextFileFailed;
+                    message = "The next file of the series, " + control.RecordFilePath(n + 1) +
+                              ", could not be created; the recording stopped early.";
+                }
                 phase = Phase::Stopping;
             } else if (stop || (options.seconds != 0 && ticks >= options.seconds)) {
-                result.end = stop ? RecordSessionEnd::Stopped : RecordSessionEnd::Duration;
+                end = stop ? RecordSessionEnd::Stopped : RecordSessionEnd::Duration;
                 control.Stop();
                 phase = Phase::Stopping;
             }
@@ -149,9 +239,10 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
     reader.RequestExit();
     reader.WaitForExit();
     connection.Close();
-    if (reader.recordWriteFailed.exchange(false) && result.end != RecordSessionEnd::WriteFailed) {
+    if (reader.recordWriteFailed.exchange(false) && end != RecordSessionEnd::WriteFailed) {
         err << kRecordWriteFailedText << '\n';
-        result.end = RecordSessionEnd::WriteFailed;
+        end = RecordSessionEnd::WriteFailed;
+        message.clear();
     }
 
     if (phase != Phase::Waiting) {
@@ -164,15 +255,5 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
             result.bytes += size > uintmax_t(kHeaderBlockSize) ? uint64_t(size) - kHeaderBlockSize : 0;
         }
     }
-    switch (result.end) {
-    case RecordSessionEnd::Duration:
-    case RecordSessionEnd::Stopped:
-    case RecordSessionEnd::Finished:
-        result.exitCode = 0;
-        break;
-    default:
-        result.exitCode = 1;
-        err << RecordSessionEndText(result.end) << '\n';
-    }
-    return result;
+    return finish(end, std::move(message));
 }

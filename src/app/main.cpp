@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -18,9 +19,28 @@ extern "C" void OnQuitSignal(int) {
     quitRequested = true;
 }
 
+constexpr char kUsage[] = "usage: ambrio [FILE.qxc] [--emulate[=SCENARIO|FILE.json]] [--help]\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "The Ambrio window: records from the analyzer and shows USB PD traffic and VBUS.\n"
+    "\n"
+    "  FILE.qxc                          open this record file\n"
+    "  --emulate[=SCENARIO|FILE.json]    record from the emulated analyzer, which plays a built-in\n"
+    "                                    scenario (demo when none is named) or a JSON scenario file\n"
+    "  --help                            print this help and exit\n";
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before the toolkit starts, so that help needs no display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+    }
     QApplication qapp(argc, argv);
     QApplication::setOrganizationName("Vantrel Inc.");
     QApplication::setApplicationName("Ambrio");
@@ -30,8 +50,7 @@ int main(int argc, char** argv) {
     AppOptions options;
     std::string error;
     if (!ParseAppOptions(QApplication::arguments(), &options, &error)) {
-        std::fprintf(stderr, "ambrio: %s\nusage: ambrio [FILE.qxc] [--emulate[=SCENARIO|FILE.json]]\n",
-                     error.c_str());
+        std::fprintf(stderr, "ambrio: %s\n%s", error.c_str(), kUsage);
         return 2;
     }
     CQXApp app;

@@ -1,6 +1,8 @@
 // Runs the qxtool binary the way a user does: real captures against an independent decoder's packet
-// list, and the error paths.
+// list, the labels of info, the column choice, files cut short, and the error paths with their exit
+// statuses.
 #include "PacketTexts.h"
+#include "RecordFile.h"
 #include "support/RunTool.h"
 #include "support/TempFiles.h"
 #include "support/Traffic.h"
@@ -114,8 +116,131 @@ TEST(Qxtool, InfoReportsTheHeaderBlockAndCounts) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Packets\t42\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Firmware version\t1.00\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Capture origin [us]\t0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Capture origin [us, analyzer clock]\t0\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Bytes written\t"), std::string::npos) << r.out;
+}
+
+// A generated capture, complete with its closed header block.
+std::string DemoFile(const TempDir& dir) {
+    const std::string path = dir.File("demo.qxc");
+    const RunResult r = RunQxtool("synth demo --seconds 5 -o " + path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return path;
+}
+
+// Times on the analyzer's clock and times since the capture origin are told apart in their labels: the
+// last sample of a capture may well read smaller than its origin.
+TEST(Qxtool, InfoSaysWhatEachTimeIsMeasuredFrom) {
+    TempDir dir;
+    const RunResult r = RunQxtool("info " + DemoFile(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* line : {"\nCapture origin [us, analyzer clock]\t", "\nLast sample [us since capture origin]\t",
+                             "\nTime origin [us since capture origin]\t0\n",
+                             "\nGraph marker O [us since capture origin]\t-\n",
+                             "\nGraph marker X [us since capture origin]\t-\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
+    EXPECT_EQ(r.out.find(" [us]\t"), std::string::npos) << r.out;
+}
+
+// A copy cut short decodes what it has, with a warning that says how much is missing.
+TEST(Qxtool, CutShortFileWarnsAndStillDecodes) {
+    TempDir dir;
+    const std::string whole = DemoFile(dir);
+    const std::vector<uint8_t> bytes = ReadFile(whole);
+    ASSERT_GT(bytes.size(), 64u * 20);
+    const std::string cut = dir.File("cut.qxc");
+    WriteFile(cut, std::vector<uint8_t>(bytes.begin(), bytes.end() - 64 * 10 - 5));
+    const std::string warning = "qxtool: warning: " + cut + ": " +
+                                rec::MissingBytesText(64 * 10 + 5, int64_t(bytes.size()) - 64) + "\n";
+    for (const char* cmd : {"info", "packets", "packets --columns default", "fields"}) {
+        SCOPED_TRACE(cmd);
+        const std::string tail = std::string(cmd) == "fields" ? " 0" : "";
+        const std::string verb = Split(cmd, ' ')[0];
+        const std::string options = std::string(cmd).substr(verb.size());
+        RunResult r = RunQxtool(verb + " " + whole + options + tail);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const std::string complete = r.out;
+        r = RunQxtool(verb + " " + cut + options + tail);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, warning);
+        EXPECT_FALSE(r.out.empty());
+        if (verb != "info") {
+            EXPECT_EQ(r.out.substr(0, 200), complete.substr(0, 200));
+        }
+    }
+}
+
+// `--columns all` is every column id in order, the same as naming them all.
+TEST(Qxtool, ColumnsAllIsEveryColumnInIdOrder) {
+    TempDir dir;
+    const std::string file = DemoFile(dir);
+    std::string ids, headers;
+    for (int id = 0; id < kColumnCount; ++id) {
+        ids += (id ? "," : "") + std::to_string(id);
+        headers += (id ? "\t" : "") + std::string(kColumnDefaults[id].header);
+    }
+    const RunResult all = RunQxtool("packets " + file + " --columns all");
+    ASSERT_EQ(all.status, 0) << all.err;
+    EXPECT_EQ(Split(all.out, '\n')[0], headers);
+    const RunResult named = RunQxtool("packets " + file + " --columns " + ids);
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(all.out, named.out);
+}
+
+// Exit status 0 for help, 2 for a command line that is wrong in itself (with a one-line error), 1 for
+// input that cannot be used.
+TEST(Qxtool, ExitStatuses) {
+    TempDir dir;
+    const std::string file = DemoFile(dir);
+    struct Case {
+        std::string args;
+        int status;
+    };
+    const Case cases[] = {
+        {"--help", 0},
+        {"packets --help", 0},
+        {"record --help", 0},
+        {"", 2},
+        {"--bogus", 2},
+        {"packets", 2},
+        {"packets " + file + " --bogus", 2},
+        {"packets " + file + " " + file, 2},
+        {"packets " + file + " --columns", 2},
+        {"packets " + file + " --columns 0,Nope", 2},
+        {"fields " + file + " x", 2},
+        {"fields " + file + " 0 --range x", 2},
+        {"synth demo -o " + dir.File("x.qxc") + " --clock 255", 2},
+        {"synth demo", 2},
+        {"packets " + dir.File("missing.qxc"), 1},
+        {"fields " + file + " 999", 1},
+        {"fields " + file + " 0 --block", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult r = RunQxtool(c.args);
+        EXPECT_EQ(r.status, c.status);
+        if (c.status == 0) {
+            EXPECT_EQ(r.err, "");
+            EXPECT_NE(r.out.find("Usage:"), std::string::npos) << r.out;
+            continue;
+        }
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("qxtool: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.qxc")));
+}
+
+// The help of packets lists every column by id and header, so that --columns can be filled in.
+TEST(Qxtool, PacketsHelpListsTheColumns) {
+    const RunResult r = RunQxtool("packets --help");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int id = 0; id < kColumnCount; ++id)
+        EXPECT_NE(r.out.find(" " + std::to_string(id) + " " + kColumnDefaults[id].header), std::string::npos)
+            << id << " in\n"
+            << r.out;
+    EXPECT_NE(r.out.find("all"), std::string::npos);
 }
 
 TEST(Qxtool, BadFilesGiveOneLineErrors) {
@@ -167,8 +292,7 @@ TEST(Qxtool, ColumnsAndFieldTable) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Data Object #3"), std::string::npos);
 
-    for (const std::string& bad : {"packets " + file.string() + " --columns 0,Nope", "fields " + file.string() + " 99",
-                                   "fields " + file.string() + " 0 --block", "fields " + file.string() + " 0 --range x"}) {
+    for (const std::string& bad : {"fields " + file.string() + " 99", "fields " + file.string() + " 0 --block"}) {
         r = RunQxtool(bad);
         EXPECT_EQ(r.status, 1) << bad;
         EXPECT_EQ(r.err.rfind("qxtool: ", 0), 0u) << bad << ": " << r.err;

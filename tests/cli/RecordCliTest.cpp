@@ -1,6 +1,6 @@
 // `qxtool record` run as a user runs it, against the emulated analyzer: a timed recording that qxtool
 // itself decodes back to the scenario's messages, a numbered series without a gap between its files,
-// Ctrl+C, and the argument errors. The hidden --speed runs the analyzer's clock and the timer faster, so
+// Ctrl+C, files that exist already, recordings that end early, unusable folders and the argument errors. The hidden --speed runs the analyzer's clock and the timer faster, so
 // that ten seconds of recording take a fraction of one.
 #include "CaptureStore.h"
 #include "RecordStream.h"
@@ -17,6 +17,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <map>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -121,6 +123,22 @@ std::vector<Row> PacketsListed(const std::string& path) {
         if (f.size() >= 6) rows.push_back({f[4], f[5], f.size() > 6 ? f[6] : ""});
     }
     return rows;
+}
+
+// Every file of a folder with its contents.
+std::map<std::string, Bytes> FolderContents(const std::filesystem::path& dir) {
+    std::map<std::string, Bytes> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        files[entry.path().filename().string()] =
+            entry.is_regular_file() ? ReadFile(entry.path().string()) : Bytes{'/'};
+    return files;
+}
+
+// A one-line error on stderr, "qxtool: ..." naming what, with no second line.
+void ExpectOneLineError(const RunResult& r, const std::string& what) {
+    EXPECT_EQ(r.err.rfind("qxtool: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
 }
 
 TEST(RecordCli, TenSecondsOfAScenarioDecodeToItsMessages) {
@@ -251,22 +269,103 @@ TEST(RecordCli, InterruptStopsCleanly) {
     ExpectClosed(file);
 }
 
+// A file of an earlier recording under the same name (in a series, any of its files) is kept: the
+// recording does not start and says which file is in the way, until --overwrite is given.
+TEST(RecordCli, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
+    struct Case {
+        const char* mode;
+        const char* existing;
+    };
+    for (const Case c : {Case{"", "Cli.qxc"}, Case{"--multi", "Cli_0003.qxc"}}) {
+        SCOPED_TRACE(c.existing);
+        TempDir dir;
+        const std::string args = std::string("record --emulate=demo --seconds 2 --speed 20 --caption Cli ") +
+                                 c.mode + " --folder " + dir.Path().string();
+        const Bytes earlier = {1, 2, 3};
+        WriteFile(dir.File(c.existing), earlier);
+        const auto before = FolderContents(dir.Path());
+
+        RunResult r = RunQxtool(args);
+        EXPECT_EQ(r.status, 1);
+        ExpectOneLineError(r, dir.File(c.existing));
+        EXPECT_NE(r.err.find("--overwrite"), std::string::npos) << r.err;
+        EXPECT_TRUE(RecordFiles(r.out).empty()) << r.out;
+        EXPECT_EQ(FolderContents(dir.Path()), before);
+
+        r = RunQxtool(args + " --overwrite");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const std::vector<std::string> files = RecordFiles(r.out);
+        ASSERT_EQ(files.size(), 1u) << r.out;
+        ExpectClosed(ReadFile(files[0]));
+    }
+}
+
+// Only a recording that ran its time or was stopped ends with status 0; one that ended before says why
+// on a line of its own and ends with 1, its files closed and listed.
+TEST(RecordCli, EarlyEndsAreReportedWithStatusOne) {
+    struct Case {
+        const char* name;
+        const char* args;
+        const char* blocked; // a folder where the second file of the series would go
+        const char* says;
+        const char* firstFile;
+    };
+    const Case cases[] = {
+        {"file size limit", "", nullptr, "size limit of 1 MB", "Cli.qxc"},
+        {"next file of the series cannot be created", "--multi --overwrite", "Cli_0002.qxc", "Cli_0002.qxc",
+         "Cli_0001.qxc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        if (c.blocked) std::filesystem::create_directory(dir.File(c.blocked));
+        const RunResult r = RunQxtool(std::string("record --emulate=pps --seconds 90 --speed 100 --max-file-size 1 "
+                                                  "--caption Cli ") +
+                                      c.args + " --folder " + dir.Path().string());
+        EXPECT_EQ(r.status, 1);
+        ExpectOneLineError(r, c.says);
+        ASSERT_EQ(RecordFiles(r.out), std::vector<std::string>{dir.File(c.firstFile)}) << r.out;
+        const Bytes file = ReadFile(dir.File(c.firstFile));
+        EXPECT_GT(file.size(), 1000000u);
+        ExpectClosed(file);
+    }
+}
+
+// A folder that is missing or cannot hold files is named in the error, before any analyzer is looked for.
+TEST(RecordCli, UnusableFolderIsNamed) {
+    TempDir dir;
+    WriteFile(dir.File("plain"), {1});
+    for (const std::string& folder : {dir.File("missing"), dir.File("plain"), dir.File("plain") + "/sub"}) {
+        SCOPED_TRACE(folder);
+        const RunResult r = RunQxtool("record --emulate --seconds 1 --speed 20 --folder " + folder);
+        EXPECT_EQ(r.status, 1);
+        ExpectOneLineError(r, folder);
+        EXPECT_TRUE(RecordFiles(r.out).empty()) << r.out;
+    }
+    EXPECT_EQ(FolderContents(dir.Path()), (std::map<std::string, Bytes>{{"plain", {1}}}));
+}
+
+// Status 2 for a command line that is wrong in itself, 1 for a scenario that cannot be used.
 TEST(RecordCli, ArgumentErrors) {
     TempDir dir;
     struct Case {
         std::string args;
         const char* error;
+        int status;
     };
     const Case cases[] = {
-        {"record --emulate=nosuch", "unknown scenario: nosuch"},
-        {"record --emulate=" + dir.File("missing.json"), "missing.json"},
-        {"record --speed 5", "--speed needs --emulate"},
-        {"record --emulate --max-file-size 0", "max-file-size"},
+        {"record --emulate=nosuch", "unknown scenario: nosuch", 1},
+        {"record --emulate=" + dir.File("missing.json"), "missing.json", 1},
+        {"record --speed 5", "--speed needs --emulate", 2},
+        {"record --emulate --max-file-size 0", "max-file-size", 2},
+        {"record --emulate --seconds x", "--seconds", 2},
+        {"record --emulate --bogus", "--bogus", 2},
     };
     for (const Case& c : cases) {
         const RunResult r = RunQxtool(c.args + " --folder " + dir.Path().string());
-        EXPECT_NE(r.status, 0) << c.args;
-        EXPECT_NE(r.err.find(c.error), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_EQ(r.status, c.status) << c.args;
+        ExpectOneLineError(r, c.error);
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }

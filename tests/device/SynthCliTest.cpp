@@ -135,20 +135,21 @@ TEST(SynthCli, BadInputGivesOneLineErrors) {
     const std::string out = " -o " + dir.File("x.qxc");
     struct Case {
         std::string args, error;
+        int status = 1; // 2: the command line itself is wrong
     };
     const Case cases[] = {
         {"synth " + bad + out, bad + ": invalid JSON: parse error"},
         {"synth " + wrong + out, wrong + ": steps[0]: Request: unknown field \"volts\""},
         {"synth " + dir.File("missing.json") + out, "missing.json: cannot be read"},
         {"synth nosuch" + out, "unknown scenario: nosuch (built-in: demo, "},
-        {"synth demo --clock 50" + out, "clock setting 50: divisor 51 is too coarse"},
+        {"synth demo --clock 50" + out, "clock setting 50: divisor 51 is too coarse", 2},
         {"synth demo -o " + dir.File("no/such/dir.qxc"), "no/such/dir.qxc: No such file or directory"},
-        {"synth demo", "synth needs a scenario and -o OUT.qxc"},
+        {"synth demo", "synth needs a scenario and -o OUT.qxc", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
         const RunResult r = RunQxtool(c.args);
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.status, c.status);
         EXPECT_TRUE(r.out.empty());
         ASSERT_FALSE(r.err.empty());
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
