@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -149,7 +150,7 @@ bool CRecordingControl::Run(bool remote) {
     names = RecordNames{settings.RecordFolder(), recordBaseName, externalRecordName,
                         settings.recordMultiCaptureFile};
     namesFixed = true;
-    if (!remote) {
+    if (!remote && !replaceUnasked) {
         const std::vector<std::string> existing = names.ExistingFiles();
         if (!existing.empty() && !ui.ConfirmReplaceRecordFiles(existing)) return false;
     }
@@ -175,18 +176,27 @@ bool CRecordingControl::Run(bool remote) {
 }
 
 bool CRecordingControl::RunCommand() {
-    return CanRun() && Run();
+    // The restart after Clear (or a Run right after it) replaces the files of the recording the user
+    // just cleared, without asking.
+    const bool restart = std::exchange(clearedRestart, false);
+    if (!CanRun()) return false;
+    replaceUnasked = restart;
+    const bool ok = Run();
+    replaceUnasked = false;
+    return ok;
 }
 
 void CRecordingControl::Stop() {
     if (!reader.readerRunning || !reader.capturing) return;
     restartAfterStop = false;
+    clearedRestart = false;
     reader.RequestCaptureStop();
 }
 
 void CRecordingControl::Clear() {
     if (reader.readerRunning && reader.capturing) {
         restartAfterStop = true;
+        clearedRestart = true;
         reader.RequestCaptureStop();
     } else {
         ResetDocument();

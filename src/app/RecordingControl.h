@@ -166,4 +166,7 @@ private:
     IMainWindowUi& ui;
     RecordNames names;
     bool namesFixed = false;
+    // Clear during a recording: its restart may replace that recording's files without asking.
+    bool clearedRestart = false;
+    bool replaceUnasked = false;
 };

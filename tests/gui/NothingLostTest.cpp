@@ -93,9 +93,25 @@ private slots:
         w.ExecuteCommand(cmd::kRun);
         QVERIFY(w.RecordingActive());
         QCOMPARE(f.questions.size(), size_t(2));
+        f.Advance(1);
+
+        // Clear during the recording starts it again under its own name: that replaces nothing the
+        // user did not just clear, so nothing is asked.
+        w.ExecuteCommand(cmd::kClear);
+        for (int i = 0; i < 20 && !(w.Reader().capturing && w.Doc().store.PacketCount() == 0); ++i) {
+            w.Tick();
+            QTest::qWait(20);
+        }
+        QVERIFY(w.RecordingActive());
+        QCOMPARE(f.questions.size(), size_t(2));
         w.ExecuteCommand(cmd::kStop);
         f.TickUntilStopped();
         QVERIFY(ReadFile(path) != first);
+
+        // A later Run asks again.
+        w.ExecuteCommand(cmd::kRun);
+        QCOMPARE(f.questions.size(), size_t(3));
+        QVERIFY(!w.Reader().capturing);
     }
 
     void RunAgainInASeriesAsksForEveryFileOfIt() {
