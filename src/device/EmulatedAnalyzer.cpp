@@ -3,6 +3,7 @@
 #include "RecordStream.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 
@@ -59,6 +60,12 @@ int32_t InjectedCcMillivolts(int32_t termination, int sourceRp) {
     }
 }
 
+// The analyzer's clock at pace time t (µs since Open), kept where the encoder takes its base time.
+uint32_t ClockAt(uint32_t baseTime, double t) {
+    const uint32_t c = uint32_t(uint64_t(baseTime) + uint64_t(std::llround(std::max(t, 0.0))));
+    return c > UINT32_MAX - 1000 ? 0 : c;
+}
+
 } // namespace
 
 CEmulatedAnalyzer::CEmulatedAnalyzer(const synth::Scenario& s, const EmulatorOptions& o)
@@ -80,9 +87,23 @@ LinkOpenResult CEmulatedAnalyzer::Open(int index) {
     std::unique_lock<std::mutex> lock(mutex);
     ReleaseLocked(lock);
     if (index != 0 || !present) return LinkOpenResult::NoDevice;
-    StartStream();
+    openedAt = std::chrono::steady_clock::now();
+    manualClock = 0;
+    delivered = 0;
+    intervalMs = uint32_t(std::max(scenario.analog.sampleIntervalMs, 1));
+    termination = {0, 0};
+    StartStream(false, 0);
     open = true;
     return LinkOpenResult::Opened;
+}
+
+bool CEmulatedAnalyzer::CaptureStarted() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!open || !present) return false;
+    // Not at the clock of now: a read that began earlier may have taken more of the idle bus meanwhile,
+    // and the recording's first second must not depend on when the reader got round to saying so.
+    StartStream(true, std::min(readFrom, PaceTime()));
+    return true;
 }
 
 bool CEmulatedAnalyzer::IsOpen() const {
@@ -104,32 +125,33 @@ void CEmulatedAnalyzer::ReleaseLocked(std::unique_lock<std::mutex>& lock) {
     synthesizer.reset();
 }
 
-void CEmulatedAnalyzer::StartStream() {
+// A stream from its beginning, at pace time paceStart: the scenario, or the bus it starts from. What the
+// old stream had made and not handed out yet is dropped with it.
+void CEmulatedAnalyzer::StartStream(bool play, double paceStart) {
     // The synthesizer samples every millisecond in blocks of one; the analyzer keeps those its own
     // interval asks for and packs them itself.
     synth::Scenario played = scenario;
     played.analog.sampleIntervalMs = kBaseSampleMs;
     played.analog.samplesPerBlock = 1;
     synth::SynthOptions so;
-    so.seconds = options.seconds > 0 ? options.seconds : kRunOnSeconds;
+    so.seconds = play && options.seconds > 0 ? options.seconds : kRunOnSeconds;
     so.seed = options.seed;
     so.clockSetting = options.clockSetting;
-    so.baseTime = options.baseTime;
+    so.baseTime = ClockAt(options.baseTime, paceStart);
+    so.idle = !play;
     synthesizer = std::make_unique<synth::CSynthesizer>(
         played, so, [this](const uint8_t* block) { OnBlock(block); }, packetSink);
 
-    openedAt = std::chrono::steady_clock::now();
-    manualClock = 0;
+    playing = play;
+    streamStart = paceStart;
+    readFrom = paceStart;
     producedTo = 0;
     finished = false;
     pending.clear();
     pendingHead = 0;
-    delivered = 0;
-    intervalMs = uint32_t(std::max(scenario.analog.sampleIntervalMs, 1));
     scheduleRestart = true;
     baseSamples = 0;
     nextKeepUs = 0;
-    termination = {0, 0};
     vbusBlock.fill(0);
     vbusCount = 0;
 }
@@ -213,7 +235,8 @@ bool CEmulatedAnalyzer::WritePipe(const uint8_t* data, int size) {
     return true;
 }
 
-double CEmulatedAnalyzer::TargetTime() const {
+// µs since Open.
+double CEmulatedAnalyzer::PaceTime() const {
     switch (options.pace) {
     case EmulatorPace::Clock: {
         const std::chrono::duration<double, std::micro> elapsed = std::chrono::steady_clock::now() - openedAt;
@@ -227,11 +250,18 @@ double CEmulatedAnalyzer::TargetTime() const {
     return 1e300;
 }
 
+// Stream time the clock allows.
+double CEmulatedAnalyzer::TargetTime() const {
+    return PaceTime() - streamStart;
+}
+
 // Runs the synthesizer on towards the clock, a step at a time, until `wanted` bytes wait or the clock is
 // reached. Made lazily by the reads, so a slow reader makes the stream lag behind the clock, never lose
 // bytes.
 void CEmulatedAnalyzer::Produce(size_t wanted) {
     if (!synthesizer || finished) return;
+    // Unpaced, the idle bus has no clock to go by: it sends nothing until the scenario plays.
+    if (!playing && options.pace == EmulatorPace::Unpaced) return;
     const double target = TargetTime();
     const double end = synthesizer->EndTime();
     while (Pending() < wanted && producedTo < target && !finished) {
@@ -287,6 +317,7 @@ int CEmulatedAnalyzer::ReadPipe(uint8_t* buffer, int size, uint32_t timeoutMs) {
     const auto deadline = timeoutMs == 0
                               ? std::chrono::steady_clock::time_point::max()
                               : std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    readFrom = streamStart + producedTo;
     int result = 0;
     for (;;) {
         if (!open || !present) {
@@ -299,7 +330,7 @@ int CEmulatedAnalyzer::ReadPipe(uint8_t* buffer, int size, uint32_t timeoutMs) {
                 const size_t n = std::min(Pending(), size_t(size)) / rec::kBlockSize * rec::kBlockSize;
                 const uint8_t* from = pending.data() + pendingHead;
                 std::memcpy(buffer, from, n);
-                if (tap) tap(from, n);
+                if (tap && playing) tap(from, n);
                 pendingHead += n;
                 delivered += n;
                 if (pendingHead == pending.size()) {
@@ -383,7 +414,7 @@ uint64_t CEmulatedAnalyzer::BytesDelivered() const {
 
 bool CEmulatedAnalyzer::StreamFinished() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return finished;
+    return playing && finished;
 }
 
 bool CEmulatedAnalyzer::CaughtUp() const {

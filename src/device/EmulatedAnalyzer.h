@@ -8,7 +8,14 @@
 //  - firmware-update entry makes it leave the bus, as an unplug does, until Plug.
 // Tests can unplug it, have it present old firmware, stall its stream, and drive its clock by hand.
 //
-// Every Open starts the stream anew from the scenario's beginning, with time stamps from baseTime: the
+// Until a recording starts it streams the bus as the scenario finds it, without traffic: a scenario that
+// begins with the plug-in reads 0 on every line, one that begins attached reads vSafe5V, the source's Rp
+// and the sink's idle draw. That is what an analyzer in line with devices not yet plugged in, or not yet
+// talking, sees, and the recording then begins in the very state the idle bus showed. At every capture
+// start (CaptureStarted, from the reader thread) the scenario plays from its beginning, the analyzer's
+// clock going on; after a recording it plays on until the next capture start begins it anew.
+//
+// Every Open starts an idle bus anew with time stamps from baseTime and forgets the commands: the
 // analyzer restarts its recording engine when it is opened, and the connection poll sends the interval
 // and the CC terminations after every open anyway.
 #pragma once
@@ -38,7 +45,8 @@ enum class EmulatorPace {
 struct EmulatorOptions {
     EmulatorPace pace = EmulatorPace::Clock;
     double speed = 1.0; // Clock: stream seconds per second
-    double seconds = 0; // length of the stream; 0: it runs on (the script plays, then the bus idles)
+    double seconds = 0; // length of the scenario's stream from a capture start; 0: it runs on (the script
+                        // plays, then the bus idles)
     uint32_t seed = 1;  // of the synthesizer
     uint16_t clockSetting = 0;
     uint32_t baseTime = 0; // analyzer clock (µs) at the start of the stream
@@ -48,8 +56,9 @@ struct EmulatorOptions {
 
 class CEmulatedAnalyzer : public IAnalyzerLink {
 public:
-    // Everything handed out by ReadPipe, in order. Called on the reading thread before ReadPipe returns,
-    // with the emulator locked: it must not call back into the emulator.
+    // Every byte of a playing scenario that ReadPipe hands out, in order; the idle bus before the first
+    // capture start is left out. Called on the reading thread before ReadPipe returns, with the emulator
+    // locked: it must not call back into the emulator.
     using StreamTap = std::function<void(const uint8_t* data, size_t size)>;
 
     // The scenario must be valid (synth::ValidateScenario).
@@ -66,6 +75,10 @@ public:
     int ReadPipe(uint8_t* buffer, int size, uint32_t timeoutMs) override;
     bool WritePipe(const uint8_t* data, int size) override;
     void Release() override;
+    // The scenario plays from its beginning, at the point of the stream where the last read began, so
+    // that a read under way meanwhile (which the reader drops) holds nothing of it. The sampling interval
+    // and the CC terminations stay as the commands set them. False when not open.
+    bool CaptureStarted() override;
 
     // Set before the first Open.
     void SetStreamTap(StreamTap tap);
@@ -83,13 +96,15 @@ public:
     uint32_t SamplingIntervalMs() const;
     int32_t Termination(int32_t channel) const; // last CC injection code, 0..5
     uint64_t BytesDelivered() const;            // since the last Open
-    bool StreamFinished() const;                // the stream reached its length
+    bool StreamFinished() const;                // the playing scenario reached its length
     // Waits until a read is waiting for more while everything the clock allows (Unpaced: the whole
-    // stream) has been handed out, so that the reader has dealt with every byte. False after limit.
+    // scenario, once it plays) has been handed out, so that the reader has dealt with every byte. False
+    // after limit.
     bool WaitCaughtUp(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 private:
-    void StartStream();
+    void StartStream(bool play, double paceStart);
+    double PaceTime() const;
     double TargetTime() const;
     void Produce(size_t wanted);
     void OnBlock(const uint8_t* block);
@@ -114,11 +129,14 @@ private:
     int readers = 0;            // ReadPipe calls under way
     bool readerWaiting = false; // a ReadPipe waits for data
 
-    // The stream of the current open.
+    // The stream of the current open: the idle bus, or the scenario since the last capture start.
     std::unique_ptr<synth::CSynthesizer> synthesizer;
     std::chrono::steady_clock::time_point openedAt;
     double manualClock = 0; // µs
-    double producedTo = 0;  // µs: the synthesizer has run up to here
+    bool playing = false;   // the scenario, not the idle bus
+    double streamStart = 0; // µs of pace time (since Open) at the stream's time 0
+    double readFrom = 0;    // µs of pace time the stream was made up to when the last read began
+    double producedTo = 0;  // µs of stream time: the synthesizer has run up to here
     bool finished = false;
     std::vector<uint8_t> pending; // made, not yet read, from pendingHead on
     size_t pendingHead = 0;

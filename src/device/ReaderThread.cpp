@@ -175,6 +175,7 @@ void CReaderThread::Body() {
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStreamReadSize]);
     if (buffer) {
         vbusPresent = false;
+        captureAnnounced = false;
         for (;;) {
             if (readerExitRequest) {
                 if (!capturing) break;
@@ -185,12 +186,24 @@ void CReaderThread::Body() {
                 Sleep(kDisconnectedSleepMs);
                 continue;
             }
+            if (capturing && !captureAnnounced) {
+                captureAnnounced = true;
+                connection.Link().CaptureStarted();
+            }
             const int n = connection.Link().ReadPipe(buffer.get(), kStreamReadSize, readTimeoutMs);
             if (n <= 0) {
                 if (n < 0) Sleep(kFailedReadPauseMs);
                 continue;
             }
-            if (capturing) Append(buffer.get(), n);
+            if (capturing) {
+                // The recording began while this read was under way. A link that starts its stream
+                // over now sent these bytes before that: they are neither kept nor shown.
+                if (!captureAnnounced) {
+                    captureAnnounced = true;
+                    if (connection.Link().CaptureStarted()) continue;
+                }
+                Append(buffer.get(), n);
+            }
             ScanSamples(buffer.get(), n);
         }
         readerExitRequest = false;
@@ -209,6 +222,7 @@ void CReaderThread::StopCapture() {
         CloseRecordFile();
         if (bytesWritten != 0) finalDecodePending = true;
         viewsDirty = true;
+        captureAnnounced = false;
         capturing = false;
         if (stopSeam) stopSeam();
     }

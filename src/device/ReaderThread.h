@@ -168,7 +168,8 @@ private:
 
     // Set when a file opens; the thread restarts the live time of the new file at its next sample.
     std::atomic<bool> liveTimeRestart{false};
-    bool vbusPresent = false; // thread only
+    bool vbusPresent = false;      // thread only
+    bool captureAnnounced = false; // thread only: the link was told of the running recording
 
     std::thread thread;
     std::mutex wakeMutex; // guards only `wakeup`, for the waits

@@ -244,19 +244,22 @@ CSynthesizer::Impl::Impl(const Scenario& s, const SynthOptions& o, enc::CRecordE
     direction = CTrack(1);
     profiles.push_back({0.0, a.load});
     if (a.attach) {
-        const double plugged = 25000;
-        cc.Set(plugged, RpMillivolts(scenario.source.rp));
-        const double on = plugged + Gap(100000, 150000);
-        vbus.Ramp(on, on + Slew(0, 5000), 5000);
-        vconn.Set(on, vconnMv);
-        busReady = on + Slew(0, 5000) + Gap(120000, 180000);
+        // Every line reads 0 until the plug-in, which an idle bus never sees.
+        if (!o.idle) {
+            const double plugged = 25000;
+            cc.Set(plugged, RpMillivolts(scenario.source.rp));
+            const double on = plugged + Gap(100000, 150000);
+            vbus.Ramp(on, on + Slew(0, 5000), 5000);
+            vconn.Set(on, vconnMv);
+            busReady = on + Slew(0, 5000) + Gap(120000, 180000);
+        }
     } else {
         vbus = CTrack(5000);
         cc = CTrack(RpMillivolts(scenario.source.rp));
         vconn = CTrack(vconnMv);
         busReady = 1000;
     }
-    stack.push_back({&scenario.steps, 0, 1, 0, 0});
+    if (!o.idle) stack.push_back({&scenario.steps, 0, 1, 0, 0});
 }
 
 // ---------------------------------------------------------------------------------------------

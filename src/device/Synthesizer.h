@@ -41,6 +41,9 @@ struct SynthOptions {
     uint16_t clockSetting = 0;
     uint32_t seed = 1;
     uint32_t baseTime = 0; // analyzer clock (µs) at the first sample
+    // Only the bus as the scenario finds it, held: no script, no plug-in. A scenario that starts with the
+    // plug-in stays detached, one that starts attached stays at vSafe5V with the sink's idle draw.
+    bool idle = false;
 };
 
 // Clock settings whose tick is fine enough for BMC at 300 kbit/s: divisor 20 or less.

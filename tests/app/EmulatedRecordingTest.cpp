@@ -196,6 +196,49 @@ TEST(EmulatedRecording, WholeScenarioEndToEnd) {
     EXPECT_EQ(rig.doc.store.SampleCount(), DecodeStream(played.stream).samples);
 }
 
+// Run pressed a while after the analyzer was found: until then the bus idles as the scenario finds it
+// (the demo starts unplugged), and the recording holds the scenario from its start, every frame at its
+// own time from the first sample, not the rest of a tour that began when the analyzer was opened.
+TEST(EmulatedRecording, RunAfterAWhileRecordsTheScenarioFromItsStart) {
+    const synth::Scenario demo = synthtest::Builtin("demo");
+    CRig rig(demo, Options(EmulatorPace::Manual, demo.seconds));
+    rig.Tick();
+    for (int i = 0; i < 3; ++i) {
+        rig.Play(1e6);
+        rig.Tick();
+    }
+    EXPECT_EQ(rig.ui.status, kConnectedStatusText);
+    EXPECT_EQ(rig.reader.live.vbusVoltage, 0);
+    EXPECT_EQ(rig.reader.live.cc1Voltage, 0);
+    EXPECT_EQ(rig.reader.live.lastLiveTime - rig.reader.live.firstLiveTime, 3000000);
+
+    ASSERT_TRUE(rig.control.RunCommand());
+    for (double t = 0; t < demo.seconds + 1; ++t) {
+        rig.Play(1e6);
+        rig.Tick();
+    }
+    ASSERT_TRUE(rig.analyzer.StreamFinished());
+    rig.control.Stop();
+    rig.WaitStopped();
+    rig.Tick();
+
+    const Bytes stream = rig.Tap();
+    const Bytes file = rig.File("Test.qxc");
+    EXPECT_EQ(Head(file), ClosedHeader(stream.size()));
+    EXPECT_EQ(Payload(file), stream);
+    // The analyzer's clock went on through the idle seconds.
+    synth::SynthOptions o;
+    o.baseTime = 3000000;
+    const synthtest::Played played = synthtest::Play(demo, o);
+    synthtest::ExpectDecodedAsSent(rig.doc.store, played.sent);
+    EXPECT_EQ(rig.doc.store.SampleCount(), DecodeStream(played.stream).samples);
+    size_t at = 0;
+    while (at + 64 <= stream.size() && rec::ClassifyBlock(stream.data() + at) != rec::BlockKind::VbusSamples)
+        at += 64;
+    ASSERT_LT(at, stream.size());
+    EXPECT_EQ(rec::ExtractSample(stream.data() + at, 0).timeStamp, 3000000u);
+}
+
 TEST(EmulatedRecording, NumberedSeriesHoldsTheWholeStream) {
     const synth::Scenario pps = synthtest::Builtin("pps");
     constexpr double kSeconds = 100; // about 3 MB

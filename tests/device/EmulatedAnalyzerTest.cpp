@@ -140,6 +140,7 @@ TEST(EmulatedAnalyzer, StreamsItsScenarioAsTheSynthesizerPlaysIt) {
 
         CEmulatedAnalyzer analyzer(scenario, Paced(EmulatorPace::Manual, scenario.seconds));
         ASSERT_EQ(analyzer.Open(0), LinkOpenResult::Opened);
+        ASSERT_TRUE(analyzer.CaptureStarted());
         Bytes stream;
         for (double t = 0; t <= scenario.seconds + 1; t += 0.25) {
             const Bytes part = PlayFor(analyzer, 250000);
@@ -160,7 +161,79 @@ TEST(EmulatedAnalyzer, StreamsItsScenarioAsTheSynthesizerPlaysIt) {
         // Unpaced, it makes the same stream as fast as it is read.
         CEmulatedAnalyzer fast(scenario, Paced(EmulatorPace::Unpaced, scenario.seconds));
         ASSERT_EQ(fast.Open(0), LinkOpenResult::Opened);
+        ASSERT_TRUE(fast.CaptureStarted());
         EXPECT_EQ(Drain(fast), stream);
+    }
+}
+
+// Until a capture starts the analyzer streams the bus as the scenario finds it, without traffic: a
+// detached bus for a scenario that begins with the plug-in, vSafe5V with the source's Rp for one that
+// begins attached. Every capture start plays the scenario from its beginning, the analyzer's clock going
+// on; the commands sent while idle still hold.
+TEST(EmulatedAnalyzer, IdlesUntilACaptureStartsThenPlaysItsScenarioFromTheStart) {
+    TempDir dir;
+    const std::string attached = dir.File("attached.json");
+    const std::string text = R"({
+      "seconds": 2, "source": {"rp": "1.5A"}, "analog": {"attach": false, "idleMa": 120},
+      "steps": [
+        {"message": "Source_Capabilities", "from": "source", "at": 50},
+        {"message": "Request", "from": "sink", "position": 1, "mA": 1000},
+        {"message": "Accept", "from": "source"},
+        {"message": "PS_RDY", "from": "source"}
+      ]})";
+    WriteFile(attached, Bytes(text.begin(), text.end()));
+    struct Case {
+        std::string scenario;
+        int32_t vbusMv, ccMv, vbusMa; // the idle bus, CC on the line the traffic would use
+    };
+    // The sink's idle draw; 40 mΩ of cable take 5 mV off VBUS.
+    const Case cases[] = {{"demo", 0, 0, 0}, {attached, 4995, 918, 120}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        synth::Scenario scenario;
+        std::string error;
+        ASSERT_TRUE(FindScenario(c.scenario, &scenario, &error)) << error;
+        CEmulatedAnalyzer analyzer(scenario, Paced(EmulatorPace::Manual, scenario.seconds));
+        ASSERT_EQ(analyzer.Open(0), LinkOpenResult::Opened);
+        ASSERT_TRUE(Send(analyzer, SamplingIntervalFrame(20)));
+
+        const Bytes idle = PlayFor(analyzer, 3e6);
+        EXPECT_FALSE(analyzer.StreamFinished());
+        CCaptureStore idleStore;
+        ASSERT_EQ(idleStore.DecodeChunk(idle.data(), idle.size(), 0), idle.size());
+        EXPECT_EQ(idleStore.PacketCount(), 0u);
+        ASSERT_EQ(idleStore.SampleCount(), 151u); // every 20 ms
+        for (size_t i = 0; i < idleStore.SampleCount(); ++i) {
+            const CVbusInfo& v = *idleStore.SampleAt(i);
+            EXPECT_NEAR(v.vbusVoltage, c.vbusMv, 20) << i;
+            EXPECT_NEAR(v.vbusCurrent, c.vbusMa, 10) << i;
+            EXPECT_NEAR(v.cc1Voltage, c.ccMv, 5) << i;
+        }
+
+        // Twice from the start: the second capture start comes in the middle of the first play.
+        synth::SynthOptions o;
+        for (const double startsAt : {3e6, 4e6}) {
+            SCOPED_TRACE(startsAt);
+            ASSERT_TRUE(analyzer.CaptureStarted());
+            Bytes stream;
+            const double seconds = startsAt == 3e6 ? 1 : scenario.seconds + 1;
+            for (double t = 0; t < seconds; t += 0.25) {
+                const Bytes part = PlayFor(analyzer, 250000);
+                stream.insert(stream.end(), part.begin(), part.end());
+            }
+            EXPECT_EQ(analyzer.StreamFinished(), startsAt == 4e6);
+            o.baseTime = uint32_t(startsAt);
+            o.seconds = seconds;
+            const synthtest::Played played = synthtest::Play(scenario, o);
+            CCaptureStore store;
+            ASSERT_EQ(store.DecodeChunk(stream.data(), stream.size(), 0), stream.size());
+            synthtest::ExpectDecodedAsSent(store, played.sent);
+            ASSERT_GT(store.SampleCount(), 2u);
+            EXPECT_EQ(store.SampleAt(1)->time - store.SampleAt(0)->time, 20000);
+            size_t at = 0;
+            while (rec::ClassifyBlock(stream.data() + at) != rec::BlockKind::VbusSamples) at += 64;
+            EXPECT_EQ(rec::ExtractSample(stream.data() + at, 0).timeStamp, uint32_t(startsAt));
+        }
     }
 }
 
@@ -220,6 +293,7 @@ TEST(EmulatedAnalyzer, CcInjectionChangesTheReportedCcVoltages) {
     ASSERT_EQ(demo.source.rp, 2);
     CEmulatedAnalyzer reference(demo, Paced(EmulatorPace::Manual));
     ASSERT_EQ(reference.Open(0), LinkOpenResult::Opened);
+    ASSERT_TRUE(reference.CaptureStarted());
     const std::vector<Sample> plain = Samples(PlayFor(reference, 2e6));
 
     struct Case {
@@ -235,6 +309,7 @@ TEST(EmulatedAnalyzer, CcInjectionChangesTheReportedCcVoltages) {
             SCOPED_TRACE(testing::Message() << "CC" << channel + 1 << " termination " << c.termination);
             CEmulatedAnalyzer analyzer(demo, Paced(EmulatorPace::Manual));
             ASSERT_EQ(analyzer.Open(0), LinkOpenResult::Opened);
+            ASSERT_TRUE(analyzer.CaptureStarted());
             ASSERT_TRUE(Send(analyzer, CcInjectionFrame(channel, c.termination)));
             Bytes stream = PlayFor(analyzer, 1e6);
             ASSERT_TRUE(Send(analyzer, CcInjectionFrame(channel, kTerminationNone)));
@@ -298,10 +373,12 @@ TEST(EmulatedAnalyzer, PendingReadFailsWhenTheAnalyzerGoes) {
 TEST(EmulatedAnalyzer, StallHoldsTheStreamBackWithoutLosingIt) {
     CEmulatedAnalyzer reference(Demo(), Paced(EmulatorPace::Manual));
     ASSERT_EQ(reference.Open(0), LinkOpenResult::Opened);
+    ASSERT_TRUE(reference.CaptureStarted());
     const Bytes expected = PlayFor(reference, 2e6);
 
     CEmulatedAnalyzer analyzer(Demo(), Paced(EmulatorPace::Manual));
     ASSERT_EQ(analyzer.Open(0), LinkOpenResult::Opened);
+    ASSERT_TRUE(analyzer.CaptureStarted());
     Bytes got = PlayFor(analyzer, 1e6);
     analyzer.SetStalled(true);
     analyzer.AdvanceClock(1e6);

@@ -50,9 +50,10 @@ public:
             idle = true;
             cv.notify_all();
             cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                        [&] { return !chunks.empty() || failing; });
+                        [&] { return !chunks.empty() || failing || kicked; });
             idle = false;
         }
+        kicked = false;
         if (failing) return -1;
         if (chunks.empty()) return 0;
         Bytes& c = chunks.front();
@@ -60,15 +61,44 @@ public:
         std::copy(c.begin(), c.begin() + n, buffer);
         c.erase(c.begin(), c.begin() + n);
         if (c.empty()) chunks.pop_front();
+        handedOut += size_t(n);
         return n;
     }
 
     void Release() override { SetFailing(true); }
 
+    bool CaptureStarted() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        captureStarts.push_back({std::this_thread::get_id(), handedOut});
+        return restartsAtCapture;
+    }
+
     void SetFailing(bool f) {
         std::lock_guard<std::mutex> lock(mutex);
         failing = f;
         cv.notify_all();
+    }
+
+    // A read waiting for data returns at once with nothing.
+    void Kick() {
+        std::lock_guard<std::mutex> lock(mutex);
+        kicked = true;
+        cv.notify_all();
+    }
+
+    // What the link says at a capture start: whether its stream starts over there.
+    void SetRestartsAtCapture(bool r) {
+        std::lock_guard<std::mutex> lock(mutex);
+        restartsAtCapture = r;
+    }
+
+    struct CaptureStart {
+        std::thread::id thread;
+        size_t handedOutBefore; // stream bytes read before the call
+    };
+    std::vector<CaptureStart> CaptureStarts() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return captureStarts;
     }
 
     void Feed(const Bytes& stream, size_t chunk = kStreamReadSize) {
@@ -91,6 +121,10 @@ private:
     std::deque<Bytes> chunks;
     bool idle = false;
     bool failing = false;
+    bool kicked = false;
+    bool restartsAtCapture = false;
+    size_t handedOut = 0;
+    std::vector<CaptureStart> captureStarts;
 };
 
 // VBUS blocks of three samples each, stamps 10 µs apart from firstStamp: every block differs.
@@ -150,7 +184,7 @@ protected:
         reader = std::make_unique<CReaderThread>(connection, std::move(opener));
         reader->SetCalibration(cal);
         reader->SetConnStateListener(listener);
-        reader->SetReadTimeout(20);
+        reader->SetReadTimeout(readTimeoutMs);
         reader->Start();
     }
 
@@ -180,6 +214,7 @@ protected:
     TempDir dir;
     CStreamLink link;
     CDeviceConnection connection{link};
+    uint32_t readTimeoutMs = 20;
     std::unique_ptr<CReaderThread> reader;
 };
 
@@ -209,6 +244,68 @@ TEST_F(ReaderThreadTest, RecordsTheStreamUnbufferedAndClosesWithTheHeaderBlock) 
     link.Feed(SampleStream(10, 99999));
     ASSERT_TRUE(link.WaitDrained());
     EXPECT_EQ(ReadFile(PathFor(1)).size(), 64 + stream.size());
+}
+
+// The link hears of every capture start, on the reader thread, once per recording, before the first read
+// the recording keeps. A read under way when the recording started is kept, unless the link's stream
+// starts over at the capture start (the emulated analyzer): then those bytes came before the recording.
+TEST_F(ReaderThreadTest, LinkIsToldOfEveryCaptureStart) {
+    const Bytes a = SampleStream(4, 0), b = SampleStream(4, 1000), c = SampleStream(4, 2000);
+    for (const bool restarts : {false, true}) {
+        SCOPED_TRACE(restarts ? "the stream starts over" : "the stream goes on");
+        link.SetRestartsAtCapture(restarts);
+        // A read waits until data comes, so that the second recording starts while one is under way.
+        readTimeoutMs = 60000;
+        connection.connected = false;
+        StartReader();
+        const auto stop = [&] {
+            reader->RequestCaptureStop();
+            link.Kick();
+            return WaitUntil([&] { return !reader->capturing && !reader->captureStopRequest; });
+        };
+
+        // Started while the thread reads nothing (no analyzer yet): told before the first read.
+        ASSERT_TRUE(StartRecording(1));
+        connection.connected = true;
+        reader->Wake();
+        link.Feed(a);
+        ASSERT_TRUE(link.WaitDrained());
+        ASSERT_TRUE(stop());
+
+        // Started while a read waits: b arrives in that read.
+        ASSERT_TRUE(link.WaitDrained());
+        ASSERT_TRUE(StartRecording(2));
+        link.Feed(b);
+        ASSERT_TRUE(link.WaitDrained());
+        link.Feed(c);
+        ASSERT_TRUE(link.WaitDrained());
+        ASSERT_TRUE(stop());
+
+        EXPECT_EQ(ReadFile(PathFor(1)), [&] {
+            Bytes expected = ClosedHeader(a.size());
+            expected.insert(expected.end(), a.begin(), a.end());
+            return expected;
+        }());
+        Bytes kept = restarts ? c : b;
+        if (!restarts) kept.insert(kept.end(), c.begin(), c.end());
+        Bytes expected = ClosedHeader(kept.size());
+        expected.insert(expected.end(), kept.begin(), kept.end());
+        EXPECT_EQ(ReadFile(PathFor(2)), expected);
+
+        // Once per recording, on the thread that reads: before a was read, and after b was.
+        const auto starts = link.CaptureStarts();
+        const size_t round = restarts ? 1 : 0, earlier = round * (a.size() + b.size() + c.size());
+        ASSERT_EQ(starts.size(), 2 * (round + 1));
+        EXPECT_NE(starts[2 * round].thread, std::this_thread::get_id());
+        EXPECT_EQ(starts[2 * round].thread, starts[2 * round + 1].thread);
+        EXPECT_EQ(starts[2 * round].handedOutBefore, earlier);
+        EXPECT_EQ(starts[2 * round + 1].handedOutBefore, earlier + a.size() + b.size());
+
+        reader->RequestExit();
+        link.Kick();
+        reader->WaitForExit();
+        reader.reset();
+    }
 }
 
 TEST_F(ReaderThreadTest, StopWithoutDataLeavesNothingToDecode) {

@@ -1,5 +1,6 @@
 // Remote control over the session bus, as another program uses it: record name and folder, Run and
 // Stop, and the connection-state signal. Runs under a private session bus (dbus-run-session).
+#include "CommandTable.h"
 #include "DBusService.h"
 #include "FrameFixture.h"
 #include "GuiTest.h"
@@ -141,13 +142,17 @@ private slots:
         QVERIFY(Client().connect(kDBusServiceName, kDBusObjectPath, kDBusInterface, "ConnStateChanged", &catcher,
                                  SLOT(OnConnState(int, int, int))));
         f.frame->Tick();
-        // The demo's source applies VBUS within its first seconds.
+        // The emulated demo is plugged in when a recording starts; its source applies VBUS within the
+        // first second.
+        f.frame->ExecuteCommand(cmd::kRun);
         for (int i = 0; i < 5 && catcher.seen.empty(); ++i) {
             f.Advance(1);
             QTest::qWait(50);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!catcher.seen.empty(), 5000);
         QVERIFY(catcher.seen.front()[0] > 1000);
+        f.frame->ExecuteCommand(cmd::kStop);
+        f.TickUntilStopped();
     }
 
     void SecondInstanceCannotTakeTheName() {
