@@ -374,36 +374,58 @@ Scenario Noisy() {
 }
 
 Scenario Demo() {
-    Scenario s =
-        Base("demo", "a tour: cable discovery, 9 V then 20 V, PPS, alerts, errors, Cable Reset and Hard Reset", 20);
-    s.source.sourceCaps = {FixedPdo(5000, 3000, kPdoUnconstrained), FixedPdo(9000, 3000),
+    Scenario s = Base("demo",
+                      "a tour: cable discovery, 9 V then 20 V, PPS, EPR at 28 V, alerts, errors, Cable Reset and "
+                      "Hard Reset",
+                      20);
+    s.source.sourceCaps = {FixedPdo(5000, 3000, kPdoUnconstrained | kPdoEprCapable), FixedPdo(9000, 3000),
                            FixedPdo(15000, 3000), FixedPdo(20000, 5000), PpsApdo(3300, 21000, 5000)};
-    s.source.manufacturer = "USB-C charger 100W";
+    s.source.eprSourceCaps = {FixedPdo(28000, 5000), EprAvsApdo(15000, 28000, 140)};
+    s.source.manufacturer = "USB-C charger 140W";
     s.source.pdpW = 100;
+    s.source.eprPdpW = 140;
     s.sink.sinkCaps.back() = FixedPdo(20000, 5000);
-    s.cable = PassiveCable(5, 20, false);
+    s.sink.eprSinkCaps = {FixedPdo(28000, 5000)};
+    s.sink.eprPdpW = 140;
+    // EPR needs a 5 A cable rated for 50 V.
+    s.cable = PassiveCable(5, 50, true);
+    s.cable.revision = kRev30;
     s.analog.load = {{800, 500}, {1200, 2500}, {600, 1500}, {1400, 4200}, {1000, 900}};
     auto& t = s.steps;
     Ask(t, kSource, Actor::Cable, kKindSopPrime, kSvidStandard, "Discover Identity");
     t.push_back(Msg(kSource, "Source_Capabilities"));
-    Negotiate(t, {{"position", 2}, {"mA", 3000}});
+    // The laptop can take EPR and says so in every Request.
+    Negotiate(t, {{"position", 2}, {"mA", 3000}, {"epr", 1}});
     Add(t, {Msg(kSink, "Get_Source_Cap_Extended", {}, 80), Msg(kSource, "Source_Capabilities_Extended")});
     Ask(t, kDfp, kUfp, kKindSop, kSvidStandard, "Discover Identity");
     t.push_back(Wait(1200));
-    Negotiate(t, {{"position", 4}, {"mA", 5000}});
+    Negotiate(t, {{"position", 4}, {"mA", 5000}, {"epr", 1}});
     Add(t, {Msg(kSink, "Alert", {{"types", "battery"}}, 1500), Msg(kSource, "Get_Battery_Status"),
             Msg(kSink, "Battery_Status")});
     t.push_back(Glitch(GlitchStep::Line::Active, 14, 600));
     Add(t, {Faulty(Msg(kSink, "Get_Status"), FrameError::BadCrc), Msg(kSource, "Status")});
     t.push_back(Wait(1500));
-    Negotiate(t, {{"position", 5}, {"mV", 15000}, {"mA", 4000}});
+    Negotiate(t, {{"position", 5}, {"mV", 15000}, {"mA", 4000}, {"epr", 1}});
     Add(t, {Msg(kSink, "Get_PPS_Status", {}, 500), WithUi(Msg(kSource, "PPS_Status"), 3.78)});
     Add(t, {Faulty(Msg(kSink, "Get_Revision", {}, 300), FrameError::Truncated), Msg(kSource, "Revision")});
+    // More than 100 W: into EPR. The source reads the e-marker again before it agrees; its EPR
+    // capabilities come in two chunks.
+    Add(t, {Msg(kSink, "EPR_Mode", {{"action", "Enter"}}, 300),
+            Msg(kSource, "EPR_Mode", {{"action", "Enter Acknowledged"}})});
+    Ask(t, kSource, Actor::Cable, kKindSopPrime, kSvidStandard, "Discover Identity");
+    Add(t,
+        {Msg(kSource, "EPR_Mode", {{"action", "Enter Succeeded"}}), Msg(kSource, "EPR_Source_Capabilities")});
+    Negotiate(t, {{"position", 8}, {"mA", 5000}, {"epr", 1}}, "EPR_Request");
+    t.push_back(Repeat(4, 350,
+                       {Msg(kSink, "Extended_Control", {{"type", "EPR_KeepAlive"}}),
+                        Msg(kSource, "Extended_Control", {{"type", "EPR_KeepAlive_Ack"}})}));
+    // The keep-alives stop. A Cable Reset and a new look at the e-marker; with no keep-alive coming, the
+    // source leaves EPR the hard way.
     t.push_back(Msg(kDfp, "Cable Reset", {}, 400));
     Ask(t, kDfp, Actor::Cable, kKindSopPrime, kSvidStandard, "Discover Identity");
     t.push_back(Msg(kSource, "Hard Reset", {}, 1500));
     t.push_back(Msg(kSource, "Source_Capabilities"));
-    Negotiate(t, {{"position", 4}, {"mA", 5000}});
+    Negotiate(t, {{"position", 4}, {"mA", 5000}, {"epr", 1}});
     t.push_back(Repeat(-1, 5000, {Wait(4000), Msg(kSink, "Get_Status"), Msg(kSource, "Status")}));
     return s;
 }

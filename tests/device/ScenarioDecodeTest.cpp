@@ -276,6 +276,51 @@ TEST(BuiltinScenarios, HardResetDropsVbusAndTheSourceStartsOverAtFiveVolts) {
     }
 }
 
+// The demo shows every kind of row, EPR included: after an SPR contract whose Request says the sink can
+// do EPR, the sink enters EPR mode, the source reads the e-marker of the cable (EPR-capable, 50 V) before
+// it says yes, sends its EPR capabilities in two chunks, and the sink takes 28 V and keeps EPR alive.
+TEST(BuiltinScenarios, DemoTourEntersEpr) {
+    Decoded d = PlayAndDecode("demo");
+    const CCaptureStore& s = *d.store;
+    std::vector<std::string> messages; // from the first EPR_Mode on, without GoodCRC
+    const CCCPacket *lastRequest = nullptr, *cableAnswer = nullptr, *psRdy = nullptr;
+    for (size_t i = 0; i < s.PacketCount() && messages.size() < 13; ++i) {
+        const CCCPacket& p = *s.PacketAt(i);
+        if (!p.crcGood || !IsMessageKind(p.kind)) continue;
+        std::string name = p.GetMessageTypeText();
+        if (name == "GoodCRC") continue;
+        if (messages.empty() && name != "EPR_Mode") {
+            if (name == "Request") lastRequest = &p;
+            continue;
+        }
+        if (name == "EPR_Mode") name += " " + std::to_string(p.DataObject(1) >> 24);
+        if (p.kind == kKindSopPrime) {
+            name += " SOP'";
+            cableAnswer = &p;
+        }
+        if (name == "PS_RDY") psRdy = &p;
+        messages.push_back(name);
+    }
+    const std::vector<std::string> expected = {
+        "EPR_Mode 1",         "EPR_Mode 2",
+        "Vendor_Defined SOP'", "Vendor_Defined SOP'",
+        "EPR_Mode 3",         "EPR_Source_Capabilities",
+        "EPR_Source_Capabilities", "EPR_Source_Capabilities",
+        "EPR_Request",        "Accept",
+        "PS_RDY",             "Extended_Control",
+        "Extended_Control"};
+    EXPECT_EQ(messages, expected);
+    ASSERT_NE(lastRequest, nullptr);
+    EXPECT_TRUE(lastRequest->DataObject(1) & (1u << 22)); // EPR mode capable
+    ASSERT_NE(cableAnswer, nullptr);
+    const uint32_t cableVdo = cableAnswer->DataObject(cableAnswer->DataObjectCount());
+    EXPECT_TRUE(cableVdo & (1u << 17));      // EPR mode capable
+    EXPECT_EQ((cableVdo >> 9) & 3, 3u);      // 50 V
+    EXPECT_EQ((cableVdo >> 5) & 3, 2u);      // 5 A
+    ASSERT_NE(psRdy, nullptr);
+    EXPECT_NEAR(SampleAt(s, psRdy->startTime).vbusVoltage, 28000, 300);
+}
+
 // After the power role swap the current flows the other way; the new source's CC advertisement shows.
 TEST(BuiltinScenarios, PowerRoleSwapTurnsTheCurrentRound) {
     Decoded d = PlayAndDecode("swap");
