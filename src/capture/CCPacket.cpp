@@ -37,17 +37,9 @@ void CCCPacket::ResetDecodedFields() {
     symbolCount = 0;
 }
 
-bool CCCPacket::AppendInterval(uint8_t interval) {
-    if (intervalCount >= kMaxIntervals) return false;
-    if (!edges) {
-        edges.reset(new (std::nothrow) EdgeEntry[kMaxIntervals]);
-        if (!edges) return false; // the interval is lost; the packet goes on
-    }
-    EdgeEntry& e = edges[intervalCount++];
-    e.interval = interval;
-    e.classKind = 0;
-    e.bitIndex = 0xFFFF;
-    return true;
+bool CCCPacket::AllocateEdges() {
+    edges.reset(new (std::nothrow) EdgeEntry[kMaxIntervals]);
+    return edges != nullptr;
 }
 
 int32_t CCCPacket::ExtDataReadable() const {

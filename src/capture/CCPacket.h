@@ -94,7 +94,8 @@ public:
     int32_t channel = 0;
     int32_t divisor = 20;
     int32_t intervalCount = 0;
-    // Room for kMaxIntervals entries while assembling; released once the packet is decoded.
+    // Room for kMaxIntervals entries while assembling; released once the packet is decoded (the store
+    // takes the array back for the next packet).
     std::unique_ptr<EdgeEntry[]> edges;
 
     std::unique_ptr<uint8_t[]> bits; // one byte (0 or 1) per bit, sized to the interval count
@@ -142,7 +143,17 @@ public:
     // Resets every field that decoding fills, before a (re)decode.
     void ResetDecodedFields();
     // Appends one interval; false once the packet holds kMaxIntervals or the edge array is missing.
-    bool AppendInterval(uint8_t interval);
+    bool AppendInterval(uint8_t interval) {
+        if (intervalCount >= kMaxIntervals) return false;
+        if (!edges && !AllocateEdges()) return false; // the interval is lost; the packet goes on
+        EdgeEntry& e = edges[intervalCount++];
+        e.interval = interval;
+        e.classKind = 0;
+        e.bitIndex = 0xFFFF;
+        return true;
+    }
+    // Room for kMaxIntervals entries, made on the first interval unless the store lent an array.
+    bool AllocateEdges();
 
     // Message header helpers (valid for message kinds).
     uint16_t Header() const { return uint16_t(messageBytes[0] | (messageBytes[1] << 8)); }

@@ -21,7 +21,10 @@ std::string Percent(const char* fmt, int v) {
 
 } // namespace
 
-CCaptureStore::CCaptureStore(IUserNotify* n, const StoreLimits& l) : limits(l), notify(n) { Reset(); }
+CCaptureStore::CCaptureStore(IUserNotify* n, const StoreLimits& l) : limits(l), notify(n) {
+    spareEdges.reserve(2);
+    Reset();
+}
 
 CCaptureStore::~CCaptureStore() {
     // Open packets and reassembly buffers go with their owners; nothing to report.
@@ -95,8 +98,16 @@ void CCaptureStore::FlushOpenPackets() {
 void CCaptureStore::ClosePacket(int c, bool idleEnd) {
     std::unique_ptr<CCCPacket> p = std::move(channels[c].openPacket);
     if (!p) return;
-    if (idleEnd && p->intervalCount < 4) return;
+    if (idleEnd && p->intervalCount < 4) {
+        RecycleEdges(*p);
+        return;
+    }
     AddPacket(p);
+}
+
+void CCaptureStore::RecycleEdges(CCCPacket& p) {
+    if (p.edges && spareEdges.size() < spareEdges.capacity()) spareEdges.push_back(std::move(p.edges));
+    p.edges.reset();
 }
 
 bool CCaptureStore::ContinuesSequence(int lastCounter, int lastSub, int e, int f) {
@@ -136,72 +147,111 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
         Resynchronise(ch, t);
     }
 
+    // The byte loop works on local copies of the channel state, written back around every call out.
     const int64_t div = divisor;
+    // gap × divisor ≥ 480 in whole ticks, without a multiply per byte.
+    const int64_t closeGap = (480 + div - 1) / div;
+    const int64_t endOffset = fileOffset + 63;
     const uint8_t* bytes = block + rec::kEdgeBytesOffset;
-    for (int i = 0; i < rec::kEdgeBytesPerBlock; ++i) {
+    int lastByte = ch.lastByte;
+    int lastValue = ch.lastEdgeValue;
+    int repeat = ch.repeatCount;
+    int64_t gap = ch.gap;
+    int64_t ticks = ch.ticks;
+    // The open packet's edge array and count stay in registers too: written through the packet, every
+    // interval would wait for the count stored by the one before.
+    CCCPacket* open = ch.openPacket.get();
+    EdgeEntry* edges = open ? open->edges.get() : nullptr;
+    int32_t count = open ? open->intervalCount : 0;
+    auto writeBack = [&] {
+        ch.lastByte = lastByte;
+        ch.lastEdgeValue = lastValue;
+        ch.repeatCount = repeat;
+        ch.gap = gap;
+        ch.ticks = ticks;
+        if (open) open->intervalCount = count;
+    };
+
+    int i = 0;
+    if (lastByte < 0) {
+        // The first byte only gives the reference value; no time passes.
+        lastByte = lastValue = bytes[0];
+        i = 1;
+    }
+    for (; i < rec::kEdgeBytesPerBlock; ++i) {
         const int b = bytes[i];
-        if (ch.lastByte < 0) {
-            ch.lastByte = b;
-            ch.lastEdgeValue = b;
+        if (b != lastByte) {
+            // A transition: the step from the latest one modulo the counter's 256 ticks.
+            const int step = (b - lastValue) & 0xFF;
+            repeat = 0;
+            gap += step;
+            ticks += step;
+            lastByte = lastValue = b;
+            if (open) {
+                if (gap < closeGap) {
+                    // As AppendInterval: the array is made on first use, and intervals past the
+                    // capacity, or that found no array, are lost.
+                    if (count < kMaxIntervals) {
+                        if (!edges && open->AllocateEdges()) edges = open->edges.get();
+                        if (edges) edges[count++] = EdgeEntry{uint8_t(gap & 0xFF), 0, 0xFFFF};
+                    }
+                    open->endOffset = endOffset;
+                    gap = 0;
+                    continue;
+                }
+                writeBack();
+                ClosePacket(c, true);
+                open = nullptr;
+            }
+            auto p = std::unique_ptr<CCCPacket>(new (std::nothrow) CCCPacket);
+            if (!p) {
+                writeBack();
+                ch.edgeTime = div * ticks / 48;
+                return;
+            }
+            if (!spareEdges.empty()) {
+                p->edges = std::move(spareEdges.back());
+                spareEdges.pop_back();
+            }
+            p->store = this;
+            p->channel = c;
+            p->divisor = int32_t(div);
+            p->absStartTime = div * ticks / 48;
+            p->startOffset = fileOffset;
+            p->intervalCount = 0;
+            p->index = -1;
+            p->endOffset = endOffset;
+            open = p.get();
+            edges = open->edges.get();
+            count = 0;
+            ch.openPacket = std::move(p);
+            gap = 0;
             continue;
         }
-        const bool transition = b != ch.lastByte;
-        if (!transition && !ch.openPacket && ch.lastEdgeValue == 0 && ch.repeatCount >= 1) {
+        if (!open && lastValue == 0 && repeat >= 1) {
             // A run of fillers on an idle channel: each one is a full counter wrap.
             int run = 1;
             while (i + run < rec::kEdgeBytesPerBlock && bytes[i + run] == b) ++run;
-            ch.repeatCount += run;
-            ch.gap += int64_t(256) * run;
-            ch.ticks += int64_t(256) * run;
+            repeat += run;
+            gap += int64_t(256) * run;
+            ticks += int64_t(256) * run;
             i += run - 1;
             continue;
         }
-        int d;
-        if (transition) {
-            ch.repeatCount = 0;
-            d = b;
-        } else {
-            ch.repeatCount += 1;
-            d = 0;
-        }
-        const int a = ch.lastEdgeValue;
-        int step;
-        if (d > a)
-            step = d - a;
-        else if (d < a)
-            step = d - a + 256;
-        else
-            step = ch.repeatCount < 2 ? 0 : 256;
-        ch.gap += step;
-        ch.lastByte = b;
-        ch.lastEdgeValue = d;
-        ch.ticks += step;
-
-        if (ch.openPacket && ch.gap * div >= 480) ClosePacket(c, true);
-
-        if (transition) {
-            if (!ch.openPacket) {
-                auto p = std::unique_ptr<CCCPacket>(new (std::nothrow) CCCPacket);
-                if (!p) {
-                    ch.edgeTime = div * ch.ticks / 48;
-                    return;
-                }
-                p->store = this;
-                p->channel = c;
-                p->divisor = int32_t(div);
-                p->absStartTime = div * ch.ticks / 48;
-                p->startOffset = fileOffset;
-                p->intervalCount = 0;
-                p->index = -1;
-                ch.openPacket = std::move(p);
-            } else {
-                ch.openPacket->AppendInterval(uint8_t(ch.gap & 0xFF));
-            }
-            ch.openPacket->endOffset = fileOffset + 63;
-            ch.gap = 0;
+        // A filler: time passes up to the counter's next wrap, or a whole wrap after the first.
+        repeat += 1;
+        const int step = lastValue > 0 ? 256 - lastValue : (repeat < 2 ? 0 : 256);
+        gap += step;
+        ticks += step;
+        lastValue = 0;
+        if (open && gap >= closeGap) {
+            writeBack();
+            ClosePacket(c, true);
+            open = nullptr;
         }
     }
-    ch.edgeTime = div * ch.ticks / 48;
+    writeBack();
+    ch.edgeTime = div * ticks / 48;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -262,13 +312,16 @@ void CCaptureStore::UpdateExtremes(const CVbusInfo& s) {
 
 bool CCaptureStore::AddPacket(std::unique_ptr<CCCPacket>& packet) {
     CCCPacket& p = *packet;
-    if (captureOrigin < 0 || p.absStartTime < captureOrigin) return false;
+    if (captureOrigin < 0 || p.absStartTime < captureOrigin) {
+        RecycleEdges(p);
+        return false;
+    }
     p.store = this;
     p.startTime = p.absStartTime - captureOrigin;
     p.ResetDecodedFields();
 
     DecodePacket(p);
-    p.edges.reset(); // later stages read only counts, bits and symbols
+    RecycleEdges(p); // later stages read only counts, bits and symbols
 
     AttributePort(p);
     Reassemble(p);
@@ -461,7 +514,20 @@ std::deque<CVbusInfo>::const_iterator AfterSampleAt(const std::deque<CVbusInfo>&
 void CCaptureStore::TakeSnapshot(CCCPacket& p) {
     if (samples.empty() || p.absStartTime >= lastSampleTime) return;
     // The sample in force at the packet's start, or the first one when the packet precedes them all.
+    // Packets come in time order on each channel, so their samples are usually at or just after the
+    // previous packet's.
+    const size_t n = samples.size();
+    size_t h = std::min(snapshotHint, n - 1);
+    if (samples[h].time <= p.startTime) {
+        for (int steps = 0; steps < 16 && h + 1 < n && samples[h + 1].time <= p.startTime; ++steps) ++h;
+        if (h + 1 == n || samples[h + 1].time > p.startTime) {
+            snapshotHint = h;
+            CopySnapshot(p, samples[h]);
+            return;
+        }
+    }
     const auto it = AfterSampleAt(samples, p.startTime);
+    snapshotHint = it == samples.begin() ? 0 : size_t(it - samples.begin()) - 1;
     CopySnapshot(p, it == samples.begin() ? samples.front() : *(it - 1));
 }
 

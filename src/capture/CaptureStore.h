@@ -130,6 +130,7 @@ public:
 
 private:
     void ClosePacket(int channel, bool idleEnd);
+    void RecycleEdges(CCCPacket& p);
     void Resynchronise(ChannelAssembly& ch, int64_t t);
     void DecodePacket(CCCPacket& p);
     void AttributePort(CCCPacket& p);
@@ -144,6 +145,10 @@ private:
     void ShowMessage(const char* text) const;
 
     IUserNotify* notify = nullptr;
+    // Edge arrays of packets already decoded, lent to the next ones: at 20 KB each they cost more to
+    // make and clear than most packets cost to decode. One per channel is all that is ever open.
+    std::vector<std::unique_ptr<EdgeEntry[]>> spareEdges;
+    size_t snapshotHint = 0; // where the latest snapshot was found; checked before use
     std::vector<std::unique_ptr<CCCPacket>> packets;
     std::deque<CVbusInfo> samples;
 };
