@@ -56,9 +56,9 @@ struct EmulatorOptions {
 
 class CEmulatedAnalyzer : public IAnalyzerLink {
 public:
-    // Every byte of a playing scenario that ReadPipe hands out, in order; the idle bus before the first
-    // capture start is left out. Called on the reading thread before ReadPipe returns, with the emulator
-    // locked: it must not call back into the emulator.
+    // Every byte of a playing scenario that ReadPipe hands out, in order; the idle bus is left out.
+    // Called on the reading thread before ReadPipe returns, with the emulator locked: it must not call
+    // back into the emulator.
     using StreamTap = std::function<void(const uint8_t* data, size_t size)>;
 
     // The scenario must be valid (synth::ValidateScenario).
