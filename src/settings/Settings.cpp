@@ -32,6 +32,70 @@ constexpr char kCurrDirDoNotAskKey[] = "VbusCurrDirCfgDoNotAskAgain";
 constexpr char kCurrDirReverseKey[] = "VbusCurrDirReverse";
 constexpr char kGraphFontKey[] = "GraphFont";
 
+// The graph's drawing settings, one row per key, in the order of GraphSettings' enums.
+struct GraphTraceKeys {
+    const char* colourKey;
+    uint32_t colour;
+    const char* widthKey;
+    int32_t width;
+};
+constexpr GraphTraceKeys kGraphTraceKeys[GraphSettings::kTraceCount] = {
+    {"ColorVBusVol", Rgb(255, 0, 0), "VBusVolBold", 3},
+    {"ColorVBusCurr", Rgb(0, 0, 255), "VBusCurrBold", 3},
+    {"ColorVBusWatt", Rgb(255, 165, 0), "VBusWattBold", 1},
+    {"ColorCC1Vol", Rgb(0, 255, 0), "CC1VolBold", 1},
+    {"ColoCC1Curr", Rgb(0, 255, 255), "CC1CurrBold", 1}, // sic: stores have always used this key
+    {"ColorCC1Watt", Rgb(0, 200, 200), "CC1WattBold", 1},
+    {"ColorCC2Vol", Rgb(255, 255, 0), "CC2VolBold", 1},
+    {"ColorCC2Curr", Rgb(255, 0, 255), "CC2CurrBold", 1},
+    {"ColorCC2Watt", Rgb(200, 0, 200), "CC2WattBold", 1},
+};
+
+struct GraphSwitchedKeys {
+    const char* colourKey;
+    uint32_t colour;
+    const char* switchKey; // null: always on
+    bool on;
+};
+constexpr GraphSwitchedKeys kGraphBackgroundKeys[GraphSettings::kRegionCount] = {
+    {"ColorGraphBG", Rgb(0, 0, 0), nullptr, true},
+    {"ColorVolBG", Rgb(0, 50, 50), "VolBGEnabled", true},
+    {"ColorCurrBG", Rgb(50, 50, 0), "CurrBGEnabled", true},
+    {"ColorWattBG", Rgb(50, 0, 50), "WattBGEnabled", true},
+    {"ColorvRdUSB", Rgb(50, 50, 30), "vRdUSBBGEnabled", true},
+    {"ColorvRd15", Rgb(50, 30, 50), "vRd15BGEnabled", true},
+    {"ColorvRd30", Rgb(30, 50, 30), "vRd30BGEnabled", true},
+    {"ColorPDBG", Rgb(30, 30, 30), "PDBGEnabled", true},
+};
+constexpr GraphSwitchedKeys kGraphAxisKeys[GraphSettings::kAxisCount] = {
+    {"ColorTimeAxis", Rgb(100, 100, 100), "TimeAxisEnabled", true},
+    {"ColorVolAxis", Rgb(180, 0, 0), "VolAxisEnabled", true},
+    {"ColorCurrAxis", Rgb(0, 0, 180), "CurrAxisEnabled", true},
+    {"ColorWattAxis", Rgb(128, 82, 0), "WattAxisEnabled", true},
+};
+
+struct GraphColourKey {
+    const char* key;
+    uint32_t colour;
+    uint32_t GraphSettings::*member;
+};
+constexpr GraphColourKey kGraphColourKeys[] = {
+    {"ColorGraph", Rgb(255, 255, 255), &GraphSettings::frameColour},
+    {"ColorCursor", Rgb(255, 255, 255), &GraphSettings::cursorColour},
+    {"ColorMarkerO", Rgb(200, 200, 200), &GraphSettings::markerOColour},
+    {"ColorMarkerX", Rgb(0, 255, 255), &GraphSettings::markerXColour},
+};
+
+struct GraphAreaKey {
+    const char* key;
+    bool GraphSettings::*member;
+};
+constexpr GraphAreaKey kGraphAreaKeys[] = {
+    {"EnableGraphVoltage", &GraphSettings::voltageOn},
+    {"EnableGraphCurrent", &GraphSettings::currentOn},
+    {"EnableGraphWattage", &GraphSettings::wattageOn},
+};
+
 std::string ColumnKey(int id) {
     char key[32];
     std::snprintf(key, sizeof key, "ColumnInfo%d", id);
@@ -71,6 +135,24 @@ void ReadInt(const ISettingsStore& store, const char* key, uint32_t& value) {
 void ReadInt(const ISettingsStore& store, const char* key, int32_t& value) {
     uint32_t v = 0;
     if (store.GetInt(key, v)) value = int32_t(v);
+}
+
+// Every graph key with its default; the graph takes them once, when its view is created.
+void ReadGraphSettings(const ISettingsStore& store, GraphSettings& g) {
+    for (const GraphAreaKey& k : kGraphAreaKeys) ReadFlag(store, k.key, g.*k.member);
+    for (size_t i = 0; i < GraphSettings::kTraceCount; ++i) {
+        ReadInt(store, kGraphTraceKeys[i].colourKey, g.traceColour[i]);
+        ReadInt(store, kGraphTraceKeys[i].widthKey, g.traceWidth[i]);
+    }
+    for (size_t i = 0; i < GraphSettings::kRegionCount; ++i) {
+        ReadInt(store, kGraphBackgroundKeys[i].colourKey, g.backgroundColour[i]);
+        if (kGraphBackgroundKeys[i].switchKey) ReadFlag(store, kGraphBackgroundKeys[i].switchKey, g.backgroundOn[i]);
+    }
+    for (size_t i = 0; i < GraphSettings::kAxisCount; ++i) {
+        ReadInt(store, kGraphAxisKeys[i].colourKey, g.axisColour[i]);
+        ReadFlag(store, kGraphAxisKeys[i].switchKey, g.gridOn[i]);
+    }
+    for (const GraphColourKey& k : kGraphColourKeys) ReadInt(store, k.key, g.*k.member);
 }
 
 } // namespace
@@ -234,6 +316,22 @@ std::string DefaultRecordFolder(const DocumentsFolderFn& documentsFolder) {
     return folder.string();
 }
 
+GraphSettings::GraphSettings() {
+    for (size_t i = 0; i < kTraceCount; ++i) {
+        traceColour[i] = kGraphTraceKeys[i].colour;
+        traceWidth[i] = kGraphTraceKeys[i].width;
+    }
+    for (size_t i = 0; i < kRegionCount; ++i) {
+        backgroundColour[i] = kGraphBackgroundKeys[i].colour;
+        backgroundOn[i] = kGraphBackgroundKeys[i].on;
+    }
+    for (size_t i = 0; i < kAxisCount; ++i) {
+        axisColour[i] = kGraphAxisKeys[i].colour;
+        gridOn[i] = kGraphAxisKeys[i].on;
+    }
+    for (const GraphColourKey& k : kGraphColourKeys) this->*k.member = k.colour;
+}
+
 std::array<ColumnRecord, kColumnCount> SettingsValues::DefaultColumns() {
     std::array<ColumnRecord, kColumnCount> c;
     for (int id = 0; id < kColumnCount; ++id) c[size_t(id)] = ColumnRecord::Default(id);
@@ -279,6 +377,8 @@ void CSettings::Load(const ISettingsStore& store) {
     if (store.GetBytes(kGraphFontKey, bytes))
         if (auto f = FontRecord::Decode(bytes)) graphFont = *f;
 
+    ReadGraphSettings(store, graph);
+
     if (recordFileFolder.empty()) recordFileFolder = DefaultRecordFolder();
 }
 
@@ -307,6 +407,8 @@ void CSettings::Save(ISettingsStore& store) const {
     flag(kCurrDirReverseKey, vbusCurrDirReverse);
     for (int id = 0; id < kColumnCount; ++id) store.SetBytes(ColumnKey(id), columns[size_t(id)].Encode());
     store.SetBytes(kGraphFontKey, graphFont.Encode());
+    // Of the graph's settings only the area switches go back; the rest is never written.
+    for (const GraphAreaKey& k : kGraphAreaKeys) flag(k.key, graph.*k.member);
 }
 
 std::string CSettings::DefaultRecordFolder() const {

@@ -143,6 +143,36 @@ struct CalibrationRatios {
     bool operator==(const CalibrationRatios&) const = default;
 };
 
+// A colour as the store keeps it: 0x00BBGGRR.
+constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b) {
+    return uint32_t(r) | uint32_t(g) << 8 | uint32_t(b) << 16;
+}
+
+// The graph's drawing settings. Colours, widths, backgrounds and grids are only read (they keep their
+// defaults unless the store is edited from outside); the three area switches are read and written.
+struct GraphSettings {
+    enum Trace { VbusVoltage, VbusCurrent, VbusPower, Cc1Voltage, Cc1Current, Cc1Power, Cc2Voltage, Cc2Current,
+                 Cc2Power, kTraceCount };
+    // The plot background is always filled; the others only while their switch is on.
+    enum Region { Plot, VoltageArea, CurrentArea, WattageArea, VrdUsb, Vrd15, Vrd30, PdStrip, kRegionCount };
+    enum Axis { TimeAxis, VoltageAxis, CurrentAxis, WattageAxis, kAxisCount };
+
+    std::array<uint32_t, kTraceCount> traceColour;
+    std::array<int32_t, kTraceCount> traceWidth; // pen width in pixels, as stored
+    std::array<uint32_t, kRegionCount> backgroundColour;
+    std::array<bool, kRegionCount> backgroundOn;
+    std::array<uint32_t, kAxisCount> axisColour;
+    std::array<bool, kAxisCount> gridOn;
+    uint32_t frameColour;   // "ColorGraph": frame around the plot, label backgrounds
+    uint32_t cursorColour;  // cursor cross, zoom box, cursor text backgrounds
+    uint32_t markerOColour;
+    uint32_t markerXColour;
+    bool voltageOn = true, currentOn = true, wattageOn = true;
+
+    GraphSettings(); // the defaults
+    bool operator==(const GraphSettings&) const = default;
+};
+
 // The user's documents folder, or an empty text when it cannot be found.
 using DocumentsFolderFn = std::function<std::string()>;
 
@@ -178,6 +208,7 @@ struct SettingsValues {
     CalibrationRatios calibration; // read at start, never written
     std::array<ColumnRecord, kColumnCount> columns = DefaultColumns();
     FontRecord graphFont = FontRecord::Default();
+    GraphSettings graph;
 
     // Memory only: the record folder another program has set; it stands in for recordFileFolder
     // while it is not empty.
@@ -194,7 +225,8 @@ public:
     // Every value from the store, defaults for absent keys and unusable records, then the default
     // record folder when none is stored; the capture-store limits keep their start values.
     void Load(const ISettingsStore& store);
-    // Every value but the calibration ratios and the external folder, in a fixed order.
+    // Every value but the calibration ratios, the external folder and the graph's read-only drawing
+    // settings, in a fixed order.
     void Save(ISettingsStore& store) const;
 
     // The documents folder plus "Ambrio", created when missing.

@@ -191,6 +191,7 @@ TEST_F(SettingsFixture, SaveWritesEveryKeyOnceInOrder) {
                                          "VbusCurrDirReverse"};
     for (int id = 0; id < kColumnCount; ++id) expected.push_back("ColumnInfo" + std::to_string(id));
     expected.push_back("GraphFont");
+    for (const char* k : {"EnableGraphVoltage", "EnableGraphCurrent", "EnableGraphWattage"}) expected.push_back(k);
     EXPECT_EQ(store.WrittenKeys(), expected);
 
     uint32_t v = 0;
@@ -223,6 +224,60 @@ TEST_F(SettingsFixture, FlagsCountAnyNonZeroValueAndAreWrittenAsOne) {
     std::vector<uint8_t> column;
     ASSERT_TRUE(out.GetBytes("ColumnInfo3", column));
     EXPECT_EQ(column[0], 1);
+}
+
+TEST_F(SettingsFixture, GraphDrawingSettingsDefaultsAndStoredValues) {
+    // An empty store: black plot, white frame, red and blue VBUS traces 3 px wide, everything else 1 px,
+    // every background, band and grid on, all three areas on.
+    const CSettings first = LoadFrom(CMemorySettingsStore());
+    const GraphSettings& d = first.graph;
+    EXPECT_EQ(d.backgroundColour[GraphSettings::Plot], Rgb(0, 0, 0));
+    EXPECT_EQ(d.frameColour, Rgb(255, 255, 255));
+    EXPECT_EQ(d.traceColour[GraphSettings::VbusVoltage], 0x0000FFu); // 0x00BBGGRR
+    EXPECT_EQ(d.traceColour[GraphSettings::VbusCurrent], 0xFF0000u);
+    EXPECT_EQ(d.traceColour[GraphSettings::Cc1Current], Rgb(0, 255, 255));
+    EXPECT_EQ(d.markerXColour, Rgb(0, 255, 255));
+    for (int t = 0; t < GraphSettings::kTraceCount; ++t)
+        EXPECT_EQ(d.traceWidth[size_t(t)], t == GraphSettings::VbusVoltage || t == GraphSettings::VbusCurrent ? 3 : 1);
+    for (bool on : d.backgroundOn) EXPECT_TRUE(on);
+    for (bool on : d.gridOn) EXPECT_TRUE(on);
+    EXPECT_TRUE(d.voltageOn && d.currentOn && d.wattageOn);
+    EXPECT_EQ(d, GraphSettings());
+
+    // Stored values: any non-zero switch is on, colours and widths as stored, keys as spelled.
+    CMemorySettingsStore store;
+    store.SetInt("VolBGEnabled", 5);
+    store.SetInt("vRd15BGEnabled", 0);
+    store.SetInt("CurrAxisEnabled", 0);
+    store.SetInt("ColoCC1Curr", Rgb(1, 2, 3));
+    store.SetInt("CC2WattBold", 7);
+    store.SetInt("ColorMarkerO", Rgb(9, 8, 7));
+    store.SetInt("EnableGraphWattage", 0);
+    const CSettings s = LoadFrom(store);
+    EXPECT_TRUE(s.graph.backgroundOn[GraphSettings::VoltageArea]);
+    EXPECT_FALSE(s.graph.backgroundOn[GraphSettings::Vrd15]);
+    EXPECT_TRUE(s.graph.backgroundOn[GraphSettings::Vrd30]);
+    EXPECT_FALSE(s.graph.gridOn[GraphSettings::CurrentAxis]);
+    EXPECT_EQ(s.graph.traceColour[GraphSettings::Cc1Current], Rgb(1, 2, 3));
+    EXPECT_EQ(s.graph.traceWidth[GraphSettings::Cc2Power], 7);
+    EXPECT_EQ(s.graph.markerOColour, Rgb(9, 8, 7));
+    EXPECT_FALSE(s.graph.wattageOn);
+
+    // Only the area switches are written back, as 0 or 1.
+    CSettings changed = s;
+    changed.graph.voltageOn = false;
+    changed.graph.traceWidth[GraphSettings::VbusPower] = 9;
+    CMemorySettingsStore out;
+    changed.Save(out);
+    uint32_t v = 9;
+    ASSERT_TRUE(out.GetInt("EnableGraphVoltage", v));
+    EXPECT_EQ(v, 0u);
+    ASSERT_TRUE(out.GetInt("EnableGraphCurrent", v));
+    EXPECT_EQ(v, 1u);
+    ASSERT_TRUE(out.GetInt("EnableGraphWattage", v));
+    EXPECT_EQ(v, 0u);
+    for (const char* key : {"VBusWattBold", "ColorGraphBG", "VolBGEnabled", "ColorMarkerX", "TimeAxisEnabled"})
+        EXPECT_FALSE(out.Has(key)) << key;
 }
 
 TEST(SettingsRecords, WindowRecordLayout) {

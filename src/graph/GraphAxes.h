@@ -1,0 +1,65 @@
+// The graph's four axes: which ticks and grid lines each draws, where, and the text of each label. The
+// time axis picks its steps from the span 640 px show; the value axes from their scale and the font
+// height, so that labels never crowd.
+#pragma once
+
+#include "GraphModel.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TimeLabelFormat { Microseconds, Milliseconds, Seconds, Minutes, Hours, Days };
+
+struct TimeTickRule {
+    int64_t major = 1;
+    int64_t minor = 1;
+    TimeLabelFormat format = TimeLabelFormat::Microseconds;
+    bool operator==(const TimeTickRule&) const = default;
+};
+
+// Steps and label format for a time scale in pixels per µs.
+TimeTickRule ChooseTimeTicks(float timeScale);
+// "%lldus", "%1.0fms", "%llds", "%lldmin", "%lldh" or "%lldday" of |t|, with "-" before a negative t.
+std::string TimeTickLabel(int64_t t, TimeLabelFormat format);
+
+struct TimeTick {
+    int64_t time = 0;
+    int32_t x = 0; // pixels from the plot's left edge
+    bool line = false;
+    bool label = false;
+};
+
+// The ticks of the window, left to right; with the grid off only those with a line or a label.
+std::vector<TimeTick> TimeTicks(const CGraphModel& model, bool gridOn);
+
+struct ValueAxisRule {
+    int32_t minor = 0;
+    int32_t major = 0;
+    int32_t base = 0;       // current and wattage: the step labels prefer
+    bool smallUnit = false; // labels in mA or mW rather than A or W
+    int32_t labelStep = 0;  // 0: only the zero line is labelled
+    int32_t limit = 0;      // largest value of the axis
+    bool operator==(const ValueAxisRule&) const = default;
+};
+
+ValueAxisRule VoltageAxisRule(float scale, int32_t plotHeight, int32_t fontHeight);
+ValueAxisRule CurrentAxisRule(float scale, int32_t plotHeight, int32_t fontHeight);
+ValueAxisRule WattageAxisRule(float scale, int32_t plotHeight, int32_t fontHeight);
+ValueAxisRule AxisRuleOf(const CGraphModel& model, GraphArea area);
+
+// "%1.1fV"; "%dmA" or "%1.1fA"; "%dmW" or "%.1fW". Negative values get the "-" in front of the text
+// of their magnitude.
+std::string ValueTickLabel(GraphArea area, int32_t value, bool smallUnit);
+
+struct ValueTick {
+    int32_t value = 0; // signed: a current or power below zero is negative
+    int32_t y = 0;     // window row
+    bool line = false;
+    bool label = false;
+    std::string text;
+};
+
+// The lines and labels of a value axis over its band, zero first; with the grid off only lines and
+// labels that stay. Current and wattage axes mirror each value below zero.
+std::vector<ValueTick> ValueTicks(const CGraphModel& model, GraphArea area, bool gridOn);

@@ -1,0 +1,184 @@
+#include "GraphAxes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int64_t kMs = 1000, kS = 1000000, kMin = 60 * kS, kH = 60 * kMin, kDay = 24 * kH;
+
+// A scale at which 640 px show `span` µs.
+float ScaleForSpan(double span) {
+    return float(640.0 / span);
+}
+
+CGraphModel Model(float timeScale, int64_t center) {
+    CGraphModel m;
+    m.SetClientSize(1200, 738); // plot 900 × 600 from (150, 64)
+    m.SetTimeScale(timeScale);
+    m.SetCenter(center);
+    return m;
+}
+
+} // namespace
+
+TEST(GraphAxes, TimeStepsAcrossZoomLevels) {
+    using F = TimeLabelFormat;
+    struct Case {
+        double span;
+        TimeTickRule rule;
+    };
+    const Case cases[] = {
+        {300.0 * kH, {10 * kDay, kDay, F::Days}},
+        {30.0 * kH, {kDay, 6 * kH, F::Days}},
+        {12.0 * kH, {10 * kH, kH, F::Hours}},
+        {90.0 * kMin, {kH, 10 * kMin, F::Hours}},
+        {61.5 * kMin, {kH, 10 * kMin, F::Hours}},
+        {60.5 * kMin, {10 * kMin, kMin, F::Minutes}}, // sixty whole minutes are not more than 60 min
+        {30.0 * kMin, {10 * kMin, kMin, F::Minutes}},
+        {200.0 * kS, {100 * kS, 10 * kS, F::Seconds}},
+        {50.0 * kS, {10 * kS, kS, F::Seconds}},
+        {10.5 * kS, {kS, 100 * kMs, F::Seconds}}, // ten whole seconds are not more than 10 s
+        {10.0 * kS, {kS, 100 * kMs, F::Seconds}},
+        {500.0 * kMs, {100 * kMs, 10 * kMs, F::Milliseconds}},
+        {50.0 * kMs, {10 * kMs, kMs, F::Milliseconds}},
+        {5.0 * kMs, {kMs, 100, F::Milliseconds}},
+        {500.0, {100, 10, F::Microseconds}},
+        {50.0, {10, 1, F::Microseconds}},
+        {10.0, {1, 1, F::Microseconds}},
+        {0.5, {1, 1, F::Microseconds}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ChooseTimeTicks(ScaleForSpan(c.span)), c.rule) << c.span;
+}
+
+TEST(GraphAxes, TimeLabelFormats) {
+    using F = TimeLabelFormat;
+    struct Case {
+        int64_t t;
+        F format;
+        const char* text;
+    };
+    const Case cases[] = {
+        {-1500000, F::Seconds, "-1s"},  {250, F::Microseconds, "250us"},  {-7, F::Microseconds, "-7us"},
+        {15000, F::Milliseconds, "15ms"}, {-300000, F::Milliseconds, "-300ms"}, {0, F::Seconds, "0s"},
+        {10 * kMin, F::Minutes, "10min"}, {2 * kH + kMin, F::Hours, "2h"}, {3 * kDay, F::Days, "3day"},
+        {-kDay, F::Days, "-1day"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(TimeTickLabel(c.t, c.format), c.text) << c.t;
+}
+
+TEST(GraphAxes, TimeTicksLabelMajorsAndWideMinors) {
+    // 0.1 px/µs: 1 ms major, 100 µs minor 10 px apart: lines at every minor with the grid on, labels on
+    // majors only.
+    CGraphModel m = Model(0.1f, 4500); // window 0 .. 9000 µs
+    std::vector<TimeTick> grid = TimeTicks(m, true);
+    ASSERT_EQ(grid.size(), 91u);
+    EXPECT_EQ(grid.front().time, 0);
+    EXPECT_EQ(grid.back().x, 900);
+    for (const TimeTick& t : grid) {
+        EXPECT_TRUE(t.line);
+        EXPECT_EQ(t.label, t.time % 1000 == 0) << t.time;
+    }
+    // Without the grid only the majors stay.
+    std::vector<TimeTick> plain = TimeTicks(m, false);
+    EXPECT_EQ(plain.size(), 10u);
+
+    // 0.6 px/µs: the same steps, minors 60 px apart, so every minor is labelled (the first once it lies
+    // more than 50 px from the plot's edge).
+    CGraphModel wide = Model(0.6f, 750);
+    const std::vector<TimeTick> ticks = TimeTicks(wide, false);
+    ASSERT_FALSE(ticks.empty());
+    for (const TimeTick& t : ticks) {
+        if (t.x > 50) EXPECT_TRUE(t.label && t.line) << t.time;
+    }
+    for (size_t i = 1; i < ticks.size(); ++i) EXPECT_EQ(ticks[i].time - ticks[i - 1].time, 100);
+
+    // Negative times: ticks at multiples of the step, labelled with a minus.
+    CGraphModel before = Model(0.0001f, -3000000); // 1 s major ticks
+    const std::vector<TimeTick> seconds = TimeTicks(before, false);
+    EXPECT_TRUE(std::any_of(seconds.begin(), seconds.end(), [](const TimeTick& t) { return t.time == -2000000 && t.label; }));
+}
+
+TEST(GraphAxes, VoltageAxisSteps) {
+    // 100 mV taller than the font: every 100 mV labelled.
+    ValueAxisRule r = VoltageAxisRule(0.2f, 600, 16);
+    EXPECT_EQ(r.minor, 100);
+    EXPECT_EQ(r.major, 500);
+    EXPECT_EQ(r.labelStep, 100);
+    // 600 px show 25 V: 1 V minor steps, 24 px each, labelled.
+    r = VoltageAxisRule(0.024f, 600, 16);
+    EXPECT_EQ(r.minor, 1000);
+    EXPECT_EQ(r.labelStep, 1000);
+    // 1 V steps of 12 px: the first multiple of 5 V taller than the font.
+    r = VoltageAxisRule(0.012f, 600, 16);
+    EXPECT_EQ(r.labelStep, 5000);
+    r = VoltageAxisRule(0.012f, 600, 70);
+    EXPECT_EQ(r.labelStep, 10000);
+    // Too small for any label within 80 V: only zero.
+    r = VoltageAxisRule(0.0001f, 600, 16);
+    EXPECT_EQ(r.labelStep, 0);
+
+    CGraphModel m = Model(1.0f, 0);
+    GraphAreaState& v = m.MutableArea(GraphArea::Voltage);
+    v.scale = 0.2f;
+    v.baseline = 100;
+    const std::vector<ValueTick> ticks = ValueTicks(m, GraphArea::Voltage, false);
+    // From 0 up to the plot's top: 0.0 V to 2.5 V (500 px above a baseline of 100 px).
+    ASSERT_EQ(ticks.size(), 26u);
+    EXPECT_EQ(ticks[0].text, "0.0V");
+    EXPECT_EQ(ticks[0].y, 664 - 100);
+    EXPECT_EQ(ticks[7].text, "0.7V");
+    EXPECT_EQ(ticks[7].y, 664 - 100 - 140);
+    EXPECT_EQ(ticks.back().text, "2.5V");
+}
+
+TEST(GraphAxes, CurrentAndWattageAxesMirrorBelowZero) {
+    ValueAxisRule r = CurrentAxisRule(0.5f, 600, 16); // 600 px show 1200 mA: labels in A
+    EXPECT_EQ(r.minor, 100);
+    EXPECT_FALSE(r.smallUnit);
+    EXPECT_EQ(r.labelStep, 100); // 50 px
+    r = CurrentAxisRule(0.7f, 600, 16);
+    EXPECT_TRUE(r.smallUnit);
+    EXPECT_EQ(r.minor, 10);
+    EXPECT_EQ(r.labelStep, 50); // 10 mA is 7 px, 50 mA 35 px
+    r = CurrentAxisRule(0.02f, 600, 16);
+    EXPECT_EQ(r.minor, 500);
+    EXPECT_EQ(r.labelStep, 1000); // 500 mA is 10 px; twice that is 20
+    r = WattageAxisRule(0.001f, 600, 16);
+    EXPECT_EQ(r.minor, 5000);
+    EXPECT_EQ(r.labelStep, 20000);
+    r = WattageAxisRule(0.01f, 600, 16);
+    EXPECT_EQ(r.minor, 1000);
+    EXPECT_EQ(r.major, 5000);
+    EXPECT_EQ(r.labelStep, 5000);
+
+    EXPECT_EQ(ValueTickLabel(GraphArea::Current, -50, true), "-50mA");
+    EXPECT_EQ(ValueTickLabel(GraphArea::Current, 1500, false), "1.5A");
+    EXPECT_EQ(ValueTickLabel(GraphArea::Wattage, -20000, false), "-20.0W");
+    EXPECT_EQ(ValueTickLabel(GraphArea::Wattage, 40, true), "40mW");
+
+    CGraphModel m = Model(1.0f, 0);
+    GraphAreaState& c = m.MutableArea(GraphArea::Current);
+    c.scale = 0.7f;
+    c.baseline = 300;
+    c.min = -100;
+    c.max = 100;
+    auto find = [](const std::vector<ValueTick>& ticks, int32_t value) {
+        return *std::find_if(ticks.begin(), ticks.end(), [value](const ValueTick& t) { return t.value == value; });
+    };
+    const std::vector<ValueTick> plain = ValueTicks(m, GraphArea::Current, false);
+    const int32_t zeroY = 664 - 300;
+    EXPECT_EQ(find(plain, 50).y, zeroY - 35);
+    EXPECT_EQ(find(plain, 50).text, "50mA");
+    EXPECT_EQ(find(plain, -50).y, zeroY + 35);
+    EXPECT_EQ(find(plain, -50).text, "-50mA");
+    EXPECT_TRUE(std::none_of(plain.begin(), plain.end(), [](const ValueTick& t) { return t.value == 10; }));
+    // The flip turns the axis over: negative values above the zero line.
+    m.SetCurrentFlip(true);
+    const std::vector<ValueTick> flipped = ValueTicks(m, GraphArea::Current, true);
+    EXPECT_EQ(find(flipped, -50).y, zeroY - 35);
+    EXPECT_EQ(find(flipped, 10).y, zeroY + 7);
+    EXPECT_TRUE(find(flipped, 10).line);
+    EXPECT_FALSE(find(flipped, 10).label);
+}
