@@ -8,6 +8,7 @@
 #include "RecordFile.h"
 #include "RecordSession.h"
 #include "TextCommands.h"
+#include "ToolCommands.h"
 #include "RecordStream.h"
 #include "Scenario.h"
 #include "Synthesizer.h"
@@ -427,6 +428,37 @@ int main(int argc, char** argv) {
     // For tests: the emulated analyzer and the timer run this many times faster.
     recordCmd->add_option("--speed", rec.speed)->check(CLI::Range(0.01, 1000.0))->group("");
 
+    ExportArgs exportArgs;
+    auto* exportCmd = app.add_subcommand("export", "Export a range of a record file as CSV or as a record file");
+    exportCmd->add_option("FILE", exportArgs.file, "Record file")->required();
+    exportCmd->add_option("-o,--output", exportArgs.out, "File to write")->required();
+    exportCmd->add_flag("--csv", exportArgs.csv, "CSV text of PD messages and/or voltage and current samples");
+    exportCmd->add_flag("--qxc", exportArgs.qxc, "A record file holding the record blocks of the range");
+    exportCmd->add_option("--from", exportArgs.from,
+                          "Start of the range: a packet number or a saved marker A, B, O or X (default: the "
+                          "capture's top)");
+    exportCmd->add_option("--to", exportArgs.to,
+                          "End of the range: a packet number or a saved marker A, B, O or X (default: the "
+                          "capture's end)");
+    exportCmd->add_option("--items", exportArgs.items,
+                          "What the CSV holds: messages, samples or both (default: both, samples without "
+                          "PD messages)");
+    exportCmd->add_flag("--all-columns", exportArgs.allColumns,
+                        "Every packet-list column, not only those shown by default");
+    exportCmd->add_flag("--invert-current", exportArgs.invertCurrent,
+                        "Count VBUS current positive from receptacle to plug");
+    exportCmd->add_flag("--overwrite", exportArgs.overwrite, "Replace an existing output file");
+
+    StitchArgs stitchArgs;
+    auto* stitchCmd =
+        app.add_subcommand("stitch", "Join a record file of a numbered series with the files that follow it");
+    stitchCmd->add_option("BASE", stitchArgs.base, "First file to join, named like rec_0001.qxc")->required();
+    stitchCmd->add_option("-o,--output", stitchArgs.out,
+                          "File to write (default: Stitched_<base>-<last number>.qxc beside the base)");
+    stitchCmd->add_option("--last", stitchArgs.last, "Number of the last file to join (default: all that follow)")
+        ->check(CLI::Range(1, 9999));
+    stitchCmd->add_flag("--overwrite", stitchArgs.overwrite, "Replace an existing output file");
+
     std::string udevBus, udevAddress;
     auto* udevProbe = app.add_subcommand(
         "udev-probe", "For the udev rule: print AMBRIO_ANALYZER=1 when a USB device is an analyzer");
@@ -457,6 +489,8 @@ int main(int argc, char** argv) {
         }
         return Record(rec);
     }
+    if (*exportCmd) return ExportCommand(exportArgs);
+    if (*stitchCmd) return StitchCommand(stitchArgs);
     if (*synthCmd) return Synthesize(scenario, synthOut, seconds, clockSetting, seed, listScenarios);
     if (*packets) return columns.empty() ? ListPackets(packetsFile) : ListColumns(packetsFile, columns, invertCurrent);
     if (*fields) return ListFields(fieldsFile, fieldsPacket, blockView, range);
