@@ -1,5 +1,7 @@
 #include "MessageBuilder.h"
 
+#include "PdConstants.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -9,6 +11,8 @@
 namespace synth {
 
 namespace {
+
+using enum MessageTypeId;
 
 bool SameText(const std::string& a, const char* b) {
     size_t i = 0;
@@ -220,29 +224,29 @@ uint32_t BuildRdo(FieldReader& r, const std::vector<uint32_t>& caps, MessageBody
     }
 }
 
-bool BuildData(const MessageType& t, FieldReader& r, const BuildContext& c, MessageBody* body) {
+bool BuildData(const MessageTypeInfo& t, FieldReader& r, const BuildContext& c, MessageBody* body) {
     const Party empty;
     const Party& p = c.party ? *c.party : empty;
     auto& o = body->objects;
-    switch (t.code) {
-    case 1: // Source_Capabilities
+    switch (t.id) {
+    case SourceCapabilities:
         r.Allow({"pdos"});
         o = r.Has("pdos") ? r.Objects("pdos", 7) : p.sourceCaps;
         break;
-    case 4: // Sink_Capabilities
+    case SinkCapabilities:
         r.Allow({"pdos"});
         o = r.Has("pdos") ? r.Objects("pdos", 7) : p.sinkCaps;
         break;
-    case 2: // Request
+    case Request:
         o = {BuildRdo(r, c.sourceCaps ? *c.sourceCaps : p.sourceCaps, body)};
         break;
-    case 9: { // EPR_Request: the RDO and a copy of the object it selects
+    case EprRequest: { // the RDO and a copy of the object it selects
         const std::vector<uint32_t> own = EprList(p.sourceCaps, p.eprSourceCaps);
         const uint32_t rdo = BuildRdo(r, c.eprCaps ? *c.eprCaps : own, body);
         o = {rdo, body->selectedPdo};
         break;
     }
-    case 3: { // BIST
+    case Bist: {
         r.Allow({"mode", "carrierMs", "testData"});
         const int64_t mode = r.Pick(
             "mode", {{"carrier", 5}, {"test-data", 8}, {"shared-entry", 9}, {"shared-exit", 10}}, 5, 0, 15);
@@ -252,7 +256,7 @@ bool BuildData(const MessageType& t, FieldReader& r, const BuildContext& c, Mess
         if (mode == 5) body->carrierMs = double(r.Number("carrierMs", 45, 1, 60));
         break;
     }
-    case 5: { // Battery_Status
+    case BatteryStatus: {
         r.Allow({"capacity", "state", "present"});
         const int64_t capacity = r.Number("capacity", 420, 0, 0xFFFF); // 0.1 Wh
         const int64_t state = r.Pick("state", {{"charging", 0}, {"discharging", 1}, {"idle", 2}}, 0, 0, 3);
@@ -260,7 +264,7 @@ bool BuildData(const MessageType& t, FieldReader& r, const BuildContext& c, Mess
         o = {uint32_t(capacity) << 16 | uint32_t(state) << 10 | uint32_t(present) << 9};
         break;
     }
-    case 6: { // Alert
+    case Alert: {
         r.Allow({"types", "fixedBatteries", "hotSwappableBatteries", "extendedType"});
         uint32_t bits = 0;
         std::string types = r.Text("types", "battery");
@@ -291,14 +295,14 @@ bool BuildData(const MessageType& t, FieldReader& r, const BuildContext& c, Mess
         o = {bits};
         break;
     }
-    case 7: { // Get_Country_Info
+    case GetCountryInfo: {
         r.Allow({"country"});
         const std::string cc = r.Text("country", "US");
         if (cc.size() != 2) r.Fail("country", "expected two letters");
         o = {cc.size() == 2 ? uint32_t(uint8_t(cc[0])) << 24 | uint32_t(uint8_t(cc[1])) << 16 : 0};
         break;
     }
-    case 10: { // EPR_Mode
+    case EprMode: {
         r.Allow({"action", "data"});
         const int64_t action = r.Pick("action",
                                       {{"Enter", 1},
@@ -312,7 +316,7 @@ bool BuildData(const MessageType& t, FieldReader& r, const BuildContext& c, Mess
         o = {uint32_t(action) << 24 | uint32_t(data) << 16};
         break;
     }
-    case 11: { // Source_Info
+    case SourceInfo: {
         r.Allow({"portType", "maxPdp", "presentPdp", "reportedPdp"});
         const int64_t pdp = p.pdpW ? p.pdpW : CapabilitiesPdp(p.sourceCaps);
         const int64_t type = r.Pick("portType", {{"managed", 0}, {"guaranteed", 1}}, 1, 0, 1);
@@ -322,7 +326,7 @@ bool BuildData(const MessageType& t, FieldReader& r, const BuildContext& c, Mess
         o = {uint32_t(type) << 31 | uint32_t(maxPdp) << 16 | uint32_t(present) << 8 | uint32_t(reported)};
         break;
     }
-    case 12: { // Revision
+    case Revision: {
         r.Allow({"revision", "version"});
         auto twoDigits = [&](const char* name, const char* fallback) -> uint32_t {
             const std::string v = r.Text(name, fallback);
@@ -338,7 +342,7 @@ bool BuildData(const MessageType& t, FieldReader& r, const BuildContext& c, Mess
         o = {rev << 24 | ver << 16};
         break;
     }
-    case 15: { // Vendor_Defined
+    case VendorDefined: {
         r.Allow({"svid", "command", "commandType", "position", "version", "vdos", "unstructured",
                  "vendorData", "hpd", "irq"});
         const uint16_t svid = uint16_t(r.Number("svid", kSvidStandard, 0, 0xFFFF));
@@ -400,12 +404,12 @@ bool BuildData(const MessageType& t, FieldReader& r, const BuildContext& c, Mess
     return true;
 }
 
-bool BuildExtended(const MessageType& t, FieldReader& r, const BuildContext& c, MessageBody* body) {
+bool BuildExtended(const MessageTypeInfo& t, FieldReader& r, const BuildContext& c, MessageBody* body) {
     const Party empty;
     const Party& p = c.party ? *c.party : empty;
     auto& d = body->data;
-    switch (t.code) {
-    case 1: { // Source_Capabilities_Extended
+    switch (t.id) {
+    case SourceCapabilitiesExtended: {
         r.Allow({"pdpW", "eprPdpW"});
         PutU16(d, p.vid);
         PutU16(d, p.pid);
@@ -417,7 +421,7 @@ bool BuildExtended(const MessageType& t, FieldReader& r, const BuildContext& c, 
         d.push_back(uint8_t(r.Number("eprPdpW", p.eprPdpW, 0, 255)));
         break;
     }
-    case 15: { // Sink_Capabilities_Extended
+    case SinkCapabilitiesExtended: {
         r.Allow({"pdpW", "eprPdpW"});
         const int pdp = int(r.Number("pdpW", p.pdpW ? p.pdpW : CapabilitiesPdp(p.sinkCaps), 0, 127));
         const int epr = int(r.Number("eprPdpW", p.eprPdpW, 0, 255));
@@ -429,7 +433,7 @@ bool BuildExtended(const MessageType& t, FieldReader& r, const BuildContext& c, 
         d.insert(d.end(), {uint8_t(epr / 4), uint8_t(epr * 3 / 4), uint8_t(epr)});
         break;
     }
-    case 2: { // Status
+    case Status: {
         r.Allow({"temperature", "presentInput", "batteryInput", "eventFlags", "temperatureStatus",
                  "powerStatus", "powerState"});
         d.push_back(uint8_t(r.Number("temperature", p.temperature, 0, 255)));
@@ -441,12 +445,12 @@ bool BuildExtended(const MessageType& t, FieldReader& r, const BuildContext& c, 
         d.push_back(uint8_t(r.Number("powerState", 0x09, 0, 255))); // S0, LED on
         break;
     }
-    case 3:
-    case 4: // Get_Battery_Cap, Get_Battery_Status
+    case GetBatteryCap:
+    case GetBatteryStatus:
         r.Allow({"battery"});
         d.push_back(uint8_t(r.Number("battery", 0, 0, 7)));
         break;
-    case 5: // Battery_Capabilities
+    case BatteryCapabilities:
         r.Allow({"designCapacity", "fullCapacity"});
         PutU16(d, p.vid);
         PutU16(d, p.pid);
@@ -454,12 +458,12 @@ bool BuildExtended(const MessageType& t, FieldReader& r, const BuildContext& c, 
         PutU16(d, uint32_t(r.Number("fullCapacity", 468, 0, 0xFFFF)));
         d.push_back(0);
         break;
-    case 6: // Get_Manufacturer_Info
+    case GetManufacturerInfo:
         r.Allow({"target", "ref"});
         d.push_back(uint8_t(r.Pick("target", {{"port", 0}, {"battery", 1}}, 0, 0, 255)));
         d.push_back(uint8_t(r.Number("ref", 0, 0, 255)));
         break;
-    case 7: { // Manufacturer_Info
+    case ManufacturerInfo: {
         r.Allow({"text"});
         std::string text = r.Text("text", p.manufacturer.empty() ? "PD device" : p.manufacturer);
         if (text.size() > 22) r.Fail("text", "longer than 22 characters");
@@ -469,7 +473,7 @@ bool BuildExtended(const MessageType& t, FieldReader& r, const BuildContext& c, 
         d.insert(d.end(), text.begin(), text.end());
         break;
     }
-    case 12: { // PPS_Status: what the output does right now
+    case PpsStatus: { // what the output does right now
         r.Allow({"mV", "mA", "flags"});
         PutU16(d, uint32_t(r.Number("mV", c.vbusMv, 0, 1310700) / 20));
         d.push_back(uint8_t(
@@ -477,7 +481,7 @@ bool BuildExtended(const MessageType& t, FieldReader& r, const BuildContext& c, 
         d.push_back(uint8_t(r.Number("flags", 0x02, 0, 255))); // PTF normal
         break;
     }
-    case 16: { // Extended_Control
+    case ExtendedControl: {
         r.Allow({"type", "data"});
         d.push_back(uint8_t(r.Pick("type",
                                    {{"EPR_Get_Source_Cap", 1},
@@ -488,15 +492,15 @@ bool BuildExtended(const MessageType& t, FieldReader& r, const BuildContext& c, 
         d.push_back(uint8_t(r.Number("data", 0, 0, 255)));
         break;
     }
-    case 17:
-    case 18: { // EPR_Source_Capabilities, EPR_Sink_Capabilities
+    case EprSourceCapabilities:
+    case EprSinkCapabilities: {
         r.Allow({"pdos"});
         std::vector<uint32_t> objects;
         if (r.Has("pdos"))
             objects = r.Objects("pdos", 13);
         else
             objects =
-                t.code == 17 ? EprList(p.sourceCaps, p.eprSourceCaps) : EprList(p.sinkCaps, p.eprSinkCaps);
+                t.id == EprSourceCapabilities ? EprList(p.sourceCaps, p.eprSourceCaps) : EprList(p.sinkCaps, p.eprSinkCaps);
         for (uint32_t obj : objects) PutU32(d, obj);
         break;
     }
@@ -540,7 +544,7 @@ std::vector<uint32_t> CableIdentity(const Cable& c) {
 
 bool BuildMessage(const MessageStep& step, const BuildContext& c, MessageBody* body, std::string* error) {
     *body = MessageBody{};
-    const MessageType* t = FindMessageType(step.name);
+    const MessageTypeInfo* t = FindMessageTypeByName(step.name);
     if (!t) {
         *error = "unknown message \"" + step.name + "\"";
         return false;
@@ -548,21 +552,21 @@ bool BuildMessage(const MessageStep& step, const BuildContext& c, MessageBody* b
     body->type = t;
     std::string reason;
     FieldReader r(step, &reason);
-    if (t->cls == MessageClass::Data) {
+    if (t->family == MessageFamily::Data) {
         BuildData(*t, r, c, body);
         if (r.Has("objects")) {
             r.Allow({"objects"});
             body->objects = r.Objects("objects", 7);
         }
         if (body->objects.size() > 7) r.Fail("objects", "more than 7 data objects");
-    } else if (t->cls == MessageClass::Extended) {
+    } else if (t->family == MessageFamily::Extended) {
         BuildExtended(*t, r, c, body);
         r.Allow({"data"});
         if (r.Has("data")) {
             body->data.clear();
-            for (int64_t v : r.List("data", 260, 0, 255)) body->data.push_back(uint8_t(v));
+            for (int64_t v : r.List("data", kMaxExtendedDataBytes, 0, 255)) body->data.push_back(uint8_t(v));
         }
-        if (body->data.size() > 260) r.Fail("data", "more than 260 bytes");
+        if (body->data.size() > size_t(kMaxExtendedDataBytes)) r.Fail("data", "more than 260 bytes");
     }
     if (!r.Finish()) {
         *error = step.name + ": " + reason;

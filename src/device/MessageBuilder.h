@@ -2,6 +2,7 @@
 // rest from the sending party and from what the link has exchanged so far.
 #pragma once
 
+#include "MessageTypes.h"
 #include "PdObjects.h"
 #include "Scenario.h"
 
@@ -23,7 +24,7 @@ struct BuildContext {
 };
 
 struct MessageBody {
-    const MessageType* type = nullptr;
+    const MessageTypeInfo* type = nullptr;
     std::vector<uint32_t> objects; // data messages
     std::vector<uint8_t> data;     // extended messages
     // A Request or EPR_Request: the object it selects and what it asks for.

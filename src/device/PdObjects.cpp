@@ -1,76 +1,10 @@
 #include "PdObjects.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace synth {
 
 namespace {
-
-constexpr MessageType kTypes[] = {
-    {"GoodCRC", MessageClass::Control, 1},
-    {"GotoMin", MessageClass::Control, 2},
-    {"Accept", MessageClass::Control, 3},
-    {"Reject", MessageClass::Control, 4},
-    {"Ping", MessageClass::Control, 5},
-    {"PS_RDY", MessageClass::Control, 6},
-    {"Get_Source_Cap", MessageClass::Control, 7},
-    {"Get_Sink_Cap", MessageClass::Control, 8},
-    {"DR_Swap", MessageClass::Control, 9},
-    {"PR_Swap", MessageClass::Control, 10},
-    {"VCONN_Swap", MessageClass::Control, 11},
-    {"Wait", MessageClass::Control, 12},
-    {"Soft_Reset", MessageClass::Control, 13},
-    {"Data_Reset", MessageClass::Control, 14},
-    {"Data_Reset_Complete", MessageClass::Control, 15},
-    {"Not_Supported", MessageClass::Control, 16},
-    {"Get_Source_Cap_Extended", MessageClass::Control, 17},
-    {"Get_Status", MessageClass::Control, 18},
-    {"FR_Swap", MessageClass::Control, 19},
-    {"Get_PPS_Status", MessageClass::Control, 20},
-    {"Get_Country_Codes", MessageClass::Control, 21},
-    {"Get_Sink_Cap_Extended", MessageClass::Control, 22},
-    {"Get_Source_Info", MessageClass::Control, 23},
-    {"Get_Revision", MessageClass::Control, 24},
-    {"Source_Capabilities", MessageClass::Data, 1},
-    {"Request", MessageClass::Data, 2},
-    {"BIST", MessageClass::Data, 3},
-    {"Sink_Capabilities", MessageClass::Data, 4},
-    {"Battery_Status", MessageClass::Data, 5},
-    {"Alert", MessageClass::Data, 6},
-    {"Get_Country_Info", MessageClass::Data, 7},
-    {"Enter_USB", MessageClass::Data, 8},
-    {"EPR_Request", MessageClass::Data, 9},
-    {"EPR_Mode", MessageClass::Data, 10},
-    {"Source_Info", MessageClass::Data, 11},
-    {"Revision", MessageClass::Data, 12},
-    {"Vendor_Defined", MessageClass::Data, 15},
-    {"Source_Capabilities_Extended", MessageClass::Extended, 1},
-    {"Status", MessageClass::Extended, 2},
-    {"Get_Battery_Cap", MessageClass::Extended, 3},
-    {"Get_Battery_Status", MessageClass::Extended, 4},
-    {"Battery_Capabilities", MessageClass::Extended, 5},
-    {"Get_Manufacturer_Info", MessageClass::Extended, 6},
-    {"Manufacturer_Info", MessageClass::Extended, 7},
-    {"Security_Request", MessageClass::Extended, 8},
-    {"Security_Response", MessageClass::Extended, 9},
-    {"Firmware_Update_Request", MessageClass::Extended, 10},
-    {"Firmware_Update_Response", MessageClass::Extended, 11},
-    {"PPS_Status", MessageClass::Extended, 12},
-    {"Country_Info", MessageClass::Extended, 13},
-    {"Country_Codes", MessageClass::Extended, 14},
-    {"Sink_Capabilities_Extended", MessageClass::Extended, 15},
-    {"Extended_Control", MessageClass::Extended, 16},
-    {"EPR_Source_Capabilities", MessageClass::Extended, 17},
-    {"EPR_Sink_Capabilities", MessageClass::Extended, 18},
-    {"Vendor_Defined_Extended", MessageClass::Extended, 30},
-};
-
-const MessageType* FindByCode(MessageClass cls, int code) {
-    for (const MessageType& t : kTypes)
-        if (t.cls == cls && t.code == code) return &t;
-    return nullptr;
-}
 
 uint32_t Field(int32_t value, int32_t unit, int bits) {
     const int32_t v = std::max<int32_t>(0, value / unit);
@@ -78,48 +12,6 @@ uint32_t Field(int32_t value, int32_t unit, int bits) {
 }
 
 } // namespace
-
-const MessageType* FindMessageType(std::string_view name) {
-    if (name == "GotoMin (Deprecated)") name = "GotoMin";
-    if (name == "Ping (Deprecated)") name = "Ping";
-    for (const MessageType& t : kTypes)
-        if (name == t.name) return &t;
-    return nullptr;
-}
-
-const MessageType* MessageTypesBegin() {
-    return kTypes;
-}
-const MessageType* MessageTypesEnd() {
-    return kTypes + sizeof kTypes / sizeof kTypes[0];
-}
-
-uint16_t ExtendedHeaderWord(int dataSize, bool chunked, int chunkNumber, bool requestChunk) {
-    return uint16_t((dataSize & 0x1FF) | (requestChunk ? 0x400 : 0) | ((chunkNumber & 0xF) << 11) |
-                    (chunked ? 0x8000 : 0));
-}
-
-std::string MessageTypeText(int32_t kind, const uint8_t* bytes, size_t size) {
-    if (kind == 4) return "Hard Reset";
-    if (kind == 5) return "Cable Reset";
-    if (kind < 1 || kind > 7) return "(Unknown OS)";
-    const uint16_t h = size >= 2 ? uint16_t(bytes[0] | (bytes[1] << 8)) : 0;
-    const bool rev3 = (h >> 7) & 1;
-    const int code = rev3 ? (h & 0x1F) : (h & 0x0F);
-    const bool extended = rev3 && (h >> 15) & 1;
-    const MessageClass cls = extended               ? MessageClass::Extended
-                             : ((h >> 12) & 7) == 0 ? MessageClass::Control
-                                                    : MessageClass::Data;
-    const MessageType* t = FindByCode(cls, code);
-    if (!t) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "Unknown(%d)", code);
-        return buf;
-    }
-    if (cls == MessageClass::Control && rev3 && (code == 2 || code == 5))
-        return std::string(t->name) + " (Deprecated)";
-    return t->name;
-}
 
 uint32_t FixedPdo(int32_t mV, int32_t mA, uint32_t flags) {
     return (flags & 0x3F800000u) | (Field(mV, 50, 10) << 10) | Field(mA, 10, 10);

@@ -1,53 +1,15 @@
-// Bit layouts of the USB PD messages the synthesizer sends: message headers, message names, power and
-// request data objects, VDM headers and the identity objects of ports and cable plugs.
+// Bit layouts of the USB PD messages the synthesizer sends: power and request data objects, VDM headers and
+// the identity objects of ports and cable plugs. Messages are named and headers packed as the decoder reads
+// them (MessageTypes.h, MessageHeaderWord.h).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 namespace synth {
-
-enum class MessageClass { Control, Data, Extended };
-
-struct MessageType {
-    const char* name;
-    MessageClass cls;
-    int code;
-};
-
-// By the name the packet list uses ("Source_Capabilities", "GoodCRC", ...); null when unknown. The
-// deprecated control messages are also found by their plain names ("Ping", "GotoMin").
-const MessageType* FindMessageType(std::string_view name);
-// Every named type, for error texts and documentation.
-const MessageType* MessageTypesBegin();
-const MessageType* MessageTypesEnd();
 
 // Header revision field values.
 constexpr int kRev20 = 1;
 constexpr int kRev30 = 2;
-
-struct HeaderBits {
-    int type = 1;
-    bool roleBit5 = false; // Port Data Role (SOP); reserved on SOP'/SOP''
-    int revision = kRev30;
-    bool roleBit8 = false; // Port Power Role (SOP); Cable Plug (SOP'/SOP'')
-    int id = 0;
-    int objects = 0;
-    bool extended = false;
-    uint16_t Word() const {
-        return uint16_t((type & 0x1F) | (roleBit5 ? 0x20 : 0) | ((revision & 3) << 6) |
-                        (roleBit8 ? 0x100 : 0) | ((id & 7) << 9) | ((objects & 7) << 12) |
-                        (extended ? 0x8000 : 0));
-    }
-};
-
-uint16_t ExtendedHeaderWord(int dataSize, bool chunked, int chunkNumber, bool requestChunk);
-
-// The message type text the packet list shows for a frame of this ordered-set kind and these bytes
-// (header first), following the list's own rules for the type width and the extended bit.
-std::string MessageTypeText(int32_t kind, const uint8_t* bytes, size_t size);
 
 // Power data objects.
 enum FixedFlags : uint32_t {

@@ -2,6 +2,9 @@
 
 #include "CCPacket.h"
 #include "MessageBuilder.h"
+#include "MessageHeaderWord.h"
+#include "MessageTypes.h"
+#include "PdConstants.h"
 #include "PdObjects.h"
 #include "RecordStream.h"
 
@@ -16,6 +19,12 @@
 namespace synth {
 
 namespace {
+
+using enum MessageTypeId;
+
+uint16_t HeaderOf(const std::vector<uint8_t>& bytes) {
+    return bytes.size() >= 2 ? uint16_t(bytes[0] | (bytes[1] << 8)) : 0;
+}
 
 // Uniform in [lo, hi) from the generator's raw output, the same on every standard library.
 double Uniform(std::mt19937& rng, double lo, double hi) {
@@ -147,7 +156,8 @@ struct CSynthesizer::Impl {
         bool acked = false, cut = false;
     };
     double TimeOfTick(int64_t tick) const {
-        return (double(tick) * encoder->Divisor() - double(options.baseTime) * 48.0) / 48.0;
+        return (double(tick) * encoder->Divisor() - double(options.baseTime) * kClockTicksPerMicro) /
+               kClockTicksPerMicro;
     }
     Sent Place(double start, int channel, const std::vector<double>& offsets, ExpectedPacket* x);
     Sent SendFrame(double start, int32_t kind, const std::vector<uint8_t>& bytes, FrameError error,
@@ -157,8 +167,9 @@ struct CSynthesizer::Impl {
     Exchange Transmit(int receiver, int32_t kind, const std::vector<uint8_t>& bytes, double start,
                       FrameError error, double ui, bool retry = true);
     double ExecuteMessage(const MessageStep& m, double start);
-    std::vector<uint8_t> HeaderBytes(int node, int type, int32_t kind, int objects, bool extended,
-                                     int id) const;
+    // The header of a message from node; revision -1 takes the node's revision for the kind.
+    std::vector<uint8_t> HeaderBytes(int node, int type, int32_t kind, int objects, bool extended, int id,
+                                     int revision = -1) const;
 
     // Roles and effects
     int Resolve(Actor a, int32_t kind) const;
@@ -427,7 +438,7 @@ CSynthesizer::Impl::Sent CSynthesizer::Impl::SendFrame(double start, int32_t kin
     ExpectedPacket x;
     x.kind = kind;
     x.unitInterval = ui;
-    x.name = MessageTypeText(kind, bytes.data(), bytes.size());
+    x.name = MessageTypeText(kind, HeaderOf(bytes));
     const bool message = IsMessageKind(kind);
     if (message) x.bytes = bytes;
     std::vector<double> offsets;
@@ -442,7 +453,7 @@ CSynthesizer::Impl::Sent CSynthesizer::Impl::SendFrame(double start, int32_t kin
         x.outcome = Outcome::NoPreamble;
         x.kind = kKindNotDecoded;
         x.bytes.clear();
-        x.name = MessageTypeText(kKindNotDecoded, nullptr, 0);
+        x.name = MessageTypeText(kKindNotDecoded, 0);
         break;
     case FrameError::Truncated:
         if (message) {
@@ -473,7 +484,7 @@ CSynthesizer::Impl::Sent CSynthesizer::Impl::SendGlitch(double start, int line, 
     ExpectedPacket x;
     x.kind = kKindNotDecoded;
     x.outcome = Outcome::NoPreamble;
-    x.name = MessageTypeText(kKindNotDecoded, nullptr, 0);
+    x.name = MessageTypeText(kKindNotDecoded, 0);
     // Four transitions or fewer make fewer than four intervals: the decoder drops them.
     return Place(start, line, offsets, transitions > 4 ? &x : nullptr);
 }
@@ -490,26 +501,18 @@ CSynthesizer::Impl::Sent CSynthesizer::Impl::SendCarrier(double start, double ms
     x.kind = kKindNotDecoded;
     x.outcome = Outcome::NoOrderedSet;
     x.unitInterval = ui;
-    x.name = MessageTypeText(kKindNotDecoded, nullptr, 0);
+    x.name = MessageTypeText(kKindNotDecoded, 0);
     return Place(start, channel, enc::BitsToTransitions(bits, bt, encoder->Random()), &x);
 }
 
 std::vector<uint8_t> CSynthesizer::Impl::HeaderBytes(int node, int type, int32_t kind, int objects,
-                                                     bool extended, int id) const {
+                                                     bool extended, int id, int revision) const {
     const Node& n = nodes[node];
-    HeaderBits h;
-    h.type = type;
-    h.revision = n.revision[KindIndex(kind)];
-    if (kind == kKindSop) {
-        h.roleBit5 = n.dfp;
-        h.roleBit8 = n.source;
-    } else {
-        h.roleBit8 = node >= 2; // cable plug
-    }
-    h.id = id;
-    h.objects = objects;
-    h.extended = extended;
-    const uint16_t w = h.Word();
+    const bool sop = kind == kKindSop;
+    // On SOP' and SOP'' bit 5 is reserved and bit 8 tells a cable plug.
+    const uint16_t w = MessageHeaderWord::Pack(type, sop && n.dfp, revision < 0 ? n.revision[KindIndex(kind)] : revision,
+                                               sop ? n.source : node >= 2, id, objects, extended)
+                           .word;
     return {uint8_t(w), uint8_t(w >> 8)};
 }
 
@@ -518,9 +521,8 @@ CSynthesizer::Impl::Exchange CSynthesizer::Impl::Transmit(int receiver, int32_t 
                                                           const std::vector<uint8_t>& bytes, double start,
                                                           FrameError error, double ui, bool retry) {
     Exchange x;
-    const uint16_t header = bytes.size() >= 2 ? uint16_t(bytes[0] | (bytes[1] << 8)) : 0;
-    const int revision = (header >> 6) & 3;
-    const int attempts = retry ? 1 + (revision >= kRev30 ? 2 : 3) : 1;
+    const MessageHeaderWord header{HeaderOf(bytes)};
+    const int attempts = retry ? 1 + (header.Revision() >= kRev30 ? 2 : 3) : 1;
     double t = start;
     x.end = start;
     for (int a = 0; a < attempts; ++a) {
@@ -533,8 +535,9 @@ CSynthesizer::Impl::Exchange CSynthesizer::Impl::Transmit(int receiver, int32_t 
         x.end = f.end;
         if (receiver >= 0 && Listening(receiver) && e == FrameError::None && error != FrameError::NoReply) {
             const Timing& tm = scenario.timing;
-            std::vector<uint8_t> ack = HeaderBytes(receiver, 1, kind, 0, false, (header >> 9) & 7);
-            ack[0] = uint8_t((ack[0] & ~0xC0) | (header & 0xC0)); // the revision of the message it answers
+            // In the revision of the message it answers.
+            const std::vector<uint8_t> ack = HeaderBytes(receiver, MessageTypeInfoOf(MessageTypeId::GoodCrc).code,
+                                                         kind, 0, false, header.MessageId(), header.Revision());
             const Sent g = SendFrame(f.end + Gap(tm.goodCrcMinUs, tm.goodCrcMaxUs), kind, ack,
                                      FrameError::None, nodes[receiver].ui);
             x.acked = true;
@@ -552,8 +555,10 @@ double CSynthesizer::Impl::ExecuteMessage(const MessageStep& m, double start) {
     if (!m.raw.empty()) {
         const int32_t kind = m.kind ? m.kind : (m.from == Actor::Cable ? kKindSopPrime : kKindSop);
         const int sender = Resolve(m.from, kind);
-        const uint16_t h = m.raw.size() >= 2 ? uint16_t(m.raw[0] | (m.raw[1] << 8)) : 0;
-        const bool goodCrc = (h & 0x1F) == 1 && ((h >> 12) & 7) == 0 && !(h & 0x8000);
+        // A GoodCRC in the layout of any revision.
+        const MessageHeaderWord h{HeaderOf(m.raw)};
+        const bool goodCrc = h.TypeField() == MessageTypeInfoOf(MessageTypeId::GoodCrc).code && h.ObjectCount() == 0 &&
+                             !h.ExtendedBit();
         const Exchange x = Transmit(goodCrc ? -1 : ReceiverOf(sender, kind), kind, m.raw, start, m.error,
                                     m.unitInterval > 0 ? m.unitInterval : nodes[sender].ui, !goodCrc);
         return x.end;
@@ -576,15 +581,15 @@ double CSynthesizer::Impl::ExecuteMessage(const MessageStep& m, double start) {
     const int sender = Resolve(m.from, kind);
     const int receiver = ReceiverOf(sender, kind);
     const double ui = m.unitInterval > 0 ? m.unitInterval : nodes[sender].ui;
-    const MessageType* type = FindMessageType(m.name);
+    const MessageTypeInfo* type = FindMessageTypeByName(m.name);
     if (!type) return start;
 
     // A port changes its power role bit in the PS_RDY that ends its part of a power role swap.
-    if (kind == kKindSop && type->cls == MessageClass::Control && type->code == 6) {
+    if (kind == kKindSop && type->id == PsRdy) {
         if (swapStage == 1 && sender == oldSource) nodes[sender].source = false;
         if (swapStage == 2 && sender == 1 - oldSource) nodes[sender].source = true;
     }
-    if (type->cls == MessageClass::Control && type->code == 13) nodes[sender].id[k] = 0; // Soft_Reset
+    if (type->id == SoftReset) nodes[sender].id[k] = 0;
 
     BuildContext c;
     c.party = sender < 2 ? nodes[sender].party : nullptr;
@@ -608,15 +613,17 @@ double CSynthesizer::Impl::ExecuteMessage(const MessageStep& m, double start) {
     const int revision = nodes[sender].revision[k];
     double t = start;
     bool delivered = false;
-    if (type->cls == MessageClass::Extended) {
+    if (type->family == MessageFamily::Extended) {
         const std::vector<uint8_t>& data = body.data;
-        const size_t chunks = data.size() <= 26 ? 1 : (data.size() + 25) / 26;
+        const size_t chunkBytes = kMaxExtendedChunkBytes;
+        const size_t chunks = data.size() <= chunkBytes ? 1 : (data.size() + chunkBytes - 1) / chunkBytes;
         for (size_t i = 0; i < chunks; ++i) {
-            const size_t from = i * 26, len = std::min<size_t>(26, data.size() - std::min(data.size(), from));
+            const size_t from = i * chunkBytes;
+            const size_t len = std::min(chunkBytes, data.size() - std::min(data.size(), from));
             const int objects = int((2 + len + 3) / 4);
             std::vector<uint8_t> bytes =
                 HeaderBytes(sender, type->code, kind, objects, true, nodes[sender].id[k]);
-            const uint16_t x = ExtendedHeaderWord(int(data.size()), true, int(i), false);
+            const uint16_t x = ExtendedHeaderWord::Pack(int(data.size()), true, int(i), false).word;
             bytes.push_back(uint8_t(x));
             bytes.push_back(uint8_t(x >> 8));
             bytes.insert(bytes.end(), data.begin() + std::ptrdiff_t(from),
@@ -633,7 +640,7 @@ double CSynthesizer::Impl::ExecuteMessage(const MessageStep& m, double start) {
             // The receiver asks for the next chunk; the sender answers with it.
             std::vector<uint8_t> req =
                 HeaderBytes(receiver, type->code, kind, 1, true, nodes[receiver].id[k]);
-            const uint16_t rx = ExtendedHeaderWord(0, true, int(i + 1), true);
+            const uint16_t rx = ExtendedHeaderWord::Pack(0, true, int(i + 1), true).word;
             req.insert(req.end(), {uint8_t(rx), uint8_t(rx >> 8), 0, 0});
             const Exchange r =
                 Transmit(sender, kind, req, t + Gap(tm.responseMinMs, tm.responseMaxMs) * 1000.0,
@@ -649,7 +656,7 @@ double CSynthesizer::Impl::ExecuteMessage(const MessageStep& m, double start) {
             HeaderBytes(sender, type->code, kind, int(o.size()), false, nodes[sender].id[k]);
         for (uint32_t v : o)
             for (int b = 0; b < 4; ++b) bytes.push_back(uint8_t(v >> (8 * b)));
-        if (type->cls == MessageClass::Control && type->code == 1) {
+        if (type->id == GoodCrc) {
             // A GoodCRC on its own answers nothing and is not answered; it carries the counter unchanged.
             return Transmit(-1, kind, bytes, t, m.error, ui, false).end;
         }
@@ -715,9 +722,8 @@ void CSynthesizer::Impl::Deliver(const MessageBody& body, int sender, int receiv
     const int k = KindIndex(kind);
     Node& r = nodes[receiver];
     r.revision[k] = std::min(r.maxRevision, revision);
-    const MessageType& type = *body.type;
-    const int code = type.code;
-    if (type.cls == MessageClass::Control && code == 13) { // Soft_Reset
+    const MessageTypeId type = body.type->id;
+    if (type == SoftReset) {
         r.id[k] = 0;
         requested = {};
         pending = Pending::None;
@@ -726,95 +732,94 @@ void CSynthesizer::Impl::Deliver(const MessageBody& body, int sender, int receiv
     if (kind != kKindSop) return;
     const Timing& tm = scenario.timing;
     const Analog& an = scenario.analog;
-    switch (type.cls) {
-    case MessageClass::Control:
-        switch (code) {
-        case 3: // Accept
-            if (pending != Pending::None && pendingFrom == receiver) {
-                if (pending == Pending::PrSwap) {
-                    // The old source lowers VBUS to vSafe0V; the sink draws nothing meanwhile.
-                    swapStage = 1;
-                    oldSource = sourcePort;
-                    const double off = t + Gap(tm.transitionMinMs, tm.transitionMaxMs) * 1000.0;
-                    vbus.Ramp(off, off + Slew(vbus.At(off), 0), 0);
-                    cap.Set(t, an.idleMa);
-                    accepted = {};
-                    transition = false;
-                } else if (pending == Pending::DrSwap) {
-                    nodes[0].dfp = !nodes[0].dfp;
-                    nodes[1].dfp = !nodes[1].dfp;
-                    dfpPort = 1 - dfpPort;
-                } else if (pending == Pending::VconnSwap) {
-                    vconnSwapAccepted = true;
-                }
-                pending = Pending::None;
-            } else if (requested.valid && sender == sourcePort) {
-                // The source starts its transition tSrcTransition later; the sink falls back to standby.
-                accepted = requested;
-                requested = {};
-                transition = true;
-                const double from = t + Gap(tm.transitionMinMs, tm.transitionMaxMs) * 1000.0;
-                vbus.Ramp(from, from + Slew(vbus.At(from), accepted.targetMv), accepted.targetMv);
-                cap.Ramp(t, t + 5000, std::min<double>(cap.At(t), an.idleMa));
-            }
-            break;
-        case 4:  // Reject
-        case 12: // Wait
-        case 16: // Not_Supported
-            pending = Pending::None;
-            requested = {};
-            break;
-        case 6: // PS_RDY
-            if (swapStage == 1 && sender == oldSource) {
-                // Both ends present Rd for a moment; the new source asserts Rp and turns VBUS on.
-                swapStage = 2;
-                cc.Set(t, 0);
-                const double on = t + Gap(15000, 30000);
-                cc.Set(on, RpMillivolts(nodes[1 - oldSource].party->rp));
-                vbus.Ramp(on, on + Slew(0, 5000), 5000);
-                direction.Set(on, -direction.Final());
-            } else if (swapStage == 2 && sender == 1 - oldSource) {
-                // Both ports start over as their new roles: protocol layers reset, no contract yet.
-                swapStage = 0;
-                sourcePort = sender;
-                ResetPort(0);
-                ResetPort(1);
-                lastSourceCaps.clear();
-                lastEprCaps.clear();
+    switch (type) {
+    case Accept:
+        if (pending != Pending::None && pendingFrom == receiver) {
+            if (pending == Pending::PrSwap) {
+                // The old source lowers VBUS to vSafe0V; the sink draws nothing meanwhile.
+                swapStage = 1;
+                oldSource = sourcePort;
+                const double off = t + Gap(tm.transitionMinMs, tm.transitionMaxMs) * 1000.0;
+                vbus.Ramp(off, off + Slew(vbus.At(off), 0), 0);
                 cap.Set(t, an.idleMa);
-            } else if (vconnSwapAccepted) {
-                vconnSwapAccepted = false;
-                vconnPort = sender;
-            } else if (transition && sender == sourcePort) {
+                accepted = {};
                 transition = false;
-                cap.Ramp(t, t + 20000, accepted.operatingMa);
+            } else if (pending == Pending::DrSwap) {
+                nodes[0].dfp = !nodes[0].dfp;
+                nodes[1].dfp = !nodes[1].dfp;
+                dfpPort = 1 - dfpPort;
+            } else if (pending == Pending::VconnSwap) {
+                vconnSwapAccepted = true;
             }
-            break;
-        case 9:  // DR_Swap
-        case 10: // PR_Swap
-        case 11: // VCONN_Swap
-            pending = code == 9 ? Pending::DrSwap : code == 10 ? Pending::PrSwap : Pending::VconnSwap;
-            pendingFrom = sender;
-            break;
-        default:
-            break;
+            pending = Pending::None;
+        } else if (requested.valid && sender == sourcePort) {
+            // The source starts its transition tSrcTransition later; the sink falls back to standby.
+            accepted = requested;
+            requested = {};
+            transition = true;
+            const double from = t + Gap(tm.transitionMinMs, tm.transitionMaxMs) * 1000.0;
+            vbus.Ramp(from, from + Slew(vbus.At(from), accepted.targetMv), accepted.targetMv);
+            cap.Ramp(t, t + 5000, std::min<double>(cap.At(t), an.idleMa));
         }
         break;
-    case MessageClass::Data:
-        if (code == 1 && sender == sourcePort) lastSourceCaps = body.objects;
-        if ((code == 2 || code == 9) && sender != sourcePort) {
+    case Reject:
+    case Wait:
+    case NotSupported:
+        pending = Pending::None;
+        requested = {};
+        break;
+    case PsRdy:
+        if (swapStage == 1 && sender == oldSource) {
+            // Both ends present Rd for a moment; the new source asserts Rp and turns VBUS on.
+            swapStage = 2;
+            cc.Set(t, 0);
+            const double on = t + Gap(15000, 30000);
+            cc.Set(on, RpMillivolts(nodes[1 - oldSource].party->rp));
+            vbus.Ramp(on, on + Slew(0, 5000), 5000);
+            direction.Set(on, -direction.Final());
+        } else if (swapStage == 2 && sender == 1 - oldSource) {
+            // Both ports start over as their new roles: protocol layers reset, no contract yet.
+            swapStage = 0;
+            sourcePort = sender;
+            ResetPort(0);
+            ResetPort(1);
+            lastSourceCaps.clear();
+            lastEprCaps.clear();
+            cap.Set(t, an.idleMa);
+        } else if (vconnSwapAccepted) {
+            vconnSwapAccepted = false;
+            vconnPort = sender;
+        } else if (transition && sender == sourcePort) {
+            transition = false;
+            cap.Ramp(t, t + 20000, accepted.operatingMa);
+        }
+        break;
+    case DrSwap:
+    case PrSwap:
+    case VconnSwap:
+        pending = type == DrSwap ? Pending::DrSwap : type == PrSwap ? Pending::PrSwap : Pending::VconnSwap;
+        pendingFrom = sender;
+        break;
+    case SourceCapabilities:
+        if (sender == sourcePort) lastSourceCaps = body.objects;
+        break;
+    case Request:
+    case EprRequest:
+        if (sender != sourcePort) {
             requested.valid = true;
             requested.targetMv = body.targetMv;
             requested.operatingMa = body.operatingMa;
         }
         break;
-    case MessageClass::Extended:
-        if (code == 17 && sender == sourcePort) {
+    case EprSourceCapabilities:
+        if (sender == sourcePort) {
             lastEprCaps.clear();
             for (size_t i = 0; i + 3 < body.data.size(); i += 4)
                 lastEprCaps.push_back(uint32_t(body.data[i]) | uint32_t(body.data[i + 1]) << 8 |
                                       uint32_t(body.data[i + 2]) << 16 | uint32_t(body.data[i + 3]) << 24);
         }
+        break;
+    default:
         break;
     }
 }

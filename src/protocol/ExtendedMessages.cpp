@@ -12,29 +12,6 @@ namespace {
 
 constexpr uint32_t kExact = 0xFFFFFFFF;
 
-// Extended message type codes.
-enum : int {
-    kCodeSourceCapabilitiesExtended = 1,
-    kCodeStatus = 2,
-    kCodeGetBatteryCap = 3,
-    kCodeGetBatteryStatus = 4,
-    kCodeBatteryCapabilities = 5,
-    kCodeGetManufacturerInfo = 6,
-    kCodeManufacturerInfo = 7,
-    kCodeSecurityRequest = 8,
-    kCodeSecurityResponse = 9,
-    kCodeFirmwareUpdateRequest = 10,
-    kCodeFirmwareUpdateResponse = 11,
-    kCodePpsStatus = 12,
-    kCodeCountryInfo = 13,
-    kCodeCountryCodes = 14,
-    kCodeSinkCapabilitiesExtended = 15,
-    kCodeExtendedControl = 16,
-    kCodeEprSourceCapabilities = 17,
-    kCodeEprSinkCapabilities = 18,
-    kCodeVendorDefinedExtended = 30,
-};
-
 // Security and firmware update messages: the body follows the two header bytes.
 constexpr int32_t kBodyBit = 16;
 constexpr int32_t kMessageTypeBit = 8; // data byte 1
@@ -652,6 +629,23 @@ bool HasFirstChunkBlock(const CCCPacket& p) {
     return p.extData && p.extDataSize != 0 && p.extChunkOffset == 0;
 }
 
+// The header's message type byte, or nothing when the view does not hold it.
+bool ReadMessageType(const CFieldView& view, int32_t dataStart, uint32_t& type) {
+    if (!view.Contains(dataStart + kMessageTypeBit, 8)) return false;
+    type = view.Value(dataStart + kMessageTypeBit, 8);
+    return true;
+}
+
+void AddHeaderAndBody(CSegmentList& out, const CFieldView& view, int32_t dataStart, const PDFieldDesc* header,
+                      const PDFieldDesc* (*body)(uint32_t)) {
+    out.Add(dataStart, header);
+    uint32_t type = 0;
+    if (!ReadMessageType(view, dataStart, type)) return;
+    if (const PDFieldDesc* list = body(type)) out.Add(dataStart + kBodyBit, list);
+}
+
+} // namespace
+
 std::string DescribeSourceCapabilitiesExtended(const CCCPacket& p) {
     std::string text;
     if (!HasFirstChunkBlock(p)) return text;
@@ -691,54 +685,6 @@ std::string DescribeExtendedControl(const CCCPacket& p) {
         return "(Invalid Type)";
     }
 }
-
-// The header's message type byte, or nothing when the view does not hold it.
-bool ReadMessageType(const CFieldView& view, int32_t dataStart, uint32_t& type) {
-    if (!view.Contains(dataStart + kMessageTypeBit, 8)) return false;
-    type = view.Value(dataStart + kMessageTypeBit, 8);
-    return true;
-}
-
-void AddHeaderAndBody(CSegmentList& out, const CFieldView& view, int32_t dataStart, const PDFieldDesc* header,
-                      const PDFieldDesc* (*body)(uint32_t)) {
-    out.Add(dataStart, header);
-    uint32_t type = 0;
-    if (!ReadMessageType(view, dataStart, type)) return;
-    if (const PDFieldDesc* list = body(type)) out.Add(dataStart + kBodyBit, list);
-}
-
-const PDFieldDesc* PlainDataFields(int code) {
-    switch (code) {
-    case kCodeSourceCapabilitiesExtended:
-        return kSourceCapabilitiesExtendedFields;
-    case kCodeGetBatteryCap:
-        return kGetBatteryCapFields;
-    case kCodeGetBatteryStatus:
-        return kGetBatteryStatusFields;
-    case kCodeBatteryCapabilities:
-        return kBatteryCapabilitiesFields;
-    case kCodeGetManufacturerInfo:
-        return kGetManufacturerInfoFields;
-    case kCodeManufacturerInfo:
-        return kManufacturerInfoFields;
-    case kCodePpsStatus:
-        return kPpsStatusFields;
-    case kCodeCountryInfo:
-        return kCountryInfoFields;
-    case kCodeCountryCodes:
-        return kCountryCodesFields;
-    case kCodeSinkCapabilitiesExtended:
-        return kSinkCapabilitiesExtendedFields;
-    case kCodeExtendedControl:
-        return kExtendedControlFields;
-    case kCodeVendorDefinedExtended:
-        return kUnstructuredVdmHeaderFields;
-    default:
-        return nullptr;
-    }
-}
-
-} // namespace
 
 const PDFieldDesc* SecurityRequestBody(uint32_t messageType) {
     switch (messageType) {
@@ -801,52 +747,38 @@ const PDFieldDesc* FirmwareUpdateResponseBody(uint32_t messageType) {
     }
 }
 
-std::string DescribeExtended(const CCCPacket& p) {
-    if (!p.IsExtendedMessage()) return {};
-    switch (p.GetMessageTypeCode()) {
-    case kCodeSourceCapabilitiesExtended:
-        return DescribeSourceCapabilitiesExtended(p);
-    case kCodeSinkCapabilitiesExtended:
-        return DescribeSinkCapabilitiesExtended(p);
-    case kCodeExtendedControl:
-        return DescribeExtendedControl(p);
-    default:
-        return {};
-    }
+void AddStatusSegments(CSegmentList& out, const CCCPacket& p, const CFieldView&, int32_t firstBit) {
+    // The debug ordered sets carry no status layout of their own.
+    if (p.kind == kKindSop)
+        out.Add(firstBit, kSopStatusFields);
+    else if (p.kind == kKindSopPrime || p.kind == kKindSopDoublePrime)
+        out.Add(firstBit, kCablePlugStatusFields);
 }
 
-void AddExtendedDataSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view,
-                             int32_t dataStart) {
-    if (!p.IsExtendedMessage()) return;
-    const int code = p.GetMessageTypeCode();
-    switch (code) {
-    case kCodeStatus:
-        // The debug ordered sets carry no status layout of their own.
-        if (p.kind == kKindSop)
-            out.Add(dataStart, kSopStatusFields);
-        else if (p.kind == kKindSopPrime || p.kind == kKindSopDoublePrime)
-            out.Add(dataStart, kCablePlugStatusFields);
-        return;
-    case kCodeSecurityRequest:
-        AddHeaderAndBody(out, view, dataStart, kSecurityRequestHeaderFields, SecurityRequestBody);
-        return;
-    case kCodeSecurityResponse:
-        AddHeaderAndBody(out, view, dataStart, kSecurityResponseHeaderFields, SecurityResponseBody);
-        return;
-    case kCodeFirmwareUpdateRequest:
-        AddHeaderAndBody(out, view, dataStart, kFirmwareUpdateRequestHeaderFields, FirmwareUpdateRequestBody);
-        return;
-    case kCodeFirmwareUpdateResponse:
-        AddHeaderAndBody(out, view, dataStart, kFirmwareUpdateResponseHeaderFields,
-                         FirmwareUpdateResponseBody);
-        return;
-    case kCodeEprSourceCapabilities:
-    case kCodeEprSinkCapabilities:
-        AddCapabilitiesSegments(out, view, dataStart, kEprCapabilitiesObjects,
-                                code == kCodeEprSinkCapabilities, true);
-        return;
-    default:
-        if (const PDFieldDesc* list = PlainDataFields(code)) out.Add(dataStart, list);
-        return;
-    }
+void AddSecurityRequestSegments(CSegmentList& out, const CCCPacket&, const CFieldView& view, int32_t firstBit) {
+    AddHeaderAndBody(out, view, firstBit, kSecurityRequestHeaderFields, SecurityRequestBody);
+}
+
+void AddSecurityResponseSegments(CSegmentList& out, const CCCPacket&, const CFieldView& view, int32_t firstBit) {
+    AddHeaderAndBody(out, view, firstBit, kSecurityResponseHeaderFields, SecurityResponseBody);
+}
+
+void AddFirmwareUpdateRequestSegments(CSegmentList& out, const CCCPacket&, const CFieldView& view,
+                                      int32_t firstBit) {
+    AddHeaderAndBody(out, view, firstBit, kFirmwareUpdateRequestHeaderFields, FirmwareUpdateRequestBody);
+}
+
+void AddFirmwareUpdateResponseSegments(CSegmentList& out, const CCCPacket&, const CFieldView& view,
+                                       int32_t firstBit) {
+    AddHeaderAndBody(out, view, firstBit, kFirmwareUpdateResponseHeaderFields, FirmwareUpdateResponseBody);
+}
+
+void AddEprSourceCapabilitiesSegments(CSegmentList& out, const CCCPacket&, const CFieldView& view,
+                                      int32_t firstBit) {
+    AddCapabilitiesSegments(out, view, firstBit, kEprCapabilitiesObjects, false, true);
+}
+
+void AddEprSinkCapabilitiesSegments(CSegmentList& out, const CCCPacket&, const CFieldView& view,
+                                    int32_t firstBit) {
+    AddCapabilitiesSegments(out, view, firstBit, kEprCapabilitiesObjects, true, true);
 }

@@ -94,14 +94,26 @@ const PDFieldDesc* SecurityResponseBody(uint32_t messageType);
 const PDFieldDesc* FirmwareUpdateRequestBody(uint32_t messageType);
 const PDFieldDesc* FirmwareUpdateResponseBody(uint32_t messageType);
 
-// Description column text of Source_Capabilities_Extended, Sink_Capabilities_Extended and
-// Extended_Control; empty for every other packet. The capabilities texts come from the whole data block
-// and are given on the packet of the first chunk only.
-std::string DescribeExtended(const CCCPacket& p);
+// Entries of the message table (MessageTypes.cpp).
+// Description texts. The capabilities texts come from the whole data block and are given on the packet of
+// the first chunk only; Extended_Control names the type in the packet's first data byte.
+std::string DescribeSourceCapabilitiesExtended(const CCCPacket& p);
+std::string DescribeSinkCapabilitiesExtended(const CCCPacket& p);
+std::string DescribeExtendedControl(const CCCPacket& p);
 
-// The data segments of an extended message, by its code, each at dataStart plus the list's data bit.
-// Choices that depend on data bytes read them through `view` (the own-data view with dataStart 32, or the
-// data-block view with dataStart 0); a byte outside the view's data chooses nothing. Whether the own-data
-// view gets these segments at all (not when the packet has a data block of its own) is the caller's test.
-void AddExtendedDataSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view,
-                             int32_t dataStart);
+// Data segments chosen from the content, at firstBit (32 in the own bytes, 0 in the data block). Choices
+// that depend on data bytes read them through `view`; a byte outside the view's data chooses nothing.
+// Status: the SOP or the cable plug layout by the packet's kind (none for the debug kinds).
+void AddStatusSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view, int32_t firstBit);
+// Security and firmware update messages: their header, then the body its message type byte chooses.
+void AddSecurityRequestSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view, int32_t firstBit);
+void AddSecurityResponseSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view, int32_t firstBit);
+void AddFirmwareUpdateRequestSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view,
+                                      int32_t firstBit);
+void AddFirmwareUpdateResponseSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view,
+                                       int32_t firstBit);
+// EPR capabilities: 13 power objects (the SPR ones padded to seven, then the EPR ones).
+void AddEprSourceCapabilitiesSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view,
+                                      int32_t firstBit);
+void AddEprSinkCapabilitiesSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view,
+                                    int32_t firstBit);

@@ -1,31 +1,15 @@
 #include "FieldTable.h"
 
 #include "CCPacket.h"
-#include "ExtendedMessages.h"
 #include "FieldSegments.h"
 #include "MessageHeader.h"
-#include "OtherData.h"
-#include "PowerObjects.h"
-#include "VendorDefined.h"
+#include "MessageTypes.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
 namespace {
-
-void AddDataMessageSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& own) {
-    const bool rev30 = (p.Header() >> 7) & 1;
-    switch (p.GetMessageTypeCode()) {
-    case 1: AddCapabilitiesSegments(out, own, 16, 7, false, rev30); break;
-    case 4: AddCapabilitiesSegments(out, own, 16, 7, true, rev30); break;
-    case 2: AddRequestSegments(out, p, false); break;
-    case 9: AddRequestSegments(out, p, true); break;
-    case 15: AddVendorDefinedSegments(out, p); break;
-    case 3: case 5: case 6: case 7: case 8: case 10: case 11: case 12: AddOtherDataSegments(out, p); break;
-    default: break;
-    }
-}
 
 const char* ValueFormat(int w, bool longField) {
     if (w <= 4) return "%Xh (%d)";
@@ -50,14 +34,15 @@ void CCCPacket::BuildFieldSegments(bool blockView) const {
     CSegmentList out(fieldSegments.get());
     const CFieldView view = FieldViewOf(*this, blockView);
     if (blockView) {
-        if (IsExtendedMessage()) AddExtendedDataSegments(out, *this, view, 0);
+        if (IsExtendedMessage()) AddMessageSegments(out, *this, view, 0);
     } else {
         out.Add(0, MessageHeaderFields(*this)); // a placeholder without a list for the other kinds
         if (IsExtendedMessage()) {
             out.Add(16, kExtendedMessageHeaderFields);
-            if (!(extData && extChunkLength != 0)) AddExtendedDataSegments(out, *this, view, 32);
-        } else if (IsMessageKind(kind) && DataObjectCount() >= 1) {
-            AddDataMessageSegments(out, *this, view);
+            // A packet with a data block of its own shows the data there instead.
+            if (!(extData && extChunkLength != 0)) AddMessageSegments(out, *this, view, 32);
+        } else if (IsDataMessage()) {
+            AddMessageSegments(out, *this, view, 16);
         }
     }
     out.Finish();

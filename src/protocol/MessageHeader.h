@@ -1,18 +1,19 @@
 // The 16-bit message header and the extended message header: their field lists, value tables and the
 // choice of list for a packet. Message classification and names are members of CCCPacket, defined in
-// MessageHeader.cpp.
+// MessageHeader.cpp; the names themselves are rows of the message table (MessageTypes.h).
 #pragma once
 
 #include "PDField.h"
 
 class CCCPacket;
 
-// Tables of the "Message Type" row, one per message class and revision.
-extern const PDValueText kControlMessageTypeValuesRev30[];
-extern const PDValueText kControlMessageTypeValuesRev20[];
-extern const PDValueText kDataMessageTypeValuesRev30[];
-extern const PDValueText kDataMessageTypeValuesRev20[];
-extern const PDValueText kExtendedMessageTypeValues[];
+// Tables of the "Message Type" row, one per message class and revision, made from the message table
+// (MessageTypes.cpp).
+extern const PDValueText* const kControlMessageTypeValuesRev30;
+extern const PDValueText* const kControlMessageTypeValuesRev20;
+extern const PDValueText* const kDataMessageTypeValuesRev30;
+extern const PDValueText* const kDataMessageTypeValuesRev20;
+extern const PDValueText* const kExtendedMessageTypeValues;
 
 // Tables of the other header fields.
 extern const PDValueText kPortDataRoleValues[];

@@ -9,21 +9,6 @@ namespace {
 
 constexpr uint32_t kExact = 0xFFFFFFFF;
 
-// Data message type codes.
-enum : int {
-    kCodeBist = 3,
-    kCodeBatteryStatus = 5,
-    kCodeAlert = 6,
-    kCodeGetCountryInfo = 7,
-    kCodeEnterUsb = 8,
-    kCodeEprMode = 10,
-    kCodeSourceInfo = 11,
-    kCodeRevision = 12,
-};
-
-// Data object 1 starts right after the message header.
-constexpr int32_t kFirstObjectBit = 16;
-
 } // namespace
 
 // clang-format off
@@ -237,7 +222,10 @@ uint32_t Bits(uint32_t word, int first, int count) {
     return (word >> first) & ((uint32_t(1) << count) - 1);
 }
 
-std::string DescribeBist(uint32_t d) {
+} // namespace
+
+std::string DescribeBist(const CCCPacket& p) {
+    const uint32_t d = p.DataObject(1);
     static constexpr const char* kModes[] = {
         "BIST Receiver Mode",          "BIST Transmit Mode",         "Returend BIST Counters",
         "BIST Carrier Mode 0",         "BIST Carrier Mode 1",        "BIST Carrier Mode 2",
@@ -286,7 +274,15 @@ std::string DescribeEnterUsb(const CCCPacket& p) {
     return text;
 }
 
-std::string DescribeEprMode(uint32_t d) {
+std::string DescribeGetCountryInfo(const CCCPacket& p) {
+    // The text closes a parenthesis it never opened.
+    std::string text;
+    Appendf(text, "CCDO=%08Xh)", unsigned(p.DataObject(1)));
+    return text;
+}
+
+std::string DescribeEprMode(const CCCPacket& p) {
+    const uint32_t d = p.DataObject(1);
     static constexpr const char* kFailCauses[] = {
         "(Unknown cause)",
         "(Cable not EPR capable)",
@@ -323,7 +319,8 @@ std::string DescribeEprMode(uint32_t d) {
     return text;
 }
 
-std::string DescribeSourceInfo(uint32_t d) {
+std::string DescribeSourceInfo(const CCCPacket& p) {
+    const uint32_t d = p.DataObject(1);
     std::string text = (d & (1u << 31)) ? "Port Type=Guaranteed" : "Port Type=Managed";
     Appendf(text, "(Max PDP=%d[W])", int(Bits(d, 16, 8)));
     Appendf(text, "(Present PDP=%d[W])", int(Bits(d, 8, 8)));
@@ -331,58 +328,10 @@ std::string DescribeSourceInfo(uint32_t d) {
     return text;
 }
 
-} // namespace
-
-const PDFieldDesc* OtherDataFields(int code) {
-    switch (code) {
-    case kCodeBist:
-        return kBistFields;
-    case kCodeBatteryStatus:
-        return kBatteryStatusFields;
-    case kCodeAlert:
-        return kAlertFields;
-    case kCodeGetCountryInfo:
-        return kGetCountryInfoFields;
-    case kCodeEnterUsb:
-        return kEnterUsbFields;
-    case kCodeEprMode:
-        return kEprModeFields;
-    case kCodeSourceInfo:
-        return kSourceInfoFields;
-    case kCodeRevision:
-        return kRevisionFields;
-    default:
-        return nullptr;
-    }
-}
-
-std::string DescribeOtherData(const CCCPacket& p) {
-    if (!p.IsDataMessage()) return {};
+std::string DescribeRevision(const CCCPacket& p) {
     const uint32_t d = p.DataObject(1);
     std::string text;
-    switch (p.GetMessageTypeCode()) {
-    case kCodeBist:
-        return DescribeBist(d);
-    case kCodeGetCountryInfo:
-        // The text closes a parenthesis it never opened.
-        Appendf(text, "CCDO=%08Xh)", unsigned(d));
-        return text;
-    case kCodeEnterUsb:
-        return DescribeEnterUsb(p);
-    case kCodeEprMode:
-        return DescribeEprMode(d);
-    case kCodeSourceInfo:
-        return DescribeSourceInfo(d);
-    case kCodeRevision:
-        Appendf(text, "Revision %d.%d, Version %d.%d", int(Bits(d, 28, 4)), int(Bits(d, 24, 4)),
-                int(Bits(d, 20, 4)), int(Bits(d, 16, 4)));
-        return text;
-    default:
-        return {};
-    }
-}
-
-void AddOtherDataSegments(CSegmentList& out, const CCCPacket& p) {
-    if (!p.IsDataMessage()) return;
-    if (const PDFieldDesc* list = OtherDataFields(p.GetMessageTypeCode())) out.Add(kFirstObjectBit, list);
+    Appendf(text, "Revision %d.%d, Version %d.%d", int(Bits(d, 28, 4)), int(Bits(d, 24, 4)), int(Bits(d, 20, 4)),
+            int(Bits(d, 16, 4)));
+    return text;
 }

@@ -38,13 +38,11 @@ extern const PDFieldDesc kEprModeFields[];
 extern const PDFieldDesc kSourceInfoFields[];
 extern const PDFieldDesc kRevisionFields[];
 
-// The list of data object 1 for a data message type code; null for the codes handled elsewhere or unknown.
-const PDFieldDesc* OtherDataFields(int code);
-
-// Description column text of BIST, Get_Country_Info, Enter_USB, EPR_Mode, Source_Info and Revision; empty
-// for every other packet (Battery_Status and Alert included).
-std::string DescribeOtherData(const CCCPacket& p);
-
-// The field-table segment of these messages: their list at message bit 16 (data object 1). Adds nothing
-// for other packets.
-void AddOtherDataSegments(CSegmentList& out, const CCCPacket& p);
+// Description texts, entries of the message table (MessageTypes.cpp); each reads data object 1. Battery_Status
+// and Alert have none.
+std::string DescribeBist(const CCCPacket& p);
+std::string DescribeGetCountryInfo(const CCCPacket& p);
+std::string DescribeEnterUsb(const CCCPacket& p); // "Invalid Data Objects Count." unless there is one object
+std::string DescribeEprMode(const CCCPacket& p);
+std::string DescribeSourceInfo(const CCCPacket& p);
+std::string DescribeRevision(const CCCPacket& p);

@@ -2,11 +2,16 @@
 
 #include "CCPacket.h"
 #include "CaptureStore.h"
+#include "MessageHeaderWord.h"
+#include "PdConstants.h"
 
 namespace {
 
+using enum MessageTypeId;
+
+// Compared in single precision.
 bool UnitIntervalOutOfRange(const CCCPacket& p) {
-    return p.unitInterval < 3.03f || p.unitInterval > 3.70f;
+    return p.unitInterval < float(kMinUnitIntervalUs) || p.unitInterval > float(kMaxUnitIntervalUs);
 }
 
 bool IsResetKind(int32_t kind) {
@@ -15,77 +20,81 @@ bool IsResetKind(int32_t kind) {
 
 // Tallies are per type code; a box is enabled by the entry of its own family.
 uint32_t TypeTally(const CaptureTallies& t, const MessageTypeBox& box) {
-    switch (box.family) {
+    const MessageTypeInfo& m = MessageTypeInfoOf(box.message);
+    switch (m.family) {
     case MessageFamily::Control:
-        return t.controlByType[box.code];
+        return t.controlByType[m.code];
     case MessageFamily::Data:
-        return t.dataByType[box.code];
+        return t.dataByType[m.code];
     case MessageFamily::Extended:
-        return t.extendedByType[box.code];
+        return t.extendedByType[m.code];
     }
     return 0;
 }
 
 } // namespace
 
+// The dialog's own order, texts and control ids.
+// clang-format off
 const MessageTypeBox kMessageTypeBoxes[kMessageTypeBoxCount] = {
-    {MessageFamily::Control, 1, "GoodCRC", 1033},
-    {MessageFamily::Control, 2, "GotoMin", 1034},
-    {MessageFamily::Control, 3, "Accept", 1035},
-    {MessageFamily::Control, 4, "Reject", 1036},
-    {MessageFamily::Control, 5, "Ping", 1037},
-    {MessageFamily::Control, 6, "PS_RDY", 1038},
-    {MessageFamily::Control, 7, "Get_Source_Cap", 1039},
-    {MessageFamily::Control, 8, "Get_Sink_Cap", 1040},
-    {MessageFamily::Control, 9, "DR_Swap", 1041},
-    {MessageFamily::Control, 10, "PR_Swap", 1042},
-    {MessageFamily::Control, 11, "VCONN_Swap", 1043},
-    {MessageFamily::Control, 12, "Wait", 1044},
-    {MessageFamily::Control, 13, "Soft_Reset", 1045},
-    {MessageFamily::Control, 14, "Data_Reset", 1089},
-    {MessageFamily::Control, 15, "Data_Reset_Complete", 1090},
-    {MessageFamily::Control, 16, "Not_Supported", 1046},
-    {MessageFamily::Control, 17, "Get_Source_Cap_Extended", 1047},
-    {MessageFamily::Control, 18, "Get_Status", 1048},
-    {MessageFamily::Control, 19, "FR_Swap", 1049},
-    {MessageFamily::Control, 20, "Get_PPS_Status", 1079},
-    {MessageFamily::Control, 21, "Get_Country_Codes", 1080},
-    {MessageFamily::Control, 22, "Get_Sink_Cap_Extended", 1085},
-    {MessageFamily::Control, 23, "Get_Source_Info", 1092},
-    {MessageFamily::Control, 24, "Get_Revision", 1093},
-    {MessageFamily::Data, 1, "Source_Capabilities", 1050},
-    {MessageFamily::Data, 2, "Request", 1051},
-    {MessageFamily::Data, 3, "BIST", 1052},
-    {MessageFamily::Data, 4, "Sink_Capabilities", 1053},
-    {MessageFamily::Data, 5, "Battery_Status", 1054},
-    {MessageFamily::Data, 6, "Alert", 1055},
-    {MessageFamily::Data, 7, "Get_Country_Info", 1084},
-    {MessageFamily::Data, 8, "Enter_USB", 1091},
-    {MessageFamily::Data, 9, "EPR_Request", 1094},
-    {MessageFamily::Data, 10, "EPR_Mode", 1095},
-    {MessageFamily::Data, 11, "Source_Info", 1096},
-    {MessageFamily::Data, 12, "Revision", 1097},
-    {MessageFamily::Data, 15, "Vendor_Defined", 1056},
-    {MessageFamily::Extended, 1, "Source_Capabilities_Extended", 1057},
-    {MessageFamily::Extended, 2, "Status", 1058},
-    {MessageFamily::Extended, 3, "Get_Battery_Cap", 1059},
-    {MessageFamily::Extended, 4, "Get_Battery_Status", 1060},
-    {MessageFamily::Extended, 5, "Battery_Capabilities", 1061},
-    {MessageFamily::Extended, 6, "Get_Manufacturer_Info", 1062},
-    {MessageFamily::Extended, 7, "Manufacturer_Info", 1063},
-    {MessageFamily::Extended, 8, "Security_Request", 1064},
-    {MessageFamily::Extended, 9, "Security_Response", 1065},
-    {MessageFamily::Extended, 10, "Firmware_Update_Request", 1066},
-    {MessageFamily::Extended, 11, "Firmware_Update_Response", 1067},
-    {MessageFamily::Extended, 12, "PPS_Status", 1081},
-    {MessageFamily::Extended, 13, "Country_Info", 1082},
-    {MessageFamily::Extended, 14, "Country_Codes", 1083},
-    {MessageFamily::Extended, 15, "Sink_Capabilities_Extended", 1088},
-    {MessageFamily::Extended, 16, "Extended_Control", 1098},
-    {MessageFamily::Extended, 17, "EPR_Source_Capabilities", 1099},
-    {MessageFamily::Extended, 18, "EPR_Sink_Capabilities", 1100},
-    {MessageFamily::Extended, 30, "Vendor_Defined_Extended", 1101},
+    {GoodCrc,                    "GoodCRC", 1033},
+    {GotoMin,                    "GotoMin", 1034},
+    {Accept,                     "Accept", 1035},
+    {Reject,                     "Reject", 1036},
+    {Ping,                       "Ping", 1037},
+    {PsRdy,                      "PS_RDY", 1038},
+    {GetSourceCap,               "Get_Source_Cap", 1039},
+    {GetSinkCap,                 "Get_Sink_Cap", 1040},
+    {DrSwap,                     "DR_Swap", 1041},
+    {PrSwap,                     "PR_Swap", 1042},
+    {VconnSwap,                  "VCONN_Swap", 1043},
+    {Wait,                       "Wait", 1044},
+    {SoftReset,                  "Soft_Reset", 1045},
+    {DataReset,                  "Data_Reset", 1089},
+    {DataResetComplete,          "Data_Reset_Complete", 1090},
+    {NotSupported,               "Not_Supported", 1046},
+    {GetSourceCapExtended,       "Get_Source_Cap_Extended", 1047},
+    {GetStatus,                  "Get_Status", 1048},
+    {FrSwap,                     "FR_Swap", 1049},
+    {GetPpsStatus,               "Get_PPS_Status", 1079},
+    {GetCountryCodes,            "Get_Country_Codes", 1080},
+    {GetSinkCapExtended,         "Get_Sink_Cap_Extended", 1085},
+    {GetSourceInfo,              "Get_Source_Info", 1092},
+    {GetRevision,                "Get_Revision", 1093},
+    {SourceCapabilities,         "Source_Capabilities", 1050},
+    {Request,                    "Request", 1051},
+    {Bist,                       "BIST", 1052},
+    {SinkCapabilities,           "Sink_Capabilities", 1053},
+    {BatteryStatus,              "Battery_Status", 1054},
+    {Alert,                      "Alert", 1055},
+    {GetCountryInfo,             "Get_Country_Info", 1084},
+    {EnterUsb,                   "Enter_USB", 1091},
+    {EprRequest,                 "EPR_Request", 1094},
+    {EprMode,                    "EPR_Mode", 1095},
+    {SourceInfo,                 "Source_Info", 1096},
+    {Revision,                   "Revision", 1097},
+    {VendorDefined,              "Vendor_Defined", 1056},
+    {SourceCapabilitiesExtended, "Source_Capabilities_Extended", 1057},
+    {Status,                     "Status", 1058},
+    {GetBatteryCap,              "Get_Battery_Cap", 1059},
+    {GetBatteryStatus,           "Get_Battery_Status", 1060},
+    {BatteryCapabilities,        "Battery_Capabilities", 1061},
+    {GetManufacturerInfo,        "Get_Manufacturer_Info", 1062},
+    {ManufacturerInfo,           "Manufacturer_Info", 1063},
+    {SecurityRequest,            "Security_Request", 1064},
+    {SecurityResponse,           "Security_Response", 1065},
+    {FirmwareUpdateRequest,      "Firmware_Update_Request", 1066},
+    {FirmwareUpdateResponse,     "Firmware_Update_Response", 1067},
+    {PpsStatus,                  "PPS_Status", 1081},
+    {CountryInfo,                "Country_Info", 1082},
+    {CountryCodes,               "Country_Codes", 1083},
+    {SinkCapabilitiesExtended,   "Sink_Capabilities_Extended", 1088},
+    {ExtendedControl,            "Extended_Control", 1098},
+    {EprSourceCapabilities,      "EPR_Source_Capabilities", 1099},
+    {EprSinkCapabilities,        "EPR_Sink_Capabilities", 1100},
+    {VendorDefinedExtended,      "Vendor_Defined_Extended", 1101},
 };
+// clang-format on
 
 bool IsInvalidPacket(const CCCPacket& p) {
     if (p.intervalCount == 0) return false;
@@ -100,16 +109,14 @@ bool HasCrcError(const CCCPacket& p) {
 
 PacketMessageType MessageTypeOf(const CCCPacket& p) {
     // Read from the header whatever the kind: undecodable packets still fall into a family.
-    const uint16_t h = p.Header();
-    const bool rev30 = ((h >> 6) & 3) >= 2;
-    if (rev30 && (h & 0x8000)) return {MessageFamily::Extended, int32_t(h & 0x1F)};
-    const MessageFamily family = ((h >> 12) & 7) != 0 ? MessageFamily::Data : MessageFamily::Control;
-    return {family, int32_t(h & (rev30 ? 0x1F : 0x0F))};
+    return {HeaderMessageFamily(p.Header()), MessageHeaderWord{p.Header()}.TypeCode()};
 }
 
 int MessageTypeBoxIndex(MessageFamily family, int32_t code) {
+    const MessageTypeInfo* m = FindMessageType(family, code);
+    if (!m) return -1;
     for (int i = 0; i < kMessageTypeBoxCount; ++i)
-        if (kMessageTypeBoxes[i].family == family && kMessageTypeBoxes[i].code == code) return i;
+        if (kMessageTypeBoxes[i].message == m->id) return i;
     return -1;
 }
 
@@ -244,8 +251,8 @@ bool CFindCriteria::PassesChannel(const CCCPacket& p) const {
 }
 
 bool CFindCriteria::PassesRoles(const CCCPacket& p) const {
-    const uint16_t h = p.Header();
-    return ((h & 0x100) ? source : sink) && ((h & 0x20) ? dfp : ufp);
+    const MessageHeaderWord h{p.Header()};
+    return (h.PowerRole() ? source : sink) && (h.DataRole() ? dfp : ufp);
 }
 
 int32_t CFindCriteria::FindMatchColumn(const CCCPacket& p, bool invertCurrent) const {

@@ -4,6 +4,8 @@
 // and edits these members.
 #pragma once
 
+#include "MessageTypes.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -16,12 +18,10 @@ class CCCPacket;
 struct CaptureTallies;
 
 // True when the packet has CC edges and lacks a preamble, a valid CRC or EOP (reset kinds need neither),
-// or its average unit interval lies outside 3.03..3.70 µs.
+// or its average unit interval lies outside kMinUnitIntervalUs..kMaxUnitIntervalUs (3.03..3.70 µs).
 bool IsInvalidPacket(const CCCPacket& packet);
 // A CRC was received and it is wrong.
 bool HasCrcError(const CCCPacket& packet);
-
-enum class MessageFamily : int32_t { Control = 0, Data = 1, Extended = 2 };
 
 // The family and type code of the packet's header, read the way the message type check boxes see it.
 struct PacketMessageType {
@@ -30,10 +30,10 @@ struct PacketMessageType {
 };
 PacketMessageType MessageTypeOf(const CCCPacket& packet);
 
-// One message type check box: family and code, its text and control id.
+// One message type check box: the message it stands for (family and code are its row's in the message
+// table), its text and control id.
 struct MessageTypeBox {
-    MessageFamily family;
-    int32_t code;
+    MessageTypeId message;
     const char* text;
     int32_t controlId;
 };

@@ -1,14 +1,13 @@
 #include "PacketTreeModel.h"
 
 #include "CCPacket.h"
+#include "MessageHeaderWord.h"
+#include "MessageTypes.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
-
-constexpr int32_t kEprSourceCapabilitiesCode = 17;
-constexpr int32_t kEprSinkCapabilitiesCode = 18;
 
 std::string Format(const char* format, auto... args) {
     char text[64];
@@ -44,7 +43,13 @@ uint8_t BlockByte(const CCCPacket& p, int32_t i) {
 }
 
 int32_t DataSizeField(const CCCPacket& p) {
-    return p.ExtendedHeader() & 0x1FF;
+    return ExtendedHeaderWord{p.ExtendedHeader()}.DataSize();
+}
+
+// EPR capabilities blocks are power data objects, one item each.
+bool HoldsPowerObjects(uint16_t header) {
+    const MessageTypeInfo* m = FindMessageType(MessageFamily::Extended, MessageHeaderWord{header}.TypeField());
+    return m && (m->id == MessageTypeId::EprSourceCapabilities || m->id == MessageTypeId::EprSinkCapabilities);
 }
 
 } // namespace
@@ -61,8 +66,7 @@ std::vector<PacketTreeItem> CPacketTreeModel::BuildItems(const CCCPacket& p) {
     // Scrolling the header into view opens its parent.
     items[size_t(packetItem)].expanded = true;
 
-    const int revision = (header >> 6) & 3;
-    if ((revision == 2 || revision == 3) && (header & 0x8000)) {
+    if (MessageHeaderWord{header}.Extended()) {
         AddItem(items, Format("Extended Message Header=%04Xh", unsigned(p.ExtendedHeader())),
                 kItemExtendedHeader, packetItem);
         if (const int32_t dataSize = DataSizeField(p); dataSize != 0) {
@@ -84,8 +88,7 @@ std::vector<PacketTreeItem> CPacketTreeModel::BuildItems(const CCCPacket& p) {
         const int32_t blockItem =
             AddItem(items, Format("Total Extended Data Block (%dbytes)", p.extDataSize), kItemDataBlock, -1);
         items[size_t(blockItem)].expanded = true;
-        const int32_t code = header & 0x1F;
-        if (code == kEprSourceCapabilitiesCode || code == kEprSinkCapabilitiesCode) {
+        if (HoldsPowerObjects(header)) {
             for (int32_t n = 1; n <= p.extDataSize / 4; ++n) {
                 uint32_t word = 0;
                 for (int32_t b = 0; b < 4; ++b) word |= uint32_t(BlockByte(p, 4 * (n - 1) + b)) << (8 * b);

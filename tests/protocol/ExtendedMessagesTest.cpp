@@ -1,6 +1,7 @@
 #include "ExtendedMessages.h"
 
 #include "CCPacket.h"
+#include "MessageTypes.h"
 #include "PowerObjects.h"
 #include "VendorDefined.h"
 
@@ -117,7 +118,7 @@ TEST_P(ExtendedDescription, Text) {
     else
         MakeChunk(p, c.code, MakeBlock(c.data), int32_t(c.data.size()),
                   c.carrier == Carrier::FirstChunk ? 0 : 1);
-    EXPECT_EQ(DescribeExtended(p), c.expected);
+    EXPECT_EQ(p.GetDescriptionText(), c.expected);
 }
 
 // clang-format off
@@ -151,7 +152,6 @@ const DescriptionCase kDescriptionCases[] = {
     {"ControlSize0", kExtendedControl, {}, Carrier::Whole, ""},
     {"StatusEmpty", kStatus, Bytes(7, {{0, 30}}), Carrier::Whole, ""},
     {"PpsStatusEmpty", kPpsStatus, {0xFF, 0xFF, 0xFF, 0}, Carrier::Whole, ""},
-    {"EprSourceCapsNotHere", kEprSourceCaps, Bytes(8, {{0, 0x2C}, {1, 0x91}, {2, 0x01}}), Carrier::Whole, ""},
     {"VendorDefinedExtendedEmpty", kVendorDefinedExtended, {0x01, 0x00, 0xAB, 0x12}, Carrier::Whole, ""},
 };
 // clang-format on
@@ -165,12 +165,12 @@ TEST(ExtendedDescription, CapabilitiesNeedABlock) {
     noBlock.extData = nullptr;
     noBlock.extDataSize = 0;
     noBlock.extChunkLength = 0;
-    EXPECT_EQ(DescribeExtended(noBlock), "");
+    EXPECT_EQ(noBlock.GetDescriptionText(), "");
 
     CCCPacket emptyBlock;
     MakeWhole(emptyBlock, kSinkCapsExtended, Bytes(24, {{18, 15}}));
     emptyBlock.extDataSize = 0;
-    EXPECT_EQ(DescribeExtended(emptyBlock), "");
+    EXPECT_EQ(emptyBlock.GetDescriptionText(), "");
 }
 
 // A message in one packet has only the bytes it carried, whatever its Data Size claims.
@@ -178,21 +178,22 @@ TEST(ExtendedDescription, SinglePacketReadsOnlyItsOwnBytes) {
     CCCPacket p;
     MakeWhole(p, kSourceCapsExtended, Bytes(25, {{23, 0x64}, {24, 140}}));
     p.extChunkLength = 24;
-    EXPECT_EQ(DescribeExtended(p), "(SPR Source Rating=100[W])");
+    EXPECT_EQ(p.GetDescriptionText(), "(SPR Source Rating=100[W])");
     p.extChunkLength = 20;
-    EXPECT_EQ(DescribeExtended(p), "");
+    EXPECT_EQ(p.GetDescriptionText(), "");
 }
 
 TEST(ExtendedDescription, OnlyExtendedMessages) {
     CCCPacket p;
     MakeWhole(p, kExtendedControl, {1, 0});
-    p.messageBytes[1] &= 0x7F; // the same bytes as a data message with code 16
-    EXPECT_EQ(DescribeExtended(p), "");
+    p.messageBytes[1] &= 0x7F; // the same bytes as a data message with code 16, which has no name
+    EXPECT_EQ(p.GetDescriptionText(), "");
 
     CCCPacket rev20;
     MakeWhole(rev20, kSourceCapsExtended, Bytes(25, {{23, 0x64}}));
     rev20.messageBytes[0] = uint8_t((rev20.messageBytes[0] & ~0xC0) | 1 << 6); // bit 15 means nothing at 2.0
-    EXPECT_EQ(DescribeExtended(rev20), "");
+    // Described as the data message Source_Capabilities it is, not from an extended data block.
+    EXPECT_EQ(rev20.GetDescriptionText(), DescribeCapabilities(rev20, false));
 }
 
 // ---- Segments ----
@@ -219,7 +220,7 @@ enum class View { OwnData, DataBlock };
 std::vector<PDFieldSegment> Segments(const CCCPacket& p, const CFieldView& view, int32_t dataStart) {
     PDFieldSegment table[kFieldSegmentCapacity];
     CSegmentList out(table);
-    AddExtendedDataSegments(out, p, view, dataStart);
+    AddMessageSegments(out, p, view, dataStart);
     out.Finish();
     EXPECT_EQ(table[out.Count()].base, -1);
     return std::vector<PDFieldSegment>(table, table + out.Count());
@@ -331,11 +332,15 @@ TEST(ExtendedSegments, MissingTypeByteChoosesNoBody) {
     EXPECT_EQ(segments[0].list, kFirmwareUpdateRequestHeaderFields);
 }
 
+// Without bit 15 the same bytes are the data message Source_Capabilities: its power objects, not the
+// extended layout.
 TEST(ExtendedSegments, NoneForMessagesThatAreNotExtended) {
     CCCPacket p;
     MakeWhole(p, kSourceCapsExtended, Bytes(25, {}));
     p.messageBytes[1] &= 0x7F;
-    EXPECT_TRUE(Segments(p, CFieldView(p.messageBytes, p.messageByteCount), 32).empty());
+    const std::vector<PDFieldSegment> segments = Segments(p, CFieldView(p.messageBytes, p.messageByteCount), 32);
+    EXPECT_FALSE(segments.empty());
+    for (const PDFieldSegment& s : segments) EXPECT_NE(s.list, kSourceCapabilitiesExtendedFields);
 }
 
 // The EPR capabilities are thirteen consecutive objects from the data start, read as revision 3.0 source

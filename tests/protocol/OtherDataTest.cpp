@@ -2,6 +2,7 @@
 
 #include "CCPacket.h"
 #include "MessageHeader.h"
+#include "MessageTypes.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,6 @@
 namespace {
 
 enum : int {
-    kSourceCapabilities = 1,
-    kRequest = 2,
     kBist = 3,
     kBatteryStatus = 5,
     kAlert = 6,
@@ -23,7 +22,6 @@ enum : int {
     kEprMode = 10,
     kSourceInfo = 11,
     kRevision = 12,
-    kVendorDefined = 15,
 };
 
 // A data message with the given objects; revision field 2 (3.0) unless told otherwise.
@@ -64,7 +62,7 @@ TEST_P(OtherDataDescription, Text) {
     const DescriptionCase& c = GetParam();
     CCCPacket p;
     MakeDataMessage(p, c.code, c.objects, c.kind, c.revision);
-    EXPECT_EQ(DescribeOtherData(p), c.expected);
+    EXPECT_EQ(p.GetDescriptionText(), c.expected);
 }
 
 // clang-format off
@@ -110,8 +108,6 @@ const DescriptionCase kDescriptionCases[] = {
     {"RevisionHigh", kRevision, {0xFEDCFFFF}, "Revision 15.14, Version 13.12"},
     {"BatteryStatusEmpty", kBatteryStatus, {0xFFFF0000}, ""},
     {"AlertEmpty", kAlert, {0x80000001}, ""},
-    {"RequestNotOurs", kRequest, {0x10000000}, ""},
-    {"VendorDefinedNotOurs", kVendorDefined, {0xFF008001}, ""},
     {"DataCode13", 13, {0x12345678}, ""},
 };
 // clang-format on
@@ -122,16 +118,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, OtherDataDescription, ::testing::ValuesIn(kDescr
 TEST(OtherDataDescription, OnlyDataMessages) {
     CCCPacket control; // Accept: type 3 like BIST, but no data objects
     MakeDataMessage(control, kBist, {});
-    EXPECT_EQ(DescribeOtherData(control), "");
+    EXPECT_EQ(control.GetDescriptionText(), "");
 
     CCCPacket extended; // Get_Battery_Cap: extended code 3
     MakeDataMessage(extended, kBist, {0x50000000});
     extended.messageBytes[1] |= 0x80;
-    EXPECT_EQ(DescribeOtherData(extended), "");
+    EXPECT_EQ(extended.GetDescriptionText(), "");
 
     CCCPacket hardReset;
     MakeDataMessage(hardReset, kBist, {0x50000000}, kKindHardReset);
-    EXPECT_EQ(DescribeOtherData(hardReset), "");
+    EXPECT_EQ(hardReset.GetDescriptionText(), "");
 }
 
 struct SegmentCase {
@@ -152,7 +148,7 @@ TEST_P(OtherDataSegments, OneSegmentAtFirstObject) {
     MakeDataMessage(p, c.code, {0x12345678, 0x9ABCDEF0});
     PDFieldSegment table[kFieldSegmentCapacity];
     CSegmentList out(table);
-    AddOtherDataSegments(out, p);
+    AddMessageSegments(out, p, CFieldView(p.messageBytes, p.messageByteCount), 16);
     out.Finish();
     if (!c.list) {
         EXPECT_EQ(out.Count(), 0);
@@ -175,10 +171,6 @@ const SegmentCase kSegmentCases[] = {
     {"EprMode", kEprMode, kEprModeFields},
     {"SourceInfo", kSourceInfo, kSourceInfoFields},
     {"Revision", kRevision, kRevisionFields},
-    {"SourceCapabilities", kSourceCapabilities, nullptr},
-    {"Request", kRequest, nullptr},
-    {"EprRequest", 9, nullptr},
-    {"VendorDefined", kVendorDefined, nullptr},
     {"Code13", 13, nullptr},
 };
 // clang-format on
@@ -186,18 +178,23 @@ const SegmentCase kSegmentCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, OtherDataSegments, ::testing::ValuesIn(kSegmentCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
-TEST(OtherDataSegments, NoneForControlOrExtendedMessages) {
+// The lists belong to data messages: the control and extended messages of the same code get none of them.
+TEST(OtherDataSegments, NotForControlOrExtendedMessages) {
     PDFieldSegment table[kFieldSegmentCapacity];
-    CCCPacket control;
+    CCCPacket control; // Accept
     MakeDataMessage(control, kBist, {});
-    CCCPacket extended;
+    CCCPacket extended; // Get_Battery_Cap
     MakeDataMessage(extended, kBist, {0x50000000});
     extended.messageBytes[1] |= 0x80;
     for (const CCCPacket* p : {&control, &extended}) {
         CSegmentList out(table);
-        AddOtherDataSegments(out, *p);
-        EXPECT_EQ(out.Count(), 0);
+        AddMessageSegments(out, *p, CFieldView(p->messageBytes, p->messageByteCount), 16);
+        out.Finish();
+        for (int i = 0; i < out.Count(); ++i) EXPECT_NE(table[i].list, kBistFields);
     }
+    CSegmentList out(table);
+    AddMessageSegments(out, control, CFieldView(control.messageBytes, control.messageByteCount), 16);
+    EXPECT_EQ(out.Count(), 0);
 }
 
 // Every list describes one whole 32-bit object: each bit belongs to exactly one field.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <vector>
 
 namespace {
@@ -149,6 +150,23 @@ TEST(FindCriteria, MessageTypeFamilyAndCode) {
         EXPECT_EQ(t.family, c.family) << std::hex << c.header;
         EXPECT_EQ(t.code, c.code) << std::hex << c.header;
     }
+}
+
+// The dialog keeps its own order, texts and ids; each box shows the plain list name of its message, and every
+// message of the table has exactly one box.
+TEST(FindCriteria, MessageTypeBoxesFollowTheMessageTable) {
+    std::set<MessageTypeId> messages;
+    std::set<int32_t> ids;
+    for (const MessageTypeBox& box : kMessageTypeBoxes) {
+        const MessageTypeInfo& m = MessageTypeInfoOf(box.message);
+        EXPECT_STREQ(box.text, m.name);
+        EXPECT_TRUE(messages.insert(box.message).second) << box.text;
+        EXPECT_TRUE(ids.insert(box.controlId).second) << box.text;
+        EXPECT_EQ(MessageTypeBoxIndex(m.family, m.code), &box - kMessageTypeBoxes) << box.text;
+    }
+    EXPECT_EQ(messages.size(), MessageTypes().size());
+    EXPECT_EQ(MessageTypeBoxIndex(MessageFamily::Data, 13), -1);
+    EXPECT_EQ(MessageTypeBoxIndex(MessageFamily::Extended, 19), -1);
 }
 
 TEST(FindCriteria, Defaults) {
