@@ -20,9 +20,9 @@ bool ParseColumnList(const std::string& list, std::vector<int>* ids, std::string
         if (name == "default") {
             std::vector<int> shown;
             for (int id = 0; id < kColumnCount; ++id)
-                if (kColumnDefaults[id].visible) shown.push_back(id);
+                if (kColumns[id].visible) shown.push_back(id);
             std::sort(shown.begin(), shown.end(),
-                      [](int a, int b) { return kColumnDefaults[a].position < kColumnDefaults[b].position; });
+                      [](int a, int b) { return kColumns[a].position < kColumns[b].position; });
             ids->insert(ids->end(), shown.begin(), shown.end());
             continue;
         }
@@ -38,7 +38,7 @@ bool ParseColumnList(const std::string& list, std::vector<int>* ids, std::string
 
 void PrintColumns(const CCaptureStore& store, const std::vector<int>& ids, bool invertCurrent) {
     std::string line;
-    for (size_t k = 0; k < ids.size(); ++k) line += (k ? "\t" : "") + std::string(kColumnDefaults[ids[k]].header);
+    for (size_t k = 0; k < ids.size(); ++k) line += (k ? "\t" : "") + std::string(kColumns[ids[k]].header);
     std::puts(line.c_str());
     for (size_t i = 0; i < store.PacketCount(); ++i) {
         const CCCPacket& p = *store.PacketAt(i);

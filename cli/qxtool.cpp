@@ -68,7 +68,7 @@ int ListPackets(const std::string& path) {
         line.clear();
         std::snprintf(buf, sizeof buf, "%d\tCC%d\t%" PRId64 "\t", p.index, p.channel + 1, store.DisplayTime(p));
         line += buf;
-        line += p.preambleFound ? p.GetColumnText(7, false) : "-";
+        line += p.preambleFound ? p.GetColumnText(kColumnOrderedSet, false) : "-";
         line += '\t';
         line += !p.hasCrc ? "-" : p.crcGood ? "good" : "bad";
         line += '\t';
@@ -342,10 +342,10 @@ std::string ColumnHelp() {
     const int rows = (kColumnCount + 1) / 2;
     char cell[64];
     for (int row = 0; row < rows; ++row) {
-        std::snprintf(cell, sizeof cell, "  %2d %-22s", row, kColumnDefaults[row].header);
+        std::snprintf(cell, sizeof cell, "  %2d %-22s", row, kColumns[row].header);
         std::string line = cell;
         if (row + rows < kColumnCount) {
-            std::snprintf(cell, sizeof cell, "  %2d %s", row + rows, kColumnDefaults[row + rows].header);
+            std::snprintf(cell, sizeof cell, "  %2d %s", row + rows, kColumns[row + rows].header);
             line += cell;
         }
         line.erase(line.find_last_not_of(' ') + 1);

@@ -2,89 +2,61 @@
 
 #include "CCPacket.h"
 #include "CaptureStore.h"
+#include "MessageHeaderWord.h"
 #include "PDField.h"
+#include "PdConstants.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cwctype>
 
-// clang-format off
-const ColumnDefault kColumnDefaults[kColumnCount] = {
-    {"#", true, 50, 0, true},
-    {"Idle Time", false, 120, 1, true},
-    {"Timestamp", true, 120, 2, true},
-    {"Pkt Len[us]", false, 70, 3, true},
-    {"VBUS Vol[V]", false, 70, 4, true},
-    {"VBUS Curr[A]", false, 70, 5, true},
-    {"CH", true, 40, 10, true},
-    {"OS", true, 80, 11, true},
-    {"Power", true, 60, 12, false},
-    {"Data", true, 60, 13, false},
-    {"Cable Plug", true, 80, 14, false},
-    {"Type", true, 150, 15, false},
-    {"Mes ID", true, 60, 16, true},
-    {"Rev.", false, 40, 17, false},
-    {"NumDOs", false, 60, 18, true},
-    {"Extended", false, 40, 19, true},
-    {"Ex Header", false, 60, 27, false},
-    {"Ex Chunked", false, 40, 20, false},
-    {"Ex Chunk Num", false, 40, 21, false},
-    {"Ex Request Chunk", false, 40, 22, false},
-    {"Ex Data Size", false, 60, 23, false},
-    {"Description", true, 300, 24, false},
-    {"Message Size", false, 60, 25, true},
-    {"Header", false, 60, 26, true},
-    {"Data Objects or Ex Data", false, 200, 28, false},
-    {"Payload", false, 200, 34, false},
-    {"CRC", false, 80, 29, true},
-    {"Edges", false, 60, 30, true},
-    {"CC1 Vol[V]", false, 70, 6, true},
-    {"CC1 Curr[A]", false, 70, 7, true},
-    {"CC2 Vol[V]", false, 70, 8, true},
-    {"CC2 Cur[A]", false, 70, 9, true},
-    {"BMC", false, 200, 33, false},
-    {"Preamble Len", false, 80, 32, false},
-    {"Ave.UI[us]", false, 80, 31, false},
-    {"Message Bytes (HEX)", false, 190, 35, false},
-    {"Message Bytes (ASCII)", false, 190, 36, false},
-    {"VBUS Watt[W]", false, 70, 37, true},
-};
-// clang-format on
-
-ColumnLayout ColumnLayout::Defaults() {
-    ColumnLayout l{};
-    for (int i = 0; i < kColumnCount; ++i) {
-        l.visible[i] = kColumnDefaults[i].visible;
-        l.position[i] = kColumnDefaults[i].position;
-    }
-    return l;
-}
-
-int ColumnIdFromName(const std::string& name) {
-    for (int i = 0; i < kColumnCount; ++i)
-        if (name == kColumnDefaults[i].header) return i;
-    if (name.empty() || name.size() > 2) return -1;
-    for (char c : name)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
-    const int id = std::stoi(name);
-    return id < kColumnCount ? id : -1;
-}
-
 namespace {
 
-bool IsRev30(const CCCPacket& p) { return (p.Header() >> 7) & 1; }
+MessageHeaderWord HeaderOf(const CCCPacket& p) {
+    return {p.Header()};
+}
+ExtendedHeaderWord ExtendedHeaderOf(const CCCPacket& p) {
+    return {p.ExtendedHeader()};
+}
+
+// The message columns show texts only for a packet with a preamble and a good CRC.
+bool Good(const CCCPacket& p) {
+    return p.preambleFound && p.crcGood;
+}
 
 // The bytes of an extended message's data that this packet holds, as "%02X" joined by "-" and "h".
 std::string ExtendedDataText(const CCCPacket& p) {
-    const int size = p.ExtendedHeader() & 0x1FF;
+    const ExtendedHeaderWord x = ExtendedHeaderOf(p);
+    const int size = x.DataSize();
     if (size == 0) return {};
     int available = p.messageByteCount < 4 ? 0 : p.messageByteCount - 4;
-    if ((p.ExtendedHeader() >> 15) & 1) available = std::min(available, 4 * p.DataObjectCount() - 2);
+    if (x.Chunked()) available = std::min(available, 4 * p.DataObjectCount() - 2);
     const int n = std::max(0, std::min(size, available));
     std::string text;
     for (int i = 0; i < n; ++i) text += Sprintf(i ? "-%02X" : "%02X", p.messageBytes[4 + i]);
     return text + "h";
+}
+
+std::string DataObjectsText(const CCCPacket& p) {
+    if (!Good(p)) return {};
+    if (p.IsExtendedMessage()) return ExtendedDataText(p);
+    std::string text;
+    for (int n = 1; n <= p.DataObjectCount(); ++n) text += Sprintf("[%d]:%08Xh ", n, p.DataObject(n));
+    return text;
+}
+
+std::string OrderedSetText(const CCCPacket& p) {
+    if (!p.preambleFound) return {};
+    switch (p.kind) {
+    case kKindSop: return "SOP";
+    case kKindSopPrime: return "SOP'";
+    case kKindSopDoublePrime: return "SOP''";
+    case kKindHardReset: return "Hard Reset";
+    case kKindCableReset: return "Cable Reset";
+    default: return "Invalid";
+    }
 }
 
 std::string SymbolText(const CCCPacket& p) {
@@ -106,14 +78,267 @@ std::string SymbolText(const CCCPacket& p) {
     return text;
 }
 
+std::string CrcText(const CCCPacket& p) {
+    if (!p.preambleFound) return {};
+    if (!IsMessageKind(p.kind)) return "-";
+    return Sprintf("%08Xh", p.receivedCrc) + (p.crcGood ? "" : "(Bad)");
+}
+
+std::string BmcText(const CCCPacket& p) {
+    std::string text;
+    text.reserve(size_t(p.bitCount) + 16);
+    for (int32_t i = 0; i < p.bitCount; ++i) {
+        if (p.bits[i] <= 9)
+            text += char('0' + p.bits[i]);
+        else
+            text += Sprintf("%d", p.bits[i]);
+    }
+    return text + Sprintf(" (%dbits)", p.bitCount);
+}
+
+std::string UnitIntervalText(const CCCPacket& p) {
+    const double ui = p.unitInterval;
+    return Sprintf("%.3f", ui) + (ui < kMinUnitIntervalUs || ui > kMaxUnitIntervalUs ? "(Bad)" : "");
+}
+
+std::string MessageBytesHex(const CCCPacket& p) {
+    if (!IsMessageKind(p.kind)) return {};
+    std::string text;
+    for (int32_t i = 0; i < p.messageByteCount; ++i) text += Sprintf(i ? " %02X" : "%02X", p.messageBytes[i]);
+    return text;
+}
+
+std::string MessageBytesAscii(const CCCPacket& p) {
+    if (!IsMessageKind(p.kind)) return {};
+    std::string text;
+    for (int32_t i = 0; i < p.messageByteCount; ++i) {
+        const uint8_t b = p.messageBytes[i];
+        text += (b >= 0x20 && b <= 0x7E) ? char(b) : '.';
+    }
+    return text;
+}
+
+// The readings of the sample in force at the packet's start; none before the first sample.
 bool HasReading(const CCCPacket& p) {
     if (!p.hasSnapshot && p.store) p.store->EnsureSnapshot(p);
     return p.hasSnapshot;
 }
 
-bool UiOutOfRange(float ui) { return ui < 3.03 || ui > 3.7; }
+float Amps(int16_t mA, bool invert) {
+    return invert ? -float(mA) : float(mA);
+}
+
+// V, A or W from mV, mA or mW, in single precision.
+std::string Units(const char* format, float milli) {
+    return Sprintf(format, double(milli / 1000.0f));
+}
+
+using enum ColumnAlign;
+constexpr bool kUnique = true, kRepeats = false;
+constexpr bool kCsv = true, kNotInCsv = false;
 
 } // namespace
+
+constexpr PacketColumn kColumns[kColumnCount] = {
+    // id, header, shown, width, position, alignment, texts, CSV; text; sort key (null: by text)
+    {kColumnNumber, "#", true, 50, 0, Right, kUnique, kCsv,
+     [](const CCCPacket& p, bool) { return Sprintf("%d", p.index); },
+     [](const CCCPacket& p) -> int64_t { return p.index; }},
+    {kColumnIdleTime, "Idle Time", false, 120, 1, Right, kUnique, kCsv,
+     [](const CCCPacket& p, bool) { return FormatTimeText(p.idleTime); },
+     [](const CCCPacket& p) -> int64_t { return p.idleTime; }},
+    {kColumnTimestamp, "Timestamp", true, 120, 2, Right, kUnique, kCsv,
+     [](const CCCPacket& p, bool) {
+         return FormatTimeText(p.startTime - (p.store ? p.store->timeOrigin : 0));
+     },
+     [](const CCCPacket& p) -> int64_t { return p.startTime; }},
+    {kColumnPacketLength, "Pkt Len[us]", false, 70, 3, Right, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return Sprintf("%d", p.LengthMicros()); },
+     [](const CCCPacket& p) -> int64_t { return p.LengthMicros(); }},
+    {kColumnVbusVoltage, "VBUS Vol[V]", false, 70, 4, Right, kRepeats, kNotInCsv,
+     [](const CCCPacket& p, bool) {
+         return HasReading(p) ? Units("%2.2f", float(p.snapVbusVoltage)) : std::string();
+     },
+     [](const CCCPacket& p) -> int64_t { return HasReading(p) ? p.snapVbusVoltage : -1; }},
+    {kColumnVbusCurrent, "VBUS Curr[A]", false, 70, 5, Right, kRepeats, kNotInCsv,
+     [](const CCCPacket& p, bool invert) {
+         return HasReading(p) ? Units("%1.3f", Amps(p.snapVbusCurrent, invert)) : std::string();
+     },
+     [](const CCCPacket& p) -> int64_t { return HasReading(p) ? p.snapVbusCurrent : -1; }},
+    {kColumnChannel, "CH", true, 40, 10, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return Sprintf("CC%d", p.channel + 1); },
+     [](const CCCPacket& p) -> int64_t { return p.channel; }},
+    {kColumnOrderedSet, "OS", true, 80, 11, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return OrderedSetText(p); },
+     [](const CCCPacket& p) -> int64_t { return p.kind; }},
+    {kColumnPowerRole, "Power", true, 60, 12, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) -> std::string {
+         if (!Good(p) || p.kind != kKindSop) return {};
+         return HeaderOf(p).PowerRole() ? "Source" : "Sink";
+     },
+     nullptr},
+    {kColumnDataRole, "Data", true, 60, 13, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) -> std::string {
+         if (!Good(p) || p.kind != kKindSop) return {};
+         return HeaderOf(p).DataRole() ? "DFP" : "UFP";
+     },
+     nullptr},
+    {kColumnCablePlug, "Cable Plug", true, 80, 14, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) -> std::string {
+         if (!Good(p) || (p.kind != kKindSopPrime && p.kind != kKindSopDoublePrime)) return {};
+         return HeaderOf(p).PowerRole() ? "Cable Plug" : "UFP or DFP";
+     },
+     nullptr},
+    {kColumnMessageType, "Type", true, 150, 15, Left, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return Good(p) ? p.GetMessageTypeText() : std::string(); }, nullptr},
+    {kColumnMessageId, "Mes ID", true, 60, 16, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) {
+         return Good(p) ? Sprintf("%d", HeaderOf(p).MessageId()) : std::string();
+     },
+     [](const CCCPacket& p) -> int64_t { return p.crcGood ? HeaderOf(p).MessageId() : -1; }},
+    {kColumnRevision, "Rev.", false, 40, 17, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return Good(p) ? p.GetRevisionText() : std::string(); }, nullptr},
+    {kColumnObjectCount, "NumDOs", false, 60, 18, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return Good(p) ? Sprintf("%d", p.DataObjectCount()) : std::string(); },
+     [](const CCCPacket& p) -> int64_t { return p.crcGood ? p.DataObjectCount() : -1; }},
+    // Bit 15 exists as "Extended" from revision 3.0 on.
+    {kColumnExtended, "Extended", false, 40, 19, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) {
+         const MessageHeaderWord h = HeaderOf(p);
+         return Good(p) && h.Rev30Layout() ? Sprintf("%d", int(h.ExtendedBit())) : std::string();
+     },
+     [](const CCCPacket& p) -> int64_t {
+         const MessageHeaderWord h = HeaderOf(p);
+         return p.crcGood && h.Rev30Layout() ? h.ExtendedBit() : -1;
+     }},
+    {kColumnExHeader, "Ex Header", false, 60, 27, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) {
+         return Good(p) && p.IsExtendedMessage() ? Sprintf("%04Xh", p.ExtendedHeader()) : std::string();
+     },
+     nullptr},
+    {kColumnExChunked, "Ex Chunked", false, 40, 20, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) {
+         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", int(ExtendedHeaderOf(p).Chunked()))
+                                                 : std::string();
+     },
+     nullptr},
+    {kColumnExChunkNumber, "Ex Chunk Num", false, 40, 21, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) {
+         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", ExtendedHeaderOf(p).ChunkNumber())
+                                                 : std::string();
+     },
+     nullptr},
+    {kColumnExRequestChunk, "Ex Request Chunk", false, 40, 22, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) {
+         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", int(ExtendedHeaderOf(p).RequestChunk()))
+                                                 : std::string();
+     },
+     nullptr},
+    {kColumnExDataSize, "Ex Data Size", false, 60, 23, Right, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) {
+         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", ExtendedHeaderOf(p).DataSize())
+                                                 : std::string();
+     },
+     nullptr},
+    {kColumnDescription, "Description", true, 300, 24, Left, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return Good(p) ? p.GetDescriptionText() : std::string(); }, nullptr},
+    {kColumnMessageSize, "Message Size", false, 60, 25, Right, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) {
+         return p.preambleFound ? Sprintf("%d", p.messageByteCount) : std::string();
+     },
+     [](const CCCPacket& p) -> int64_t { return p.crcGood ? p.messageByteCount : -1; }},
+    {kColumnHeader, "Header", false, 60, 26, Centre, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return Good(p) ? Sprintf("%04Xh", p.Header()) : std::string(); },
+     [](const CCCPacket& p) -> int64_t { return p.crcGood ? p.Header() : -1; }},
+    {kColumnDataObjects, "Data Objects or Ex Data", false, 200, 28, Left, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return DataObjectsText(p); }, nullptr},
+    {kColumnPayload, "Payload", false, 200, 34, Left, kUnique, kCsv,
+     [](const CCCPacket& p, bool) { return p.preambleFound ? SymbolText(p) : std::string(); }, nullptr},
+    {kColumnCrc, "CRC", false, 80, 29, Centre, kUnique, kCsv,
+     [](const CCCPacket& p, bool) { return CrcText(p); },
+     [](const CCCPacket& p) -> int64_t { return p.receivedCrc; }},
+    {kColumnEdges, "Edges", false, 60, 30, Right, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return Sprintf("%d", p.intervalCount); },
+     [](const CCCPacket& p) -> int64_t { return p.intervalCount; }},
+    {kColumnCc1Voltage, "CC1 Vol[V]", false, 70, 6, Right, kRepeats, kNotInCsv,
+     [](const CCCPacket& p, bool) {
+         return HasReading(p) ? Units("%1.2f", float(p.snapCc1Voltage)) : std::string();
+     },
+     [](const CCCPacket& p) -> int64_t { return HasReading(p) ? p.snapCc1Voltage : -1; }},
+    {kColumnCc1Current, "CC1 Curr[A]", false, 70, 7, Right, kRepeats, kNotInCsv,
+     [](const CCCPacket& p, bool invert) {
+         return HasReading(p) ? Units("%1.3f", Amps(p.snapCc1Current, invert)) : std::string();
+     },
+     [](const CCCPacket& p) -> int64_t { return HasReading(p) ? p.snapCc1Current : -1; }},
+    {kColumnCc2Voltage, "CC2 Vol[V]", false, 70, 8, Right, kRepeats, kNotInCsv,
+     [](const CCCPacket& p, bool) {
+         return HasReading(p) ? Units("%1.2f", float(p.snapCc2Voltage)) : std::string();
+     },
+     [](const CCCPacket& p) -> int64_t { return HasReading(p) ? p.snapCc2Voltage : -1; }},
+    {kColumnCc2Current, "CC2 Cur[A]", false, 70, 9, Right, kRepeats, kNotInCsv,
+     [](const CCCPacket& p, bool invert) {
+         return HasReading(p) ? Units("%1.3f", Amps(p.snapCc2Current, invert)) : std::string();
+     },
+     [](const CCCPacket& p) -> int64_t { return HasReading(p) ? p.snapCc2Current : -1; }},
+    {kColumnBmc, "BMC", false, 200, 33, Left, kUnique, kCsv,
+     [](const CCCPacket& p, bool) { return BmcText(p); }, nullptr},
+    {kColumnPreambleLength, "Preamble Len", false, 80, 32, Right, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return Sprintf("%d", p.preambleLength); }, nullptr},
+    {kColumnUnitInterval, "Ave.UI[us]", false, 80, 31, Right, kRepeats, kCsv,
+     [](const CCCPacket& p, bool) { return UnitIntervalText(p); }, nullptr},
+    {kColumnMessageBytesHex, "Message Bytes (HEX)", false, 190, 35, Left, kUnique, kCsv,
+     [](const CCCPacket& p, bool) { return MessageBytesHex(p); }, nullptr},
+    {kColumnMessageBytesAscii, "Message Bytes (ASCII)", false, 190, 36, Left, kUnique, kCsv,
+     [](const CCCPacket& p, bool) { return MessageBytesAscii(p); }, nullptr},
+    // W from mA × mV, in single precision.
+    {kColumnVbusPower, "VBUS Watt[W]", false, 70, 37, Right, kRepeats, kNotInCsv,
+     [](const CCCPacket& p, bool invert) {
+         if (!HasReading(p)) return std::string();
+         return Units("%1.3f", Amps(p.snapVbusCurrent, invert) * float(p.snapVbusVoltage) / 1000.0f);
+     },
+     [](const CCCPacket& p) -> int64_t {
+         return HasReading(p) ? int64_t(p.snapVbusCurrent) * p.snapVbusVoltage : -1;
+     }},
+};
+
+namespace {
+
+constexpr bool ColumnsInIdOrder() {
+    for (int id = 0; id < kColumnCount; ++id)
+        if (kColumns[id].id != id || !kColumns[id].header || !kColumns[id].text) return false;
+    return true;
+}
+static_assert(ColumnsInIdOrder());
+
+} // namespace
+
+ColumnLayout ColumnLayout::Defaults() {
+    ColumnLayout l{};
+    for (int i = 0; i < kColumnCount; ++i) {
+        l.visible[i] = kColumns[i].visible;
+        l.position[i] = kColumns[i].position;
+    }
+    return l;
+}
+
+int ColumnIdFromName(const std::string& name) {
+    for (int i = 0; i < kColumnCount; ++i)
+        if (name == kColumns[i].header) return i;
+    if (name.empty() || name.size() > 2) return -1;
+    for (char c : name)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
+    const int id = std::stoi(name);
+    return id < kColumnCount ? id : -1;
+}
+
+std::string CCCPacket::GetColumnText(int column, bool invertCurrent) const {
+    return column >= 0 && column < kColumnCount ? kColumns[column].text(*this, invertCurrent) : std::string();
+}
+
+int64_t CCCPacket::GetColumnSortKey(int column) const {
+    if (column < 0 || column >= kColumnCount || !kColumns[column].sortKey) return -1;
+    return kColumns[column].sortKey(*this);
+}
 
 std::string FormatTimeText(int64_t t) {
     const char sign = t < 0 ? '-' : ' ';
@@ -129,128 +354,6 @@ std::string FormatTimeText(int64_t t) {
     if (hours != 0) return Sprintf("%c%dh %2dmin %2ds %03dms %03dus", sign, hours, minutes, seconds, ms, us);
     if (minutes != 0) return Sprintf("%c%2dmin %2ds %03dms %03dus", sign, minutes, seconds, ms, us);
     return Sprintf("%c%2ds %3dms %3dus", sign, seconds, ms, us);
-}
-
-std::string CCCPacket::GetColumnText(int column, bool invert) const {
-    const bool pre = preambleFound;
-    const bool good = preambleFound && crcGood;
-    const bool message = IsMessageKind(kind);
-    const uint16_t h = Header();
-    const auto amps = [invert](int16_t mA) { return invert ? -float(mA) : float(mA); };
-    switch (column) {
-    case 0: return Sprintf("%d", index);
-    case 1: return FormatTimeText(idleTime);
-    case 2: return FormatTimeText(startTime - (store ? store->timeOrigin : 0));
-    case 3: return Sprintf("%d", LengthMicros());
-    case 4: return HasReading(*this) ? Sprintf("%2.2f", double(float(snapVbusVoltage) / 1000.0f)) : "";
-    case 5: return HasReading(*this) ? Sprintf("%1.3f", double(amps(snapVbusCurrent) / 1000.0f)) : "";
-    case 6: return Sprintf("CC%d", channel + 1);
-    case 7:
-        if (!pre) return {};
-        switch (kind) {
-        case kKindSop: return "SOP";
-        case kKindSopPrime: return "SOP'";
-        case kKindSopDoublePrime: return "SOP''";
-        case kKindHardReset: return "Hard Reset";
-        case kKindCableReset: return "Cable Reset";
-        default: return "Invalid";
-        }
-    case 8: return good && kind == kKindSop ? ((h >> 8) & 1 ? "Source" : "Sink") : "";
-    case 9: return good && kind == kKindSop ? ((h >> 5) & 1 ? "DFP" : "UFP") : "";
-    case 10:
-        if (!good || (kind != kKindSopPrime && kind != kKindSopDoublePrime)) return {};
-        return (h >> 8) & 1 ? "Cable Plug" : "UFP or DFP";
-    case 11: return good ? GetMessageTypeText() : "";
-    case 12: return good ? Sprintf("%d", (h >> 9) & 7) : "";
-    case 13: return good ? GetRevisionText() : "";
-    case 14: return good ? Sprintf("%d", (h >> 12) & 7) : "";
-    case 15: return good && IsRev30(*this) ? Sprintf("%d", (h >> 15) & 1) : "";
-    case 16: return good && IsExtendedMessage() ? Sprintf("%04Xh", ExtendedHeader()) : "";
-    case 17: return good && IsExtendedMessage() ? Sprintf("%d", (ExtendedHeader() >> 15) & 1) : "";
-    case 18: return good && IsExtendedMessage() ? Sprintf("%d", (ExtendedHeader() >> 11) & 0x0F) : "";
-    case 19: return good && IsExtendedMessage() ? Sprintf("%d", (ExtendedHeader() >> 10) & 1) : "";
-    case 20: return good && IsExtendedMessage() ? Sprintf("%d", ExtendedHeader() & 0x1FF) : "";
-    case 21: return good ? GetDescriptionText() : "";
-    case 22: return pre ? Sprintf("%d", messageByteCount) : "";
-    case 23: return good ? Sprintf("%04Xh", h) : "";
-    case 24: {
-        if (!good) return {};
-        if (IsExtendedMessage()) return ExtendedDataText(*this);
-        std::string text;
-        for (int n = 1; n <= DataObjectCount(); ++n) text += Sprintf("[%d]:%08Xh ", n, DataObject(n));
-        return text;
-    }
-    case 25: return pre ? SymbolText(*this) : "";
-    case 26:
-        if (!pre) return {};
-        if (!message) return "-";
-        return Sprintf("%08Xh", receivedCrc) + (crcGood ? "" : "(Bad)");
-    case 27: return Sprintf("%d", intervalCount);
-    case 28: return HasReading(*this) ? Sprintf("%1.2f", double(float(snapCc1Voltage) / 1000.0f)) : "";
-    case 29: return HasReading(*this) ? Sprintf("%1.3f", double(amps(snapCc1Current) / 1000.0f)) : "";
-    case 30: return HasReading(*this) ? Sprintf("%1.2f", double(float(snapCc2Voltage) / 1000.0f)) : "";
-    case 31: return HasReading(*this) ? Sprintf("%1.3f", double(amps(snapCc2Current) / 1000.0f)) : "";
-    case 32: {
-        std::string text;
-        text.reserve(size_t(bitCount) + 16);
-        for (int32_t i = 0; i < bitCount; ++i) {
-            if (bits[i] <= 9)
-                text += char('0' + bits[i]);
-            else
-                text += Sprintf("%d", bits[i]);
-        }
-        return text + Sprintf(" (%dbits)", bitCount);
-    }
-    case 33: return Sprintf("%d", preambleLength);
-    case 34: return Sprintf("%.3f", double(unitInterval)) + (UiOutOfRange(unitInterval) ? "(Bad)" : "");
-    case 35: {
-        if (!message) return {};
-        std::string text;
-        for (int32_t i = 0; i < messageByteCount; ++i) text += Sprintf(i ? " %02X" : "%02X", messageBytes[i]);
-        return text;
-    }
-    case 36: {
-        if (!message) return {};
-        std::string text;
-        for (int32_t i = 0; i < messageByteCount; ++i) {
-            const uint8_t b = messageBytes[i];
-            text += (b >= 0x20 && b <= 0x7E) ? char(b) : '.';
-        }
-        return text;
-    }
-    case 37:
-        return HasReading(*this)
-                   ? Sprintf("%1.3f", double(amps(snapVbusCurrent) * float(snapVbusVoltage) / 1000.0f / 1000.0f))
-                   : "";
-    default: return {};
-    }
-}
-
-int64_t CCCPacket::GetColumnSortKey(int column) const {
-    const uint16_t h = Header();
-    switch (column) {
-    case 0: return index;
-    case 1: return idleTime;
-    case 2: return startTime;
-    case 3: return LengthMicros();
-    case 4: return HasReading(*this) ? snapVbusVoltage : -1;
-    case 5: return HasReading(*this) ? snapVbusCurrent : -1;
-    case 6: return channel;
-    case 7: return kind;
-    case 12: return crcGood ? (h >> 9) & 7 : -1;
-    case 14: return crcGood ? (h >> 12) & 7 : -1;
-    case 15: return crcGood && IsRev30(*this) ? (h >> 15) & 1 : -1;
-    case 22: return crcGood ? messageByteCount : -1;
-    case 23: return crcGood ? h : -1;
-    case 26: return receivedCrc;
-    case 27: return intervalCount;
-    case 28: return HasReading(*this) ? snapCc1Voltage : -1;
-    case 29: return HasReading(*this) ? snapCc1Current : -1;
-    case 30: return HasReading(*this) ? snapCc2Voltage : -1;
-    case 31: return HasReading(*this) ? snapCc2Current : -1;
-    case 37: return HasReading(*this) ? int64_t(snapVbusCurrent) * snapVbusVoltage : -1;
-    default: return -1;
-    }
 }
 
 int CCCPacket::FindColumnText(const std::string& text, bool invertCurrent) const {
@@ -272,7 +375,7 @@ std::string GetCsvCells(const CCCPacket& p, const ColumnLayout& layout, bool onl
     for (int position = 0; position < kColumnCount; ++position)
         for (int id = 0; id < kColumnCount; ++id) {
             if (layout.position[id] != position || (onlyVisible && !layout.visible[id])) continue;
-            if (id == 4 || id == 5 || (id >= 28 && id <= 31) || id == 37) continue; // the export writes these itself
+            if (!kColumns[id].inCsv) continue;
             cells += ",\"" + p.GetColumnText(id, invertCurrent) + "\"";
         }
     return cells;

@@ -272,7 +272,7 @@ int32_t CFindCriteria::FindMatchColumn(const CCCPacket& p, bool invertCurrent) c
         if (!sopPrime) return -1;
         break;
     case kKindSopDoublePrime:
-        return sopDoublePrime ? kMatchColumnOrderedSet : -1;
+        return sopDoublePrime ? kColumnOrderedSet : -1;
     case kKindHardReset:
     case kKindCableReset:
     case kKindSopPrimeDebug:
@@ -283,7 +283,7 @@ int32_t CFindCriteria::FindMatchColumn(const CCCPacket& p, bool invertCurrent) c
                                                        : sopDoublePrimeDebug;
         if (!on) return -1;
         decided = true;
-        result = kMatchColumnOrderedSet;
+        result = kColumnOrderedSet;
         break;
     }
     default:
@@ -294,25 +294,25 @@ int32_t CFindCriteria::FindMatchColumn(const CCCPacket& p, bool invertCurrent) c
         decided = true;
         // The cell to highlight names the first cause found.
         if (!p.preambleFound)
-            result = kMatchColumnPreamble;
+            result = kColumnPreambleLength;
         else if (IsResetKind(p.kind) && UnitIntervalOutOfRange(p))
-            result = kMatchColumnUnitInterval;
+            result = kColumnUnitInterval;
         else if (!p.crcGood)
-            result = kMatchColumnCrc;
+            result = kColumnCrc;
         else if (!p.eopFound)
-            result = kMatchColumnPayload;
+            result = kColumnPayload;
         else
-            result = kMatchColumnUnitInterval;
+            result = kColumnUnitInterval;
     }
     // A CRC error only renames the cell of a packet already decided; an undecided one still goes on
     // to the role and type checks below, which set the result afresh.
-    if (crcError && HasCrcError(p)) result = kMatchColumnCrc;
+    if (crcError && HasCrcError(p)) result = kColumnCrc;
     if (decided) return result;
 
     if (!PassesRoles(p)) return -1;
     const PacketMessageType type = MessageTypeOf(p);
     const int box = MessageTypeBoxIndex(type.family, type.code);
-    return box >= 0 && messageTypes[size_t(box)] ? kMatchColumnType : -1;
+    return box >= 0 && messageTypes[size_t(box)] ? kColumnMessageType : -1;
 }
 
 bool CFindCriteria::IsPacketShown(const CCCPacket& p, bool invertCurrent) const {

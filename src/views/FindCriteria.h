@@ -5,6 +5,7 @@
 #pragma once
 
 #include "MessageTypes.h"
+#include "PacketTexts.h"
 
 #include <array>
 #include <cstdint>
@@ -69,16 +70,6 @@ enum : int32_t {
     kIdEnableText = 1077,
     kIdNoErrors = 1078,
     kIdFindText = 1087,
-};
-
-// Column ids that name the cause of a match.
-enum : int32_t {
-    kMatchColumnOrderedSet = 7,
-    kMatchColumnType = 11,
-    kMatchColumnPayload = 25,
-    kMatchColumnCrc = 26,
-    kMatchColumnPreamble = 33,
-    kMatchColumnUnitInterval = 34,
 };
 
 inline constexpr const char kMessageNotFoundText[] = "Message Not Found.";

@@ -24,35 +24,17 @@
 
 namespace {
 
-enum class CellAlign : uint8_t { Left, Right, Centre };
-
-// How a column id aligns a text that fits: measured values, counts and times to the right, short codes
-// and flags (channel, ordered set, roles, header fields, hexadecimal words) centred, free texts to the
-// left. The first list column is always left-aligned, and so is every shortened text.
-constexpr CellAlign L = CellAlign::Left, R = CellAlign::Right, C = CellAlign::Centre;
-constexpr CellAlign kColumnAlign[kColumnCount] = {
-    R, R, R, R, R, R, C, C, C, C, // 0 # .. 9 Data
-    C, L, C, C, C, C, C, C, C, C, // 10 Cable Plug .. 19 Ex Request Chunk
-    R, L, R, C, L, L, C, R, R, R, // 20 Ex Data Size .. 29 CC1 Curr
-    R, R, L, R, R, L, L, R,       // 30 CC2 Vol .. 37 VBUS Watt
-};
-
-// Column ids whose texts differ from packet to packet; the others repeat and are stored once.
-constexpr bool kUniqueText[kColumnCount] = {
-    true,  true,  true,  false, false, false, false, false, false, false, // 0..9
-    false, false, false, false, false, false, false, false, false, false, // 10..19
-    false, false, false, false, false, true,  true,  false, false, false, // 20..29
-    false, false, true,  false, false, true,  true,  false,               // 30..37
-};
 constexpr qsizetype kSharedTextLimit = 65536;
 
-Qt::Alignment QtAlignment(CellAlign a) {
+// A text that fits is aligned as its column says; the first list column is always left-aligned, and so is
+// every shortened text.
+Qt::Alignment QtAlignment(ColumnAlign a) {
     switch (a) {
-    case CellAlign::Right:
+    case ColumnAlign::Right:
         return Qt::AlignRight;
-    case CellAlign::Centre:
+    case ColumnAlign::Centre:
         return Qt::AlignHCenter;
-    case CellAlign::Left:
+    case ColumnAlign::Left:
         break;
     }
     return Qt::AlignLeft;
@@ -96,7 +78,7 @@ public:
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (orientation != Qt::Horizontal || section < 0 || section >= int(ids.size())) return {};
-        if (role == Qt::DisplayRole) return QString::fromLatin1(kColumnDefaults[ids[size_t(section)]].header);
+        if (role == Qt::DisplayRole) return QString::fromLatin1(kColumns[ids[size_t(section)]].header);
         if (role == Qt::TextAlignmentRole) return int(AlignmentOf(section) | Qt::AlignVCenter);
         return {};
     }
@@ -112,7 +94,7 @@ public:
         return texts[size_t(row) * ids.size() + size_t(column)];
     }
     Qt::Alignment AlignmentOf(int column) const {
-        return column == 0 ? Qt::AlignLeft : QtAlignment(kColumnAlign[ids[size_t(column)]]);
+        return column == 0 ? Qt::AlignLeft : QtAlignment(kColumns[ids[size_t(column)]].align);
     }
 
     void SetColumns(std::vector<int> columnIds) {
@@ -341,7 +323,7 @@ QString CQXLogView::StoredText(const CCCPacket& packet, int columnId) {
         text = text.left(kKeptChars) + QLatin1String("...") + text.right(kKeptChars);
         text.squeeze();
     }
-    if (text.isEmpty() || kUniqueText[columnId]) return text;
+    if (text.isEmpty() || kColumns[columnId].uniqueText) return text;
     const auto found = sharedTexts.constFind(text);
     if (found != sharedTexts.cend()) return *found;
     if (sharedTexts.size() < kSharedTextLimit) sharedTexts.insert(text);
@@ -496,7 +478,7 @@ void CQXLogView::SortByListColumn(int listColumn) {
     std::vector<int32_t> order(size_t(rows), 0);
     std::iota(order.begin(), order.end(), 0);
     // Keys are taken once per row; descending swaps the two packets in the comparison.
-    if (kColumnDefaults[id].numericSort) {
+    if (kColumns[id].NumericSort()) {
         std::vector<int64_t> keys(static_cast<size_t>(rows));
         for (int32_t r = 0; r < rows; ++r) keys[size_t(r)] = listModel->Packet(r)->GetColumnSortKey(id);
         std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
@@ -755,9 +737,9 @@ void CQXLogView::PaintCell(QPainter& painter, const QRect& rect, int32_t row, in
 
     int x = area.left();
     if (!first && !shortened) {
-        const CellAlign align = kColumnAlign[id];
-        if (align == CellAlign::Right) x = area.right() + 1 - width;
-        if (align == CellAlign::Centre) x = area.left() + (area.width() - width) / 2;
+        const ColumnAlign align = kColumns[id].align;
+        if (align == ColumnAlign::Right) x = area.right() + 1 - width;
+        if (align == ColumnAlign::Centre) x = area.left() + (area.width() - width) / 2;
     }
 
     painter.save();

@@ -362,7 +362,7 @@ private slots:
         for (int column = 0; column < 3; ++column) {
             QCOMPARE(v.ListColumnOfId(ids[column]), column);
             QCOMPARE(v.model()->headerData(column, Qt::Horizontal).toString(),
-                     QString::fromLatin1(kColumnDefaults[ids[column]].header));
+                     QString::fromLatin1(kColumns[ids[column]].header));
             QCOMPARE(v.columnWidth(column), c[size_t(ids[column])].width);
         }
         QCOMPARE(v.ListColumnOfId(11), -1);
@@ -448,7 +448,7 @@ private slots:
             for (int32_t r = 1; r < v.RowCount(); ++r) {
                 const CCCPacket* a = v.PacketOfRow(descending[k] ? r : r - 1);
                 const CCCPacket* b = v.PacketOfRow(descending[k] ? r - 1 : r);
-                if (kColumnDefaults[id].numericSort)
+                if (kColumns[id].NumericSort())
                     QVERIFY(a->GetColumnSortKey(id) <= b->GetColumnSortKey(id));
                 else // byte order of these ASCII texts is their UTF-16 order
                     QVERIFY2(a->GetColumnText(id, false) <= b->GetColumnText(id, false),
@@ -1075,7 +1075,7 @@ private slots:
             if (!c[size_t(id)].visible) QVERIFY(c[size_t(id)].position >= v.model()->columnCount());
         }
         QCOMPARE(int(positions.size()), kColumnCount);
-        QCOMPARE(c[1].width, kColumnDefaults[1].width); // hidden ids keep their width
+        QCOMPARE(c[1].width, kColumns[1].width); // hidden ids keep their width
 
         // A new set-up lists the columns in the stored order, with no moved sections left over.
         v.SetupColumns();

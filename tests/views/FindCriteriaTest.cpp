@@ -265,7 +265,7 @@ TEST(FindCriteria, FindMatchColumn) {
     const Tweak allTypes = [](CFindCriteria& c) { c.SetAllMessageTypes(true); };
     const std::vector<Case> cases = {
         {"type flag off", P(kKindSop, goodCrc), none, -1},
-        {"type flag on", P(kKindSop, goodCrc), goodCrcOn, kMatchColumnType},
+        {"type flag on", P(kKindSop, goodCrc), goodCrcOn, kColumnMessageType},
         {"flag of another family with the same code", P(kKindSop, sourceCaps), goodCrcOn, -1},
         {"empty text matches at column 0", P(kKindSop, goodCrc, 1),
          [](CFindCriteria& c) {
@@ -286,7 +286,7 @@ TEST(FindCriteria, FindMatchColumn) {
              c.text = "no such text";
              *TypeFlag(c, MessageFamily::Control, 1) = true;
          },
-         kMatchColumnType},
+         kColumnMessageType},
         {"text ignored while Enable Text is off", P(kKindSop, goodCrc),
          [](CFindCriteria& c) { c.text = "GoodCRC"; }, -1},
         {"channel off", P(kKindSop, goodCrc, 1),
@@ -303,7 +303,7 @@ TEST(FindCriteria, FindMatchColumn) {
          -1},
         {"SOP'' matches whatever type, roles, errors",
          with(P(kKindSopDoublePrime, Hdr(1, 0, 2, false)), kBadCrc),
-         [](CFindCriteria& c) { c.source = false; }, kMatchColumnOrderedSet},
+         [](CFindCriteria& c) { c.source = false; }, kColumnOrderedSet},
         {"SOP'' off", P(kKindSopDoublePrime, goodCrc),
          [](CFindCriteria& c) {
              c.sopDoublePrime = false;
@@ -312,18 +312,18 @@ TEST(FindCriteria, FindMatchColumn) {
          -1},
         {"Hard Reset off", P(kKindHardReset), allTypes, -1},
         {"Hard Reset on", P(kKindHardReset), [](CFindCriteria& c) { c.hardReset = true; },
-         kMatchColumnOrderedSet},
+         kColumnOrderedSet},
         {"Hard Reset with bad UI names the UI", with(P(kKindHardReset), kSlowUi),
          [](CFindCriteria& c) {
              c.hardReset = true;
              c.invalidPacket = true;
          },
-         kMatchColumnUnitInterval},
+         kColumnUnitInterval},
         {"invalid SOP matches with type off: CRC", with(P(kKindSop, goodCrc), kBadCrc), invalidOn,
-         kMatchColumnCrc},
-        {"invalid: no preamble", with(P(kKindSop, goodCrc), kNoPreamble), invalidOn, kMatchColumnPreamble},
-        {"invalid: no EOP", with(P(kKindSop, goodCrc), kNoEop), invalidOn, kMatchColumnPayload},
-        {"invalid: UI", with(P(kKindSop, goodCrc), kSlowUi), invalidOn, kMatchColumnUnitInterval},
+         kColumnCrc},
+        {"invalid: no preamble", with(P(kKindSop, goodCrc), kNoPreamble), invalidOn, kColumnPreambleLength},
+        {"invalid: no EOP", with(P(kKindSop, goodCrc), kNoEop), invalidOn, kColumnPayload},
+        {"invalid: UI", with(P(kKindSop, goodCrc), kSlowUi), invalidOn, kColumnUnitInterval},
         {"invalid but Invalid Packet off", with(P(kKindSop, goodCrc), kNoEop), none, -1},
         {"CRC Error renames the cause of a decided packet",
          with(with(P(kKindSop, goodCrc), kNoPreamble), kBadCrc),
@@ -331,13 +331,13 @@ TEST(FindCriteria, FindMatchColumn) {
              c.invalidPacket = true;
              c.crcError = true;
          },
-         kMatchColumnCrc},
+         kColumnCrc},
         {"CRC Error on a debug packet", with(P(kKindSopPrimeDebug, goodCrc), kBadCrc),
          [](CFindCriteria& c) {
              c.sopPrimeDebug = true;
              c.crcError = true;
          },
-         kMatchColumnCrc},
+         kColumnCrc},
         {"CRC Error alone does not decide", with(P(kKindSop, goodCrc), kBadCrc),
          [](CFindCriteria& c) { c.crcError = true; }, -1},
         {"power role off", P(kKindSop, Hdr(1, 0, 2, true)),
@@ -355,7 +355,7 @@ TEST(FindCriteria, FindMatchColumn) {
         {"data code 13 never matches", P(kKindSop, Hdr(13, 1)), allTypes, -1},
         {"data code 14 never matches", P(kKindSop, Hdr(14, 1)), allTypes, -1},
         {"extended type", P(kKindSop, Hdr(17, 2, 2, true, true, true)),
-         [](CFindCriteria& c) { *TypeFlag(c, MessageFamily::Extended, 17) = true; }, kMatchColumnType},
+         [](CFindCriteria& c) { *TypeFlag(c, MessageFamily::Extended, 17) = true; }, kColumnMessageType},
     };
     for (const Case& k : cases) {
         CFindCriteria c(CFindCriteria::kFind);
@@ -481,7 +481,7 @@ TEST(FindCriteria, FindAndFilterDecodedTraffic) {
     EXPECT_EQ(find.FindRow(3, false, rows, rowPacket, false), 2);
     EXPECT_EQ(find.FindRow(-1, false, rows, rowPacket, false), -1)
         << "without a selection nothing lies before";
-    EXPECT_EQ(find.FindMatchColumn(*store.PacketAt(2), false), kMatchColumnCrc);
+    EXPECT_EQ(find.FindMatchColumn(*store.PacketAt(2), false), kColumnCrc);
 
     find.enableText = true; // empty text: every packet matches, but row 0 is never examined first
     EXPECT_EQ(find.FindRow(-1, true, rows, rowPacket, false), 1);
