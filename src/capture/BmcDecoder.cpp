@@ -3,9 +3,16 @@
 #include "Notify.h"
 #include "SymbolDecoder.h"
 
+#include <array>
+#include <bit>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace bmc {
 
@@ -48,13 +55,30 @@ bool Search(CCCPacket& p, uint8_t choice, IUserNotify* notify, int& budget) {
     return false;
 }
 
+// Sum of the intervals of entries from..to - 1. The interval is the first byte of each 4-byte entry:
+// four entries at a time where the machine can.
+int32_t SumIntervals(const EdgeEntry* e, int32_t from, int32_t to) {
+    int32_t s = 0;
+    int32_t i = from;
+#if defined(__SSE2__)
+    static_assert(offsetof(EdgeEntry, interval) == 0 && sizeof(EdgeEntry) == 4);
+    const __m128i low = _mm_set1_epi32(0xFF);
+    __m128i sums = _mm_setzero_si128();
+    for (; i + 4 <= to; i += 4) {
+        const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + i));
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_and_si128(four, low), _mm_setzero_si128()));
+    }
+    s = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+#endif
+    for (; i < to; ++i) s += e[i].interval;
+    return s;
+}
+
 // Half-UI in ticks from the unit interval estimate, in single precision and in this order.
 float HalfUi(const CCCPacket& p) {
-    const EdgeEntry* e = p.edges.get();
     float u = 3.3f;
     if (p.intervalCount >= 151) {
-        int32_t s = 0;
-        for (int32_t i = 1; i <= 150; ++i) s += e[i].interval;
+        const int32_t s = SumIntervals(p.edges.get(), 1, 151);
         // 150 intervals taken as 100 bits.
         u = float(p.divisor) * float(s) / 48.0f / 50.0f * 0.5f;
     }
@@ -65,7 +89,10 @@ float HalfUi(const CCCPacket& p) {
 // packet, when it first turns up.
 class ClassCache {
 public:
-    explicit ClassCache(float half) : half(half) { std::memset(table, kUnknown, sizeof table); }
+    explicit ClassCache(float half) : half(half) {
+        std::memset(table, kUnknown, sizeof table);
+        std::memset(halves, kUnknown, sizeof halves);
+    }
 
     uint8_t First(uint8_t interval) const {
         const int q = Tenths(interval);
@@ -85,11 +112,23 @@ public:
         return c;
     }
 
+    // For the regular reading: 1 for "1bit", 0 for "2bits", 2 for any other class.
+    int Half(uint8_t interval) {
+        uint8_t h = halves[interval];
+        if (h == kUnknown) {
+            const uint8_t c = Other(interval);
+            h = c == kClass1Bit ? 1 : c == kClass2Bits ? 0 : 2;
+            halves[interval] = h;
+        }
+        return h;
+    }
+
 private:
     static constexpr uint8_t kUnknown = 0xFF;
     int Tenths(uint8_t interval) const { return int(float(interval) * 10.0f / half); }
     float half;
     uint8_t table[256];
+    uint8_t halves[256];
 };
 
 uint8_t ClassKind(uint8_t cls, uint8_t kind) { return uint8_t(cls | (kind << 3)); }
@@ -124,67 +163,122 @@ void ClassifyEntries(CCCPacket& p, ClassCache& classes) {
 }
 
 enum class Reading { Regular, Irregular };
+static_assert(kBitOneFirst == kBitZero + 1 && kBitOneSecond == kBitZero + 2 && kClass2Bits == kClass1Bit + 1);
+
+// Four regular entries at a time, by the pending half before them and whether each is "1bit": how
+// many bits they give, the bits, the entry (0..3) of each, the pending half after them, and whether
+// a run of odd length ends among them (which the one-by-one loop handles).
+struct QuadStep {
+    uint8_t emitted;
+    bool oddRunEnds;
+    uint8_t pendingAfter;
+    uint32_t bits;   // byte k: the k-th bit
+    uint64_t entries; // 16-bit k: the entry of the k-th bit
+};
+
+constexpr std::array<QuadStep, 32> kQuadSteps = [] {
+    std::array<QuadStep, 32> table{};
+    for (int index = 0; index < 32; ++index) {
+        QuadStep q{};
+        int pending = index & 1;
+        for (int j = 0; j < 4; ++j) {
+            const int half = (index >> (1 + j)) & 1;
+            if (pending > half) q.oddRunEnds = true;
+            const int second = half & pending;
+            if (!second) {
+                q.bits |= uint32_t(half) << (8 * q.emitted);
+                q.entries |= uint64_t(j) << (16 * q.emitted);
+                ++q.emitted;
+            }
+            pending = half ^ second;
+        }
+        q.pendingAfter = uint8_t(pending);
+        table[size_t(index)] = q;
+    }
+    return table;
+}();
 
 // Classify, Pair and the bits of DecodeBits in one pass, for the usual packet whose entries after the
 // first are all "1bit" or "2bits". Pair then decides everything: a run of "1bit" entries pairs into
-// ones from its front, and one left over at the end of an odd run is "Invalid". Entries, counts, bits
-// and bitCount end exactly as the three steps leave them; the result says whether the bits were read
-// without error. Irregular: an entry of another class turned up, and the packet must take the steps
-// one by one (the entries seen so far are rewritten by Classify then).
-Reading ReadRegular(CCCPacket& p, ClassCache& classes, bool* bitsOk) {
+// ones from its front, and one left over at the end of an odd run is "Invalid". Counts, bits and
+// bitCount end exactly as the three steps leave them, and with Entries::Keep the entries' classes,
+// kinds and bit indexes too; the result says whether the bits were read without error. The bits go to
+// the caller's array, not to the packet's, and entryOf[k] is the entry that produced bit k. Irregular:
+// an entry of another class turned up, and the packet must take the steps one by one (Classify then
+// rewrites every entry).
+enum class Entries { Keep, Drop };
+
+template <Entries kEntries>
+Reading ReadRegular(CCCPacket& p, ClassCache& classes, uint8_t* bits, uint16_t* entryOf, bool* bitsOk) {
+    constexpr bool keep = kEntries == Entries::Keep;
     EdgeEntry* e = p.edges.get();
-    uint8_t* bits = p.bits.get();
     const int32_t n = p.intervalCount;
 
     const uint8_t first = classes.First(e[0].interval);
-    int32_t tickSum = e[0].interval;
     int32_t count = 0;
     if (first == kClass2Bits) {
-        e[0].classKind = ClassKind(first, kBitZero);
-        e[0].bitIndex = 0;
+        if (keep) e[0] = EdgeEntry{e[0].interval, ClassKind(first, kBitZero), 0};
+        entryOf[0] = 0;
         bits[count++] = 0;
-    } else {
-        e[0].classKind = ClassKind(first, kBitUndecided);
-        e[0].bitIndex = 0xFFFF;
+    } else if (keep) {
+        e[0] = EdgeEntry{e[0].interval, ClassKind(first, kBitUndecided), 0xFFFF};
     }
 
     int32_t errorAt = -1; // entry at which DecodeBits stops, and the bits it has by then
     int32_t bitsAtError = 0;
-    bool pending = false; // the entry before is the first half of a one, unless its run ends there
-    for (int32_t i = 1; i < n; ++i) {
-        const uint8_t v = e[i].interval;
-        tickSum += v;
-        const uint8_t c = classes.Other(v);
-        if (c != kClass1Bit && c != kClass2Bits) return Reading::Irregular;
-        const bool half = c == kClass1Bit;
-        if (pending && !half) {
+    // Whether the entry before is the first half of a one (unless its run ends there). The loop has no
+    // branch on the bits themselves: ones and zeros come in no order a predictor could learn.
+    int pending = 0;
+    int32_t i = 1;
+    if constexpr (!keep && std::endian::native == std::endian::little) {
+        // Four entries a step while no run of odd length ends; the bits and entries are written four
+        // at a time, so both arrays have room for three more past the last entry.
+        for (; i + 4 <= n; i += 4) {
+            const int h0 = classes.Half(e[i].interval), h1 = classes.Half(e[i + 1].interval);
+            const int h2 = classes.Half(e[i + 2].interval), h3 = classes.Half(e[i + 3].interval);
+            if ((h0 | h1 | h2 | h3) > 1) return Reading::Irregular;
+            const QuadStep& q = kQuadSteps[size_t(pending | h0 << 1 | h1 << 2 | h2 << 3 | h3 << 4)];
+            if (q.oddRunEnds) break;
+            std::memcpy(bits + count, &q.bits, 4);
+            const uint64_t at = q.entries + uint64_t(i) * 0x0001000100010001ull;
+            std::memcpy(entryOf + count, &at, 8);
+            count += q.emitted;
+            pending = q.pendingAfter;
+        }
+    }
+    for (; i < n; ++i) {
+        const int half = classes.Half(e[i].interval); // 1 for "1bit", 0 for "2bits"
+        if (half > 1) return Reading::Irregular;
+        if (__builtin_expect(pending > half, 0)) {
             // A run of odd length: its last entry is invalid, and so is its bit.
             --count;
-            e[i - 1].classKind = ClassKind(kClass1Bit, kBitInvalid);
-            e[i - 1].bitIndex = 0xFFFF;
-            pending = false;
+            if (keep) e[i - 1] = EdgeEntry{e[i - 1].interval, ClassKind(kClass1Bit, kBitInvalid), 0xFFFF};
+            pending = 0;
             if (count > 0 && errorAt < 0) {
                 errorAt = i - 1;
                 bitsAtError = count;
             }
         }
-        const bool second = half && pending;
-        e[i].classKind = ClassKind(c, !half ? kBitZero : second ? kBitOneSecond : kBitOneFirst);
-        e[i].bitIndex = second ? uint16_t(0xFFFF) : uint16_t(count);
-        bits[count] = half;
-        count += !second;
-        pending = half && !pending;
+        const int second = half & pending;
+        // Zero, One(p) or One(s).
+        if (keep)
+            e[i] = EdgeEntry{e[i].interval, ClassKind(uint8_t(kClass2Bits - half), uint8_t(kBitZero + half + second)),
+                             uint16_t(count | -second)};
+        bits[count] = uint8_t(half);
+        entryOf[count] = uint16_t(i);
+        count += 1 - second;
+        pending = half ^ second;
     }
     if (pending) { // the last entry ends an odd run; at the end it does no harm
         --count;
-        e[n - 1].classKind = ClassKind(kClass1Bit, kBitInvalid);
-        e[n - 1].bitIndex = 0xFFFF;
+        if (keep) e[n - 1] = EdgeEntry{e[n - 1].interval, ClassKind(kClass1Bit, kBitInvalid), 0xFFFF};
     }
-    p.tickSum = tickSum;
+    p.tickSum = SumIntervals(e, 0, n);
     p.shortCount = first == kClassShort;
     p.longCount = 0;
     if (errorAt >= 0) {
-        for (int32_t i = errorAt; i < n; ++i) e[i].bitIndex = 0xFFFF;
+        if (keep)
+            for (int32_t i = errorAt; i < n; ++i) e[i].bitIndex = 0xFFFF;
         count = bitsAtError;
     }
     p.bitCount = count;
@@ -192,8 +286,41 @@ Reading ReadRegular(CCCPacket& p, ClassCache& classes, bool* bitsOk) {
     return Reading::Regular;
 }
 
-// DecodeBits after the bits: preamble, unit interval, then the symbols.
-bool DecodePreambleAndSymbols(CCCPacket& p, IUserNotify* notify) {
+// The first alternating run of at least 61 bits (60 changes), compared eight bits at a time: its
+// first bit, and the last of its changes that is a 1; false when there is none.
+bool FindPreamble(const uint8_t* bits, int32_t count, int32_t* start, int32_t* lastOne) {
+    // Length of the run of changes from bit k on: bits[j] != bits[j - 1] for j = k, k + 1, ...
+    auto changesFrom = [&](int32_t k) {
+        int32_t j = k;
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; j + 8 <= count; j += 8) {
+                uint64_t now, before;
+                std::memcpy(&now, bits + j, 8);
+                std::memcpy(&before, bits + j - 1, 8);
+                // Bits are 0 or 1: a change leaves 1 in its byte, no change 0.
+                if (const uint64_t same = (now ^ before) ^ 0x0101010101010101ull)
+                    return j + std::countr_zero(same) / 8 - k;
+            }
+        }
+        while (j < count && bits[j] != bits[j - 1]) ++j;
+        return j - k;
+    };
+    for (int32_t k = 1; k < count;) {
+        const int32_t run = changesFrom(k);
+        if (run >= 60) {
+            *start = k - 1;
+            const int32_t last = k + run - 1; // the run's last change
+            *lastOne = bits[last] == 1 ? last : last - 1;
+            return true;
+        }
+        k += run + 1; // past the repeat that ended the run
+    }
+    return false;
+}
+
+// DecodeBits after the bits: preamble, unit interval, then the symbols. entryOf, when given, maps each
+// bit to the entry that produced it; otherwise the entries' bit indexes are searched.
+bool DecodePreambleAndSymbols(CCCPacket& p, IUserNotify* notify, const uint16_t* entryOf = nullptr) {
     const EdgeEntry* e = p.edges.get();
     const int32_t n = p.intervalCount;
     const uint8_t* bits = p.bits.get();
@@ -205,21 +332,8 @@ bool DecodePreambleAndSymbols(CCCPacket& p, IUserNotify* notify) {
     p.unitInterval = 0.0f;
     if (count == 0) return false;
 
-    int32_t changes = 0, start = -1, lastOne = -1;
-    bool found = false;
-    for (int32_t k = 1; k < count; ++k) {
-        if (bits[k] == bits[k - 1]) {
-            if (found) break;
-            start = -1;
-            changes = 0;
-        } else {
-            ++changes;
-            if (start == -1) start = k - 1;
-            if (bits[k] == 1) lastOne = k;
-            if (changes >= 60) found = true;
-        }
-    }
-    if (!found) return false;
+    int32_t start = -1, lastOne = -1;
+    if (!FindPreamble(bits, count, &start, &lastOne)) return false;
     p.preambleStart = start;
     p.dataStart = lastOne + 1;
     p.preambleLength = lastOne + 1 - start;
@@ -227,16 +341,21 @@ bool DecodePreambleAndSymbols(CCCPacket& p, IUserNotify* notify) {
 
     if (e) {
         int32_t from = -1, to = -1;
-        for (int32_t i = 0; i < n; ++i) {
-            if (from < 0 && e[i].bitIndex == uint16_t(p.preambleStart + 1)) from = i;
-            if (e[i].bitIndex == uint16_t(p.dataStart)) {
-                to = i;
-                break;
+        if (entryOf) {
+            // Every bit has its entry; the bit after the preamble may not exist.
+            from = entryOf[p.preambleStart + 1];
+            if (p.dataStart < count) to = entryOf[p.dataStart];
+        } else {
+            for (int32_t i = 0; i < n; ++i) {
+                if (from < 0 && e[i].bitIndex == uint16_t(p.preambleStart + 1)) from = i;
+                if (e[i].bitIndex == uint16_t(p.dataStart)) {
+                    to = i;
+                    break;
+                }
             }
         }
         if (from >= 0 && to >= 0) {
-            int32_t sum = 0;
-            for (int32_t i = from; i < to; ++i) sum += e[i].interval;
+            const int32_t sum = SumIntervals(e, from, to);
             p.unitInterval = float(p.divisor) * float(sum) / float(p.preambleLength - 1) / 48.0f;
         }
     }
@@ -339,28 +458,62 @@ bool DecodeBits(CCCPacket& p, IUserNotify* notify) {
     return DecodePreambleAndSymbols(p, notify);
 }
 
-void DecodePacketBits(CCCPacket& p, IUserNotify* notify) {
+namespace {
+
+template <Entries kEntries> void DecodeWhole(CCCPacket& p, IUserNotify* notify) {
     if (p.intervalCount == 0) return;
     // Classify, as far as its allocation.
     p.tickSum = 0;
     p.shortCount = 0;
     p.longCount = 0;
-    if (!p.edges || !NewBitArray(p, notify)) return;
+    if (!p.edges) return;
     ClassCache classes(HalfUi(p));
 
+    // The bits are read into a local array first, so that the packet's array holds only the bits it
+    // has: a stored packet keeps it for good.
+    uint8_t bits[kMaxIntervals + 4];
+    uint16_t entryOf[kMaxIntervals + 4];
     bool bitsOk = false;
-    if (ReadRegular(p, classes, &bitsOk) == Reading::Regular) {
+    if (ReadRegular<kEntries>(p, classes, bits, entryOf, &bitsOk) == Reading::Regular) {
+        p.bits.reset(new (std::nothrow) uint8_t[p.bitCount > 0 ? p.bitCount : 1]);
+        if (!p.bits) {
+            // As when Classify cannot allocate: nothing classified, nothing counted.
+            if (notify) notify->ShowMessage("No Momory");
+            for (int32_t i = 0; i < p.intervalCount; ++i) {
+                p.edges[i].classKind = 0;
+                p.edges[i].bitIndex = 0xFFFF;
+            }
+            p.tickSum = p.shortCount = p.longCount = p.bitCount = 0;
+            return;
+        }
+        std::memcpy(p.bits.get(), bits, size_t(p.bitCount));
         // Nothing short or long after the first entry, so the gate passes, and Pair decided all.
-        if (bitsOk) DecodePreambleAndSymbols(p, notify);
+        if (bitsOk) DecodePreambleAndSymbols(p, notify, entryOf);
         return;
     }
+    if (!NewBitArray(p, notify)) return;
     ClassifyEntries(p, classes);
     if (p.shortCount > 10 || p.longCount > 10) return;
-    if (Pair(p) == 0) {
+    if (Pair(p) == 0)
         DecodeBits(p, notify);
-        return;
+    else if (!TryAlternative(p, kClass1BitResolved, notify))
+        TryAlternative(p, kClass2BitsResolved, notify);
+    // Down to the bits there are.
+    if (p.bitCount < p.intervalCount) {
+        std::unique_ptr<uint8_t[]> fitted(new (std::nothrow) uint8_t[p.bitCount > 0 ? p.bitCount : 1]);
+        if (fitted) {
+            std::memcpy(fitted.get(), p.bits.get(), size_t(p.bitCount));
+            p.bits = std::move(fitted);
+        }
     }
-    if (!TryAlternative(p, kClass1BitResolved, notify)) TryAlternative(p, kClass2BitsResolved, notify);
+}
+
+} // namespace
+
+void DecodePacketBits(CCCPacket& p, IUserNotify* notify) { DecodeWhole<Entries::Keep>(p, notify); }
+
+void DecodePacketBitsDroppingEdges(CCCPacket& p, IUserNotify* notify) {
+    DecodeWhole<Entries::Drop>(p, notify);
 }
 
 } // namespace bmc

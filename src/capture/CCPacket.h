@@ -70,27 +70,16 @@ constexpr int kMessageBytesCapacity = 268;
 
 class CCCPacket {
 public:
+    // Members go by size, largest first, so that the thousands of stored packets carry no padding.
     CCaptureStore* store = nullptr;
     int64_t startOffset = 0;
     int64_t endOffset = 0;
-    int32_t index = -1;
-    bool bookmarked = false;
     int64_t absStartTime = 0;
     int64_t startTime = 0;
     // µs from the end of the packet before it in the store, for the first one from the time origin; the
     // store keeps it as packets come and go.
     int64_t idleTime = 0;
-
-    // The readings of the sample in force at the start; filled in later on first use when the sample
-    // arrived after the packet, hence mutable.
-    mutable bool hasSnapshot = false;
-    mutable uint16_t snapVbusVoltage = 0;
-    mutable int16_t snapVbusCurrent = 0;
-    mutable int16_t snapCc1Voltage = 0;
-    mutable int16_t snapCc2Voltage = 0;
-    mutable int16_t snapCc1Current = 0;
-    mutable int16_t snapCc2Current = 0;
-
+    int32_t index = -1;
     int32_t channel = 0;
     int32_t divisor = 20;
     int32_t intervalCount = 0;
@@ -98,25 +87,37 @@ public:
     // takes the array back for the next packet).
     std::unique_ptr<EdgeEntry[]> edges;
 
-    std::unique_ptr<uint8_t[]> bits; // one byte (0 or 1) per bit, sized to the interval count
+    // The readings of the sample in force at the start; filled in later on first use when the sample
+    // arrived after the packet, hence mutable.
+    mutable uint16_t snapVbusVoltage = 0;
+    mutable int16_t snapVbusCurrent = 0;
+    mutable int16_t snapCc1Voltage = 0;
+    mutable int16_t snapCc2Voltage = 0;
+    mutable int16_t snapCc1Current = 0;
+    mutable int16_t snapCc2Current = 0;
+    mutable bool hasSnapshot = false;
+
+    bool bookmarked = false;
     bool preambleFound = false;
+    bool crcGood = false;
+    bool hasCrc = false;
+    bool eopFound = false;
+    bool ownsExtData = false;
+    uint8_t kCodes[4] = {0xFE, 0xFE, 0xFE, 0xFE};
+
+    std::unique_ptr<uint8_t[]> bits; // one byte (0 or 1) per bit, bitCount of them
     int32_t preambleStart = -1;
     int32_t preambleLength = 0;
     int32_t dataStart = -1;
     int32_t eopPosition = -1;
     float unitInterval = 0.0f;
-    bool crcGood = false;
-    bool hasCrc = false;
     uint32_t receivedCrc = 0xFFFFFFFF;
-    bool eopFound = false;
-    uint8_t kCodes[4] = {0xFE, 0xFE, 0xFE, 0xFE};
     int32_t kind = kKindNotDecoded;
-    uint8_t messageBytes[kMessageBytesCapacity] = {};
     int32_t messageByteCount = 0;
+    uint8_t messageBytes[kMessageBytesCapacity] = {};
 
     int32_t port = 0;
     CCCPacket* sourceCapsRef = nullptr;
-    bool ownsExtData = false;
     // Keeps a shared reassembly buffer alive while any chunk of its message refers to it.
     std::shared_ptr<uint8_t[]> extBuffer;
     // For a message in one packet extData points into messageBytes and only extChunkLength bytes are
@@ -133,8 +134,8 @@ public:
     int32_t bitCount = 0;
     int32_t shortCount = 0;
     int32_t longCount = 0;
-    std::unique_ptr<uint8_t[]> symbols; // capacity (bitCount + 4) / 5
     int32_t symbolCount = 0;
+    std::unique_ptr<uint8_t[]> symbols; // symbolCount of them
 
     // The field-table segment table, rewritten by every build of the table. Allocated on the first
     // build so that packets nobody inspects do not carry it.

@@ -4,14 +4,112 @@
 #include "Notify.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 int OtherPort(int p) { return p == 1 ? 2 : 1; }
+
+// Number of bytes from p on, at most n, that equal b: the fillers of an idle channel, eight at a time.
+int RunOf(const uint8_t* p, int n, uint8_t b) {
+    int k = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        const uint64_t pattern = 0x0101010101010101ull * b;
+        for (; k + 8 <= n; k += 8) {
+            uint64_t w;
+            std::memcpy(&w, p + k, 8);
+            if (const uint64_t diff = w ^ pattern) return k + std::countr_zero(diff) / 8;
+        }
+    }
+    while (k < n && p[k] == b) ++k;
+    return k;
+}
+
+#if defined(__SSE2__)
+// Edge bytes from..55 of a block whose byte from - 1 was a transition inside an open packet: the
+// longest run of them from `from` on that goes on with the packet. That is transitions whose steps
+// stay below closeGap, and lone fillers that only mark the counter's wrap between two transitions
+// (as inside any packet); the run ends with a transition. Writes the run's entries to out (room for
+// 55), their number to *entries and the sum of their steps to *steps; returns the run's end.
+int InPacketRun(const uint8_t* bytes, int from, int64_t closeGap, EdgeEntry* out, int* entries, int64_t* steps) {
+    static_assert(rec::kEdgeBytesPerBlock == 56 && sizeof(EdgeEntry) == 4);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i limit = _mm_set1_epi8(char(closeGap > 255 ? 255 : closeGap - 1));
+    // Four loads cover bytes 1..55; the last one overlaps the third, whose bytes it repeats.
+    constexpr int kAt[4] = {1, 17, 33, 40};
+    __m128i step[4];
+    uint64_t below = 0, fillers = 0; // bit i: about byte i
+    for (int k = 0; k < 4; ++k) {
+        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + kAt[k]));
+        const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + kAt[k] - 1));
+        step[k] = _mm_sub_epi8(cur, prev); // modulo 256; 0 for a filler
+        below |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(step[k], limit), limit)))) << kAt[k];
+        fillers |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(cur, prev)))) << kAt[k];
+    }
+    // Bytes the run cannot take: a step too long, a filler before another or before a step too long,
+    // a filler last. A filler between transitions at values a and b lasts 256 - a ticks (none when a
+    // is 0) and the transition after it b more, which is the step from a to b unless b >= a > 0: then
+    // a whole wrap more.
+    uint64_t stop = ~below | (fillers & (fillers >> 1)) | (fillers & (~below >> 1)) | (uint64_t(1) << 55 & fillers);
+    for (uint64_t f = fillers & ~stop; f; f &= f - 1) {
+        const int at = std::countr_zero(f);
+        if (bytes[at - 1] != 0 && bytes[at + 1] >= bytes[at - 1]) stop |= uint64_t(1) << at;
+    }
+    stop &= ~((uint64_t(1) << from) - 1);
+    const int end = stop ? std::min(std::countr_zero(stop), 56) : 56;
+    if (end <= from) {
+        *entries = 0;
+        *steps = 0;
+        return from;
+    }
+
+    // Entry of byte i at local + 4 i: the step, a zero byte, then 0xFFFF. Raw bytes, so that nothing is
+    // cleared first.
+    alignas(16) uint8_t local[4 * 56];
+    const __m128i noBit = _mm_set1_epi16(-1);
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i sums = zero;
+    for (int k = 0; k < 4; ++k) {
+        uint8_t* to = local + 4 * kAt[k];
+        const __m128i lo = _mm_unpacklo_epi8(step[k], zero);
+        const __m128i hi = _mm_unpackhi_epi8(step[k], zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi16(lo, noBit));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), _mm_unpackhi_epi16(lo, noBit));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 32), _mm_unpacklo_epi16(hi, noBit));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 48), _mm_unpackhi_epi16(hi, noBit));
+        // Steps of the bytes in from..end - 1, the overlapping load counting only its bytes 49..55.
+        const int lowest = k < 3 ? from : std::max(from, 49);
+        const __m128i at = _mm_add_epi8(lanes, _mm_set1_epi8(char(kAt[k])));
+        const __m128i inside = _mm_and_si128(_mm_cmpgt_epi8(at, _mm_set1_epi8(char(lowest - 1))),
+                                             _mm_cmpgt_epi8(_mm_set1_epi8(char(end)), at));
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_and_si128(step[k], inside), zero));
+    }
+    *steps = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+
+    // A filler adds no entry of its own.
+    int written = 0;
+    int next = from;
+    const uint64_t inRun = fillers & ((uint64_t(1) << end) - 1) & ~((uint64_t(1) << from) - 1);
+    for (uint64_t f = inRun; f; f &= f - 1) {
+        const int at = std::countr_zero(f);
+        std::memcpy(out + written, local + 4 * next, sizeof(EdgeEntry) * size_t(at - next));
+        written += at - next;
+        next = at + 1;
+    }
+    std::memcpy(out + written, local + 4 * next, sizeof(EdgeEntry) * size_t(end - next));
+    written += end - next;
+    *entries = written;
+    return end;
+}
+#endif
 
 std::string Percent(const char* fmt, int v) {
     char buf[64];
@@ -172,6 +270,25 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
         if (open) open->intervalCount = count;
     };
 
+    // After a transition at byte i inside the open packet: the bytes after it that simply go on with
+    // the packet, all at once. Returns the last byte taken.
+    auto RunInPacket = [&](int i) {
+#if defined(__SSE2__)
+        if (i + 1 < rec::kEdgeBytesPerBlock && edges && count <= kMaxIntervals - rec::kEdgeBytesPerBlock) {
+            int entries = 0;
+            int64_t steps = 0;
+            const int end = InPacketRun(bytes, i + 1, closeGap, edges + count, &entries, &steps);
+            if (end > i + 1) {
+                count += entries;
+                ticks += steps;
+                lastByte = lastValue = bytes[end - 1];
+                return end - 1;
+            }
+        }
+#endif
+        return i;
+    };
+
     int i = 0;
     if (lastByte < 0) {
         // The first byte only gives the reference value; no time passes.
@@ -197,6 +314,7 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
                     }
                     open->endOffset = endOffset;
                     gap = 0;
+                    i = RunInPacket(i);
                     continue;
                 }
                 writeBack();
@@ -226,12 +344,12 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
             count = 0;
             ch.openPacket = std::move(p);
             gap = 0;
+            i = RunInPacket(i);
             continue;
         }
         if (!open && lastValue == 0 && repeat >= 1) {
             // A run of fillers on an idle channel: each one is a full counter wrap.
-            int run = 1;
-            while (i + run < rec::kEdgeBytesPerBlock && bytes[i + run] == b) ++run;
+            const int run = 1 + RunOf(bytes + i + 1, rec::kEdgeBytesPerBlock - i - 1, uint8_t(b));
             repeat += run;
             gap += int64_t(256) * run;
             ticks += int64_t(256) * run;
@@ -331,21 +449,9 @@ bool CCaptureStore::AddPacket(std::unique_ptr<CCCPacket>& packet) {
     return true;
 }
 
-namespace {
-// Decoding allocates for the worst case (a bit per interval); a stored packet keeps only what it uses.
-void ShrinkToFit(std::unique_ptr<uint8_t[]>& array, int32_t used, int32_t capacity) {
-    if (!array || used >= capacity) return;
-    std::unique_ptr<uint8_t[]> fitted(new (std::nothrow) uint8_t[used > 0 ? used : 1]);
-    if (!fitted) return;
-    std::memcpy(fitted.get(), array.get(), size_t(used));
-    array = std::move(fitted);
-}
-} // namespace
-
 void CCaptureStore::DecodePacket(CCCPacket& p) {
-    bmc::DecodePacketBits(p, notify);
-    ShrinkToFit(p.bits, p.bitCount, p.intervalCount);
-    ShrinkToFit(p.symbols, p.symbolCount, (p.bitCount + 4) / 5);
+    // The bit and symbol arrays come out no larger than what the packet holds; the edges go next.
+    bmc::DecodePacketBitsDroppingEdges(p, notify);
 }
 
 void CCaptureStore::AttributePort(CCCPacket& p) {

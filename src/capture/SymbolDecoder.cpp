@@ -89,7 +89,9 @@ bool DecodeSymbols(CCCPacket& p, IUserNotify* notify) {
     p.eopFound = false;
     if (!p.preambleFound || p.dataStart == -1) return false;
 
-    const int32_t capacity = (p.bitCount + 4) / 5;
+    // Room for (bitCount + 4) / 5 symbols, of which only those from dataStart on can be filled: the
+    // array holds just those.
+    const int32_t capacity = p.bitCount - p.dataStart >= 5 ? (p.bitCount - p.dataStart) / 5 : 0;
     p.symbols.reset(new (std::nothrow) uint8_t[capacity > 0 ? capacity : 1]);
     if (!p.symbols) {
         if (notify) notify->ShowMessage("No Memory");
