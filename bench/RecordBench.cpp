@@ -5,7 +5,7 @@
 #include "CaptureStore.h"
 #include "DeviceConnection.h"
 #include "EmulatedAnalyzer.h"
-#include "Notify.h"
+#include "HeadlessUi.h"
 #include "QXDoc.h"
 #include "ReaderThread.h"
 #include "RecordingControl.h"
@@ -27,30 +27,6 @@ namespace {
 
 constexpr double kStreamSeconds = 1200; // of the epr scenario: about 37 MB
 constexpr double kTargetMBps = 20;
-
-class CQuietUi : public IMainWindowUi, public IUserNotify {
-public:
-    explicit CQuietUi(const CReaderThread& reader) : reader(reader) {}
-    void SetStatusText(const std::string&) override {}
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void UpdateAllViews() override {}
-    bool SaveModified() override { return true; }
-    bool RecordFileSettingsDialog(RecordFileChoice*) override { return false; }
-    bool ConfirmReplaceRecordFiles(const std::vector<std::string>&) override { return true; }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    bool IsCapturing() const override { return reader.capturing; }
-    std::vector<std::string> messages;
-
-private:
-    const CReaderThread& reader;
-};
-
-class CHooks : public IDocumentHooks {
-public:
-    std::string RecordFolder() const override { return control->RecordFolder(); }
-    CRecordingControl* control = nullptr;
-};
 
 // The decoded packets against the frames as played, in the order the decoder lists them.
 bool SamePackets(const CCaptureStore& store, std::vector<synth::ExpectedPacket> sent, std::string* why) {
@@ -104,8 +80,8 @@ void BM_RecordEmulatedStream(benchmark::State& state) {
         settings.recordDoNotAskAgain = true;
         CDeviceConnection connection(analyzer);
         CReaderThread reader(connection);
-        CQuietUi ui(reader);
-        CHooks hooks;
+        CHeadlessUi ui(reader);
+        CRecordFolderHooks hooks;
         CQXDoc doc(&ui, &hooks, settings.CaptureLimits());
         CRecordingControl control(settings, connection, reader, &doc, ui);
         hooks.control = &control;

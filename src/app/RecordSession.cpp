@@ -1,7 +1,7 @@
 #include "RecordSession.h"
 
 #include "DeviceConnection.h"
-#include "Notify.h"
+#include "HeadlessUi.h"
 #include "QXDoc.h"
 #include "ReaderThread.h"
 #include "RecordingControl.h"
@@ -20,51 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The main window as far as a headless recording needs one: the status text is kept for printing,
-// messages go to the error stream, no dialog is ever shown, and existing record files are replaced
-// only when the options say so.
-class CSessionUi : public IMainWindowUi, public IUserNotify {
-public:
-    CSessionUi(std::ostream& err, const CReaderThread& reader, bool overwrite)
-        : err(err), reader(reader), overwrite(overwrite) {}
-
-    void SetStatusText(const std::string& text) override { status = text; }
-    void ShowMessage(const std::string& text) override {
-        messages.push_back(text);
-        // The session's own end line names the file that could not be created.
-        if (text != kCreateRecordFileErrorText) err << text << '\n';
-    }
-    void UpdateAllViews() override {}
-    bool SaveModified() override { return true; }
-    bool RecordFileSettingsDialog(RecordFileChoice*) override { return false; }
-    bool ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) override {
-        if (!overwrite) refused = existing;
-        return overwrite;
-    }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    bool IsCapturing() const override { return reader.capturing; }
-
-    bool Said(const char* text) const {
-        return std::find(messages.begin(), messages.end(), text) != messages.end();
-    }
-
-    std::string status;
-    std::vector<std::string> messages;
-    std::vector<std::string> refused; // the existing files that kept the recording from starting
-
-private:
-    std::ostream& err;
-    const CReaderThread& reader;
-    const bool overwrite;
-};
-
-class CSessionHooks : public IDocumentHooks {
-public:
-    std::string RecordFolder() const override { return control ? control->RecordFolder() : std::string(); }
-    CRecordingControl* control = nullptr;
-};
 
 enum class Phase { Waiting, Recording, Stopping };
 
@@ -159,8 +114,14 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
     CDeviceConnection connection(link);
     CReaderThread reader(connection);
     reader.SetCalibration(ReaderCalibrationFrom(settings.calibration));
-    CSessionUi ui(err, reader, options.overwrite);
-    CSessionHooks hooks;
+    CHeadlessUi ui(reader);
+    // No dialog is ever shown: messages go to the error stream, except the one about the first record
+    // file, which the session's own end line names; existing files are replaced only when asked to.
+    ui.onMessage = [&err](const std::string& text) {
+        if (text != kCreateRecordFileErrorText) err << text << '\n';
+    };
+    ui.replaceAnswer = options.overwrite;
+    CRecordFolderHooks hooks;
     CQXDoc doc(&ui, &hooks, settings.CaptureLimits());
     CRecordingControl control(settings, connection, reader, &doc, ui);
     hooks.control = &control;
@@ -179,9 +140,9 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
         if (phase == Phase::Waiting) {
             if (control.CanRun()) {
                 if (!control.Run()) {
-                    if (!ui.refused.empty()) {
+                    if (!options.overwrite && !ui.replaceAsked.empty()) {
                         end = RecordSessionEnd::FileExists;
-                        message = ExistingFilesText(ui.refused);
+                        message = ExistingFilesText(ui.replaceAsked.back());
                     } else {
                         end = RecordSessionEnd::CreateFailed;
                         message = "The record file " + control.RecordFilePath(1) + " could not be created.";

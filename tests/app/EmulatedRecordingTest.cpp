@@ -3,7 +3,7 @@
 // disk, and Stop, Clear or window close at any moment.
 #include "DeviceConnection.h"
 #include "EmulatedAnalyzer.h"
-#include "Notify.h"
+#include "HeadlessUi.h"
 #include "QXDoc.h"
 #include "ReaderThread.h"
 #include "RecordEncoder.h"
@@ -12,6 +12,7 @@
 #include "Settings.h"
 #include "device/SynthSupport.h"
 #include "support/FullDiskFile.h"
+#include "support/RecordFiles.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -27,70 +28,18 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <class Pred> bool WaitUntil(Pred pred) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > limit) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-constexpr uint16_t kFirmware = 0x110; // "1.10"
-const std::array<uint8_t, 12> kSerial = {0x67, 0x45, 0x23, 0x01, 0xEF, 0xCD,
-                                         0xAB, 0x89, 0x67, 0x45, 0x23, 0x01};
-
-Bytes ClosedHeader(uint64_t bytes) {
-    Bytes b(64);
-    enc::WriteClosedHeaderBlock(b.data(), kFirmware, kSerial.data(), bytes);
-    return b;
-}
-
-Bytes Head(const Bytes& file) {
-    return Bytes(file.begin(), file.begin() + std::min<ptrdiff_t>(64, ptrdiff_t(file.size())));
-}
-
-Bytes Payload(const Bytes& file) {
-    return file.size() < 64 ? Bytes() : Bytes(file.begin() + 64, file.end());
-}
+using testrec::Bytes;
+using testrec::WaitUntil;
+using testrec::ClosedHeader;
+using testrec::Head;
+using testrec::Payload;
+using testrec::Slice;
 
 std::string SeriesName(int32_t n) {
     char name[32];
     std::snprintf(name, sizeof name, "Test_%04d.qxc", int(n));
     return name;
 }
-
-Bytes Slice(const Bytes& b, size_t from, size_t to) {
-    return Bytes(b.begin() + std::ptrdiff_t(from), b.begin() + std::ptrdiff_t(to));
-}
-
-class CFakeUi : public IMainWindowUi, public IUserNotify {
-public:
-    explicit CFakeUi(const CReaderThread& reader) : reader(reader) {}
-    void SetStatusText(const std::string& text) override { status = text; }
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void UpdateAllViews() override {}
-    bool SaveModified() override { return true; }
-    bool RecordFileSettingsDialog(RecordFileChoice*) override { return false; }
-    bool ConfirmReplaceRecordFiles(const std::vector<std::string>&) override { return true; }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    bool IsCapturing() const override { return reader.capturing; }
-
-    std::string status;
-    std::vector<std::string> messages;
-
-private:
-    const CReaderThread& reader;
-};
-
-class CHooks : public IDocumentHooks {
-public:
-    std::string RecordFolder() const override { return control->RecordFolder(); }
-    CRecordingControl* control = nullptr;
-};
 
 // The main window's recording parts around one emulated analyzer, with a copy of everything the analyzer
 // handed out.
@@ -147,8 +96,8 @@ public:
     CSettings settings;
     CDeviceConnection connection{analyzer};
     CReaderThread reader;
-    CFakeUi ui{reader};
-    CHooks hooks;
+    CHeadlessUi ui{reader};
+    CRecordFolderHooks hooks;
     CQXDoc doc{&ui, &hooks};
     CRecordingControl control{settings, connection, reader, &doc, ui};
 };

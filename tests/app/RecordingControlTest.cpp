@@ -4,7 +4,7 @@
 #include "RecordingControl.h"
 #include "DeviceCommands.h"
 #include "DeviceConnection.h"
-#include "Notify.h"
+#include "HeadlessUi.h"
 #include "QXDoc.h"
 #include "ReaderThread.h"
 #include "RecordEncoder.h"
@@ -12,6 +12,7 @@
 #include "Settings.h"
 #include "support/Blocks.h"
 #include "support/FullDiskFile.h"
+#include "support/RecordFiles.h"
 #include "support/TempFiles.h"
 #include "support/Traffic.h"
 
@@ -33,16 +34,10 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <class Pred> bool WaitUntil(Pred pred) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > limit) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testrec::Bytes;
+using testrec::WaitUntil;
+using testrec::ClosedHeader;
+using testrec::Slice;
 
 // One analyzer on the bus: answers the descriptors, accepts command frames, streams prepared chunks
 // and then stalls until more come. It can be unplugged and plugged in again with other firmware.
@@ -150,24 +145,10 @@ private:
     int stringReads = 0;
 };
 
-constexpr uint16_t kFirmware = 0x110;
-const std::array<uint8_t, 12> kSerial = {0x67, 0x45, 0x23, 0x01, 0xEF, 0xCD,
-                                         0xAB, 0x89, 0x67, 0x45, 0x23, 0x01};
-
-Bytes ClosedHeader(uint64_t bytes, uint16_t firmware = kFirmware) {
-    Bytes b(64);
-    enc::WriteClosedHeaderBlock(b.data(), firmware, kSerial.data(), bytes);
-    return b;
-}
-
 Bytes Recorded(const Bytes& header, const Bytes& stream) {
     Bytes b = header;
     b.insert(b.end(), stream.begin(), stream.end());
     return b;
-}
-
-Bytes Slice(const Bytes& b, size_t from, size_t to) {
-    return Bytes(b.begin() + std::ptrdiff_t(from), b.begin() + std::ptrdiff_t(to));
 }
 
 // PD traffic: a Request and its GoodCRC over and over, with a VBUS sample every 500 µs.
@@ -216,61 +197,6 @@ void ExpectPackets(const CCaptureStore& store, const std::vector<Bytes>& message
     }
 }
 
-// The main window as far as the recording logic sees it.
-class CFakeUi : public IMainWindowUi, public IUserNotify {
-public:
-    explicit CFakeUi(const CReaderThread& reader) : reader(reader) {}
-    void SetStatusText(const std::string& text) override { status = text; }
-    void ShowMessage(const std::string& text) override {
-        messages.push_back(text);
-        // One nested level is enough to show a repeated message.
-        if (whileMessageOpen && !messageOpen) {
-            messageOpen = true;
-            whileMessageOpen();
-            messageOpen = false;
-        }
-    }
-    void UpdateAllViews() override {}
-    bool SaveModified() override {
-        ++saveAsked;
-        return saveAnswer;
-    }
-    bool RecordFileSettingsDialog(RecordFileChoice* choice) override {
-        ++dialogs;
-        if (!dialogAnswer) return false;
-        *choice = *dialogAnswer;
-        return true;
-    }
-    bool ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) override {
-        replaceAsked.push_back(existing);
-        return replaceAnswer;
-    }
-    void SetDocumentTitle(const std::string& t) override { title = t; }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    bool IsCapturing() const override { return reader.capturing; }
-
-    std::string status, title;
-    std::vector<std::string> messages;
-    std::vector<std::vector<std::string>> replaceAsked;
-    bool replaceAnswer = true;
-    std::function<void()> whileMessageOpen; // a message box runs the event loop, timer included
-    int saveAsked = 0;
-    bool saveAnswer = true;
-    int dialogs = 0;
-    std::optional<RecordFileChoice> dialogAnswer;
-
-private:
-    const CReaderThread& reader;
-    bool messageOpen = false;
-};
-
-class CHooks : public IDocumentHooks {
-public:
-    std::string RecordFolder() const override { return control->RecordFolder(); }
-    CRecordingControl* control = nullptr;
-};
-
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
     std::tm tm{};
     tm.tm_year = year - 1900;
@@ -318,8 +244,8 @@ protected:
     int64_t diskRoom = -1; // bytes a record file may take; -1: no limit
     CReaderThread reader{connection,
                          [this](const std::string& path) { return FullDiskOpener(diskRoom)(path); }};
-    CFakeUi ui{reader};
-    CHooks hooks;
+    CHeadlessUi ui{reader};
+    CRecordFolderHooks hooks;
     CQXDoc doc{&ui, &hooks};
     CRecordingControl control{settings, connection, reader, &doc, ui};
 };
@@ -696,7 +622,7 @@ TEST_F(RecordingControlTest, StoreFullRules) {
         settings.maxVbusInfoCount = c.packetsLimited ? 9999999 : 10;
         ui.messages.clear();
         // A message box lets the timer run; the nested tick must not show the message again.
-        ui.whileMessageOpen = [&] { Tick(); };
+        ui.onMessage = [&](const std::string&) { Tick(); };
         ASSERT_TRUE(control.RunCommand());
         FeedAndDrain(Slice(t.stream, 0, a));
         Tick(); // decoded past the limit; the store notices it at the next step
@@ -725,7 +651,7 @@ TEST_F(RecordingControlTest, StoreFullRules) {
             WaitStopped();
         }
         Tick(2);
-        ui.whileMessageOpen = nullptr;
+        ui.onMessage = nullptr;
         for (const char* name : {"Test.qxc", "Test_0001.qxc", "Test_0002.qxc"})
             std::filesystem::remove(dir.File(name));
     }

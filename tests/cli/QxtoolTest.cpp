@@ -22,14 +22,6 @@
 
 namespace {
 
-std::vector<std::string> Split(const std::string& s, char sep) {
-    std::vector<std::string> v;
-    std::string cur;
-    std::istringstream in(s);
-    while (std::getline(in, cur, sep)) v.push_back(cur);
-    return v;
-}
-
 std::string Lower(std::string s) {
     for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;

@@ -31,14 +31,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::vector<std::string> Split(const std::string& s, char sep) {
-    std::vector<std::string> v;
-    std::string cur;
-    std::istringstream in(s);
-    while (std::getline(in, cur, sep)) v.push_back(cur);
-    return v;
-}
-
 std::vector<std::string> RecordFiles(const std::string& out) {
     std::vector<std::string> files;
     for (const std::string& line : Split(out, '\n'))

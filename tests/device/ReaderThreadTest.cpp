@@ -6,6 +6,7 @@
 #include "RecordEncoder.h"
 #include "support/Blocks.h"
 #include "support/FullDiskFile.h"
+#include "support/RecordFiles.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -22,18 +23,13 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testrec::Bytes;
+using testrec::WaitUntil;
+using testrec::kFirmware;
+using testrec::kSerial;
+using testrec::ClosedHeader;
+using testrec::Payload;
 using testblocks::Sample;
-
-// Waits for the reader thread; the limit only keeps a broken build from hanging.
-template <class Pred> bool WaitUntil(Pred pred) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > limit) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // The stream side of an analyzer: hands out prepared chunks, then waits (a stalled analyzer) until
 // more are fed or the link is released. The connection is driven by the test through `connected`.
@@ -135,20 +131,6 @@ Bytes SampleStream(size_t blocks, uint32_t firstStamp = 0) {
     for (size_t i = 0; i < blocks; ++i, t += 30)
         testblocks::Append(out, testblocks::VbusBlock({{t, 5000}, {t + 10, 5001}, {t + 20, 5002}}));
     return out;
-}
-
-constexpr uint16_t kFirmware = 0x110;
-const std::array<uint8_t, 12> kSerial = {0x67, 0x45, 0x23, 0x01, 0xEF, 0xCD,
-                                         0xAB, 0x89, 0x67, 0x45, 0x23, 0x01};
-
-Bytes ClosedHeader(uint64_t bytes) {
-    Bytes b(64);
-    enc::WriteClosedHeaderBlock(b.data(), kFirmware, kSerial.data(), bytes);
-    return b;
-}
-
-Bytes Payload(const Bytes& file) {
-    return file.size() < 64 ? Bytes() : Bytes(file.begin() + 64, file.end());
 }
 
 class CEdgeRecorder : public IConnStateListener {

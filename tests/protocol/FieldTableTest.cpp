@@ -1,21 +1,14 @@
 #include "CCPacket.h"
 #include "FieldTable.h"
+#include "support/Packets.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 namespace {
 
-CCCPacket Message(int32_t kind, const std::vector<uint8_t>& bytes) {
-    CCCPacket p;
-    p.kind = kind;
-    p.preambleFound = p.crcGood = p.hasCrc = true;
-    if (!bytes.empty()) std::memcpy(p.messageBytes, bytes.data(), bytes.size());
-    p.messageByteCount = int32_t(bytes.size());
-    return p;
-}
+using testpackets::Message;
 
 std::vector<std::string> Column(const std::vector<PDFieldRow>& rows, size_t c) {
     std::vector<std::string> v;

@@ -1,27 +1,15 @@
 #include "CaptureStore.h"
 #include "PacketTexts.h"
 #include "support/Blocks.h"
+#include "support/Packets.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 namespace {
 
-// A decoded-looking packet, set up field by field.
-CCCPacket Message(int32_t kind, std::vector<uint8_t> bytes, bool crcGood = true) {
-    CCCPacket p;
-    p.kind = kind;
-    p.preambleFound = true;
-    p.crcGood = crcGood;
-    p.hasCrc = true;
-    if (!bytes.empty()) std::memcpy(p.messageBytes, bytes.data(), bytes.size());
-    p.messageByteCount = int32_t(bytes.size());
-    p.receivedCrc = 0x1234ABCD;
-    p.eopFound = true;
-    return p;
-}
+using testpackets::Message;
 
 std::vector<std::string> Texts(const CCCPacket& p, bool invert = false) {
     std::vector<std::string> t;

@@ -4,8 +4,10 @@
 #include "support/TempFiles.h"
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <vector>
 
 struct RunResult {
     int status = -1;
@@ -27,4 +29,13 @@ inline RunResult RunQxtool(const std::string& args) {
     const auto e = ReadFile(errFile);
     r.err.assign(e.begin(), e.end());
     return r;
+}
+
+// The lines of an output, or the cells of a line.
+inline std::vector<std::string> Split(const std::string& s, char sep) {
+    std::vector<std::string> v;
+    std::string cur;
+    std::istringstream in(s);
+    while (std::getline(in, cur, sep)) v.push_back(cur);
+    return v;
 }
