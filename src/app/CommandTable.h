@@ -61,6 +61,8 @@ inline constexpr CommandText kCommands[] = {
     {kOpen, "&Open...\tCtrl+O", "Open a record file\nOpen", "Ctrl+O"},
     {kSave, "&Save\tCtrl+S", "Save the active document\nSave", "Ctrl+S"},
     {kSaveAs, "Save &As...", "Save the record file with a new name\nSave As", nullptr},
+    {kExport, "&Export...", "Export the record file\nExport", nullptr},
+    {kStitch, "Stitch Record Files", nullptr, nullptr},
     {kExit, "E&xit", nullptr, nullptr},
     {kRun, "&Run\tCtrl+R", "Start Recording\nStart", "Ctrl+R"},
     {kStop, "&Stop\tCtrl+P", "Stop Recording\nStop", "Ctrl+P"},

@@ -44,3 +44,7 @@ bool CZerlinAppService::Run() {
 void CZerlinAppService::Stop() {
     frame.RemoteStop();
 }
+
+void CZerlinAppService::Export() {
+    frame.RemoteExport();
+}

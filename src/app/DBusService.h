@@ -34,6 +34,8 @@ public slots:
     Q_SCRIPTABLE bool Run();
     // Forgets the record name and folder, then stops the recording.
     Q_SCRIPTABLE void Stop();
+    // Exports the open record file as CSV in the export dialog's automatic mode and returns at once.
+    Q_SCRIPTABLE void Export();
 
 signals:
     Q_SCRIPTABLE void ConnStateChanged(int vbusMv, int cc1Mv, int cc2Mv);

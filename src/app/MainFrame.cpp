@@ -2,12 +2,14 @@
 
 #include "CommandTable.h"
 #include "DeviceCommands.h"
+#include "ExportDlg.h"
 #include "PDPacketListView.h"
 #include "PDPacketTreeView.h"
 #include "Pictures.h"
 #include "QXCtrlView.h"
 #include "QXLogView.h"
 #include "RecordFile.h"
+#include "StitchFileDlg.h"
 
 #include <QAction>
 #include <QApplication>
@@ -223,6 +225,8 @@ void CMainFrame::CreateActions() {
                         cmd::kClear, cmd::kCalibration, cmd::kFindPrev, cmd::kFindNext, cmd::kInstallDriver,
                         cmd::kPdFontSettings})
         AddAction(id);
+    AddAction(cmd::kExport);
+    AddAction(cmd::kStitch);
     AddAction(cmd::kPdAutoScroll, true);
     AddAction(cmd::kDisableDisplayFilters, true);
     for (const CcInjectionCommand& c : kCcInjectionCommands) {
@@ -237,6 +241,8 @@ void CMainFrame::CreateMenus() {
     file->addAction(actions[cmd::kOpen]);
     file->addAction(actions[cmd::kSave]);
     file->addAction(actions[cmd::kSaveAs]);
+    file->addAction(actions[cmd::kExport]);
+    file->addAction(actions[cmd::kStitch]);
     file->addSeparator();
     recentMenu = file->addMenu("Recent Files");
     for (size_t i = 0; i < kRecentFileCount; ++i) {
@@ -286,6 +292,7 @@ void CMainFrame::CreateToolBar() {
     bar->addAction(actions[cmd::kNew]);
     bar->addAction(actions[cmd::kOpen]);
     bar->addAction(actions[cmd::kSaveAs]);
+    bar->addAction(actions[cmd::kExport]);
     bar->addSeparator();
     bar->addAction(actions[cmd::kRun]);
     bar->addAction(actions[cmd::kStop]);
@@ -314,6 +321,8 @@ bool CMainFrame::IsCommandEnabled(uint32_t id) const {
         return !active;
     case cmd::kSave:
     case cmd::kSaveAs:
+    case cmd::kExport:
+    case cmd::kStitch:
         return !active && !doc.store.recordPath.empty();
     case cmd::kRun:
         return control.CanRun();
@@ -360,7 +369,14 @@ void CMainFrame::UpdateCommandStates() {
 
 void CMainFrame::ExecuteCommand(uint32_t id) {
     if (!IsCommandEnabled(id)) return;
+    if (id == cmd::kNew || id == cmd::kOpen || id == cmd::kRun || id == cmd::kClear) FinishAutomaticExport();
     switch (id) {
+    case cmd::kExport:
+        OnExport();
+        break;
+    case cmd::kStitch:
+        OnStitch();
+        break;
     case cmd::kNew:
         OnNew();
         break;
@@ -424,6 +440,7 @@ void CMainFrame::OnOpen() {
 }
 
 bool CMainFrame::OpenFile(const std::string& path) {
+    FinishAutomaticExport();
     if (RecordingActive() || Busy()) return false;
     // The same check as qxtool's, before anything is asked or cleared: a file that is no record file
     // leaves the open document as it was.
@@ -564,6 +581,7 @@ void CMainFrame::RemoteSetRecordFolder(const std::string& folder) {
 }
 
 bool CMainFrame::RemoteRun(std::string* reason) {
+    FinishAutomaticExport();
     std::string why;
     bool ok = false;
     if (Busy()) {
@@ -819,4 +837,37 @@ void CMainFrame::dropEvent(QDropEvent* event) {
         if (!RecordingActive()) OpenFile(S(url.toLocalFile()));
         return;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Record file tools
+
+void CMainFrame::OnExport() {
+    if (doc.store.recordPath.empty()) return;
+    CExportDlg dialog(this);
+    dialog.Prepare(doc, this, settings.Columns(), settings.vbusCurrDirReverse);
+    execToolDialog(dialog);
+}
+
+void CMainFrame::OnStitch() {
+    if (doc.store.recordPath.empty()) return;
+    CStitchFileDlg dialog(settings.recordFileFolder, doc.store.recordPath, this);
+    execToolDialog(dialog);
+}
+
+// The export another program asks for: one modeless dialog, kept, that exports at once and closes.
+// Its worker reads the store, so nothing is started while a recording fills it or an export runs.
+void CMainFrame::RemoteExport() {
+    if (doc.store.recordPath.empty() || RecordingActive()) return;
+    if (!autoExport) autoExport = std::make_unique<CExportDlg>(this);
+    if (autoExport->Exporting()) return;
+    autoExport->Prepare(doc, this, settings.Columns(), settings.vbusCurrDirReverse);
+    autoExport->SetAutomatic(true);
+    autoExport->hide();
+    autoExport->show();
+}
+
+// Commands that replace or clear the document wait until the automatic export has read it.
+void CMainFrame::FinishAutomaticExport() {
+    if (autoExport && autoExport->Exporting()) autoExport->FinishExport();
 }

@@ -13,12 +13,14 @@
 #include "Settings.h"
 
 #include <QFont>
+#include <QDialog>
 #include <QMainWindow>
 #include <QTimer>
 
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +62,8 @@ struct FrameEnvironment {
     bool startTimer = true;
 };
 
+class CExportDlg;
+
 class CMainFrame : public QMainWindow,
                    public IViewHost,
                    public IMainWindowUi,
@@ -92,6 +96,12 @@ public:
     // False with *reason when the recording did not start; the window shows its message afterwards.
     bool RemoteRun(std::string* reason = nullptr);
     void RemoteStop();
+    // Exports the open record file at once, in the export dialog's automatic mode; nothing without a
+    // record file, while recording or while that export still runs.
+    void RemoteExport();
+    CExportDlg* AutomaticExport() const { return autoExport.get(); }
+    // Runs the modal Export and Stitch dialogs (tests drive them instead).
+    std::function<int(QDialog&)> execToolDialog = [](QDialog& d) { return d.exec(); };
 
     // Called on the reader thread when VBUS crosses 1000 mV; the window re-posts it to its own thread.
     void ConnStateChanged(int32_t vbusMv, int32_t cc1Mv, int32_t cc2Mv) override;
@@ -182,6 +192,9 @@ private:
     void OnPdFontSettings();
     void OnToggleDisplayFilter();
     void OnInstallDriver();
+    void OnExport();
+    void OnStitch();
+    void FinishAutomaticExport();
     void RemoveRecentFile(const std::string& path);
     // A recording still writing the document's file ends (with its header block) before marks are
     // appended to that file; false when the reader did not let go of it.
@@ -233,5 +246,6 @@ private:
     std::vector<QAction*> recentActions;
     std::map<uint32_t, QAction*> actions;
     QTimer timer;
+    std::unique_ptr<CExportDlg> autoExport;
     std::chrono::microseconds worstTick{0};
 };

@@ -312,6 +312,11 @@ void CExportDlg::OnExport() {
 
 void CExportDlg::OnAbort() { worker.RequestAbort(); }
 
+void CExportDlg::FinishExport() {
+    worker.Join();
+    if (exporting) OnTimer();
+}
+
 void CExportDlg::OnTimer() {
     if (!exporting) return;
     if (!worker.flags.done.load()) {

@@ -45,6 +45,8 @@ public:
     void OnExport();
     void OnAbort();
     void OnFile();
+    // Waits for a running export to end, then completes it as the next timer tick would.
+    void FinishExport();
 
     // Parts, for tests.
     const ExportOptions& Options() const { return options; }

@@ -1,7 +1,10 @@
 // The Export and Stitch Record Files dialogs as a user drives them: initial values and enabling, the
 // extension following the type, the To number shown as used, a run to its message box, failure and
 // automatic mode; the stitch lists, the contiguous candidates, the output name and the copy.
+#include "CommandTable.h"
+#include "DBusService.h"
 #include "ExportDlg.h"
+#include "FrameFixture.h"
 #include "GuiTest.h"
 #include "QXDoc.h"
 #include "Scenario.h"
@@ -10,6 +13,9 @@
 #include "support/TempFiles.h"
 
 #include <QCheckBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QToolBar>
 
 #include <filesystem>
 
@@ -275,7 +282,80 @@ private slots:
         QCOMPARE(d.StatusText(), QString());
         QVERIFY(d.StartButton()->isEnabled());
     }
+
+    // The window offers both commands as it offers Save, opens each dialog on the open record file, and
+    // exports at once on a remote request.
+    void WindowCommandsOpenTheDialogs() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        QVERIFY(!w.IsCommandEnabled(cmd::kExport));
+        QVERIFY(!w.IsCommandEnabled(cmd::kStitch));
+        w.RemoteExport(); // no record file: nothing happens
+        QVERIFY(!w.AutomaticExport());
+        const std::string first = Synth(f.dir.File("w_0001.qxc"), 3);
+        Synth(f.dir.File("w_0002.qxc"), 1, 2);
+        QVERIFY(w.OpenFile(first));
+        w.UpdateCommandStates();
+        QVERIFY(w.Action(cmd::kExport)->isEnabled());
+        QVERIFY(w.Action(cmd::kStitch)->isEnabled());
+        QCOMPARE(w.Action(cmd::kExport)->text(), QString("&Export..."));
+        QCOMPARE(w.Action(cmd::kExport)->toolTip(), QString("Export"));
+        QCOMPARE(w.Action(cmd::kStitch)->text(), QString("Stitch Record Files"));
+        const QList<QAction*> bar = w.findChild<QToolBar*>("Standard")->actions();
+        QCOMPARE(bar.indexOf(w.Action(cmd::kExport)), bar.indexOf(w.Action(cmd::kSaveAs)) + 1);
+
+        QString exportName, stitchOutput;
+        w.execToolDialog = [&](QDialog& d) {
+            d.show();
+            if (auto* e = qobject_cast<CExportDlg*>(&d)) exportName = Get<QLabel>(*e, CExportDlg::kFileName)->text();
+            if (auto* s = qobject_cast<CStitchFileDlg*>(&d)) stitchOutput = QString::fromStdString(s->OutputPath());
+            return int(QDialog::Rejected);
+        };
+        w.ExecuteCommand(cmd::kExport);
+        QCOMPARE(exportName, QString::fromStdString(f.dir.File("w_0001_export.csv")));
+        w.ExecuteCommand(cmd::kStitch);
+        QCOMPARE(stitchOutput, QString::fromStdString(f.dir.File("Stitched_w_0001-0002.qxc")));
+
+        w.RemoteExport();
+        QVERIFY(w.AutomaticExport() && w.AutomaticExport()->Exporting());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.AutomaticExport()->isVisible(), 10000);
+        QVERIFY(std::filesystem::file_size(f.dir.File("w_0001_export.csv")) > 1000);
+        // A second request while one runs is left alone; a later one exports again under the next name.
+        w.RemoteExport();
+        w.RemoteExport();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.AutomaticExport()->isVisible(), 10000);
+        QVERIFY(std::filesystem::exists(f.dir.File("w_0001_export (1).csv")));
+        QVERIFY(!std::filesystem::exists(f.dir.File("w_0001_export (2).csv")));
+    }
+};
+
+// The remote export request on the session bus: Export() answers at once and the file follows.
+class ToolRemoteTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (!QDBusConnection::sessionBus().isConnected()) QSKIP("no session bus");
+    }
+
+    void ExportAnswersAtOnceAndWritesTheFile() {
+        CFrameFixture f;
+        CZerlinAppService service(*f.frame);
+        QVERIFY(service.Register());
+        QVERIFY(f.frame->OpenFile(Synth(f.dir.File("remote.qxc"), 3)));
+        QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "export-client");
+        const QDBusMessage m =
+            QDBusMessage::createMethodCall(kDBusServiceName, kDBusObjectPath, kDBusInterface, "Export");
+        QDBusPendingCall pending = client.asyncCall(m, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(pending.isFinished(), 5000);
+        QCOMPARE(pending.reply().type(), QDBusMessage::ReplyMessage);
+        QTRY_VERIFY_WITH_TIMEOUT(f.frame->AutomaticExport() && !f.frame->AutomaticExport()->isVisible(), 10000);
+        QVERIFY(std::filesystem::file_size(f.dir.File("remote_export.csv")) > 1000);
+        QVERIFY(f.messages.empty());
+        QDBusConnection::disconnectFromBus("export-client");
+    }
 };
 
 AMBRIO_GUI_TEST(ToolDialogsTest)
+AMBRIO_GUI_TEST(ToolRemoteTest)
 #include "ToolDialogsTest.moc"
