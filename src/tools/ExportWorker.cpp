@@ -18,11 +18,13 @@ const char* const kExportValueTitles[kExportValueCount] = {"VBUS Voltage", "VBUS
 namespace {
 
 // The packet-list column that carries each of the seven values on a packet line.
-constexpr int kValueColumns[kExportValueCount] = {4, 5, 37, 28, 29, 30, 31};
+constexpr int kValueColumns[kExportValueCount] = {kColumnVbusVoltage, kColumnVbusCurrent, kColumnVbusPower,
+                                                  kColumnCc1Voltage,  kColumnCc1Current,  kColumnCc2Voltage,
+                                                  kColumnCc2Current};
 
 constexpr const char* kValueUnits[kExportValueCount] = {"[V]", "[A]", "[W]", "[V]", "[A]", "[V]", "[A]"};
 
-bool IsAnalogColumn(int id) { return id == 4 || id == 5 || (id >= 28 && id <= 31) || id == 37; }
+bool IsAnalogColumn(int id) { return !kColumns[id].inCsv; }
 
 bool Exists(const std::string& path) {
     std::error_code ec;
@@ -289,7 +291,7 @@ std::string CsvHeaderLine(const ExportOptions& o) {
             line += '"';
         }
     if (o.exportItems != kItemsSamples)
-        for (int id : CsvColumns(o)) AppendCell(line, kColumnDefaults[id].header);
+        for (int id : CsvColumns(o)) AppendCell(line, kColumns[id].header);
     return line;
 }
 

@@ -170,7 +170,7 @@ TEST(Qxtool, ColumnsAllIsEveryColumnInIdOrder) {
     std::string ids, headers;
     for (int id = 0; id < kColumnCount; ++id) {
         ids += (id ? "," : "") + std::to_string(id);
-        headers += (id ? "\t" : "") + std::string(kColumnDefaults[id].header);
+        headers += (id ? "\t" : "") + std::string(kColumns[id].header);
     }
     const RunResult all = RunQxtool("packets " + file + " --columns all");
     ASSERT_EQ(all.status, 0) << all.err;
@@ -229,7 +229,7 @@ TEST(Qxtool, PacketsHelpListsTheColumns) {
     const RunResult r = RunQxtool("packets --help");
     ASSERT_EQ(r.status, 0) << r.err;
     for (int id = 0; id < kColumnCount; ++id)
-        EXPECT_NE(r.out.find(" " + std::to_string(id) + " " + kColumnDefaults[id].header), std::string::npos)
+        EXPECT_NE(r.out.find(" " + std::to_string(id) + " " + kColumns[id].header), std::string::npos)
             << id << " in\n"
             << r.out;
     EXPECT_NE(r.out.find("all"), std::string::npos);
