@@ -1,5 +1,6 @@
-// qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold, writes
-// generated captures from traffic scenarios, and records from an analyzer, real or emulated.
+// qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold, exports
+// ranges of them and stitches numbered series, writes generated captures from traffic scenarios, and
+// records from an analyzer, real or emulated.
 #include "CaptureStore.h"
 #include "EmulatedAnalyzer.h"
 #include "LibusbLink.h"
