@@ -272,7 +272,7 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
 
     // After a transition at byte i inside the open packet: the bytes after it that simply go on with
     // the packet, all at once. Returns the last byte taken.
-    auto RunInPacket = [&](int i) {
+    auto runInPacket = [&](int i) {
 #if defined(__SSE2__)
         if (i + 1 < rec::kEdgeBytesPerBlock && edges && count <= kMaxIntervals - rec::kEdgeBytesPerBlock) {
             int entries = 0;
@@ -314,7 +314,7 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
                     }
                     open->endOffset = endOffset;
                     gap = 0;
-                    i = RunInPacket(i);
+                    i = runInPacket(i);
                     continue;
                 }
                 writeBack();
@@ -344,7 +344,7 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
             count = 0;
             ch.openPacket = std::move(p);
             gap = 0;
-            i = RunInPacket(i);
+            i = runInPacket(i);
             continue;
         }
         if (!open && lastValue == 0 && repeat >= 1) {

@@ -98,15 +98,20 @@ bool DecodeSymbols(CCCPacket& p, IUserNotify* notify) {
         return false;
     }
     const uint8_t* bits = p.bits.get();
-    for (int32_t k = p.dataStart; k + 4 < p.bitCount && p.symbolCount < capacity; k += 5) {
+    // Counts in locals: stored through the packet, each would be read back after every symbol.
+    uint8_t* symbols = p.symbols.get();
+    int32_t count = 0, eop = -1;
+    for (int32_t k = p.dataStart; k + 4 < p.bitCount && count < capacity; k += 5) {
         const unsigned code = bits[k] | (bits[k + 1] << 1) | (bits[k + 2] << 2) | (bits[k + 3] << 3) |
                               (bits[k + 4] << 4);
         const uint8_t s = SymbolForCode(code);
-        p.symbols[p.symbolCount++] = s;
-        if (s == kEop) {
-            p.eopPosition = k;
-            p.eopFound = true;
-        }
+        symbols[count++] = s;
+        if (s == kEop) eop = k; // a later EOP wins
+    }
+    p.symbolCount = count;
+    if (eop >= 0) {
+        p.eopPosition = eop;
+        p.eopFound = true;
     }
     if (p.symbolCount == 0) return false;
 
@@ -125,11 +130,11 @@ bool DecodeSymbols(CCCPacket& p, IUserNotify* notify) {
     if (!p.eopFound || p.symbolCount < 11) return false;
 
     int32_t bytes = 0;
-    for (int32_t s = 4; s < p.symbolCount; s += 2) {
-        const uint8_t lo = p.symbols[s];
+    for (int32_t s = 4; s < count; s += 2) {
+        const uint8_t lo = symbols[s];
         if (lo == kEop) break;
-        if (lo > 0x0F || s == p.symbolCount - 1) return false;
-        const uint8_t hi = p.symbols[s + 1];
+        if (lo > 0x0F || s == count - 1) return false;
+        const uint8_t hi = symbols[s + 1];
         if (hi > 0x0F) return false;
         // A longer run than the largest message can only be a damaged frame: it fails as malformed.
         if (bytes == kMessageBytesCapacity) return false;
