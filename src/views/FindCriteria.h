@@ -38,7 +38,8 @@ struct MessageTypeBox {
     const char* text;
     int32_t controlId;
 };
-constexpr int kMessageTypeBoxCount = 56;
+// One box per message type of the table.
+constexpr int kMessageTypeBoxCount = int(MessageTypeId::Count);
 extern const MessageTypeBox kMessageTypeBoxes[kMessageTypeBoxCount];
 // Index into kMessageTypeBoxes of the box for a family and code; -1 when the code has no box.
 int MessageTypeBoxIndex(MessageFamily family, int32_t code);
