@@ -1,6 +1,7 @@
 #include "BmcDecoder.h"
 
 #include "Notify.h"
+#include "PdConstants.h"
 #include "SymbolDecoder.h"
 
 #include <array>
@@ -80,9 +81,9 @@ float HalfUi(const CCCPacket& p) {
     if (p.intervalCount >= 151) {
         const int32_t s = SumIntervals(p.edges.get(), 1, 151);
         // 150 intervals taken as 100 bits.
-        u = float(p.divisor) * float(s) / 48.0f / 50.0f * 0.5f;
+        u = float(p.divisor) * float(s) / float(kClockTicksPerMicro) / 50.0f * 0.5f;
     }
-    return u * 48.0f / float(p.divisor) * 0.5f;
+    return u * float(kClockTicksPerMicro) / float(p.divisor) * 0.5f;
 }
 
 // The class of an interval depends on its value alone: each of the 256 values is worked out once per
@@ -356,7 +357,8 @@ bool DecodePreambleAndSymbols(CCCPacket& p, IUserNotify* notify, const uint16_t*
         }
         if (from >= 0 && to >= 0) {
             const int32_t sum = SumIntervals(e, from, to);
-            p.unitInterval = float(p.divisor) * float(sum) / float(p.preambleLength - 1) / 48.0f;
+            p.unitInterval =
+                float(p.divisor) * float(sum) / float(p.preambleLength - 1) / float(kClockTicksPerMicro);
         }
     }
     return sym::DecodeSymbols(p, notify);

@@ -1,6 +1,9 @@
 // One packet on one CC line: its edge intervals and everything decoded from them.
 #pragma once
 
+#include "MessageHeaderWord.h"
+#include "PdConstants.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -156,14 +159,30 @@ public:
     // Room for kMaxIntervals entries, made on the first interval unless the store lent an array.
     bool AllocateEdges();
 
-    // Message header helpers (valid for message kinds).
+    // The message header and its fields (valid for message kinds).
     uint16_t Header() const { return uint16_t(messageBytes[0] | (messageBytes[1] << 8)); }
-    uint16_t ExtendedHeader() const { return uint16_t(messageBytes[2] | (messageBytes[3] << 8)); }
-    int RevisionField() const { return (Header() >> 6) & 3; }
-    int DataObjectCount() const { return (Header() >> 12) & 7; }
+    int MessageIdField() const { return MessageHeaderWord{Header()}.MessageId(); }
+    // Port Power Role on SOP (1 Source, 0 Sink); Cable Plug on SOP' and SOP''.
+    bool PowerRoleBit() const { return MessageHeaderWord{Header()}.PowerRole(); }
+    // Port Data Role on SOP (1 DFP, 0 UFP); reserved on SOP' and SOP''.
+    bool DataRoleBit() const { return MessageHeaderWord{Header()}.DataRole(); }
+    int RevisionField() const { return MessageHeaderWord{Header()}.Revision(); }
+    // Revision field 2 or 3: the type code has five bits and bit 15 means extended.
+    bool HasRev30Layout() const { return MessageHeaderWord{Header()}.Rev30Layout(); }
+    int DataObjectCount() const { return MessageHeaderWord{Header()}.ObjectCount(); }
+    // Bit 15 as it stands; IsExtendedMessage tells whether the packet is an extended message.
+    bool ExtendedBit() const { return MessageHeaderWord{Header()}.ExtendedBit(); }
+    // The message type code of the packet's revision: five bits from 3.0 on, four before.
+    int GetMessageTypeCode() const { return MessageHeaderWord{Header()}.TypeCode(); }
     uint32_t DataObject(int n) const; // 1-based
 
-    int GetMessageTypeCode() const;
+    // The extended message header and its fields (valid for extended messages).
+    uint16_t ExtendedHeader() const { return uint16_t(messageBytes[2] | (messageBytes[3] << 8)); }
+    int DataSizeField() const { return ExtendedHeaderWord{ExtendedHeader()}.DataSize(); }
+    bool ChunkedBit() const { return ExtendedHeaderWord{ExtendedHeader()}.Chunked(); }
+    int ChunkNumberField() const { return ExtendedHeaderWord{ExtendedHeader()}.ChunkNumber(); }
+    bool RequestChunkBit() const { return ExtendedHeaderWord{ExtendedHeader()}.RequestChunk(); }
+
     bool IsExtendedMessage() const;
     bool IsControlMessage() const;
     bool IsDataMessage() const;
@@ -180,5 +199,5 @@ public:
     void BuildFieldSegments(bool blockView) const;
 
     // Length in µs from the tick sum.
-    int32_t LengthMicros() const { return int32_t(int64_t(tickSum) * divisor / 48); }
+    int32_t LengthMicros() const { return int32_t(int64_t(tickSum) * divisor / kClockTicksPerMicro); }
 };

@@ -1,7 +1,9 @@
 #include "CaptureStore.h"
 
 #include "BmcDecoder.h"
+#include "MessageTypes.h"
 #include "Notify.h"
+#include "PdConstants.h"
 
 #include <algorithm>
 #include <bit>
@@ -216,7 +218,7 @@ bool CCaptureStore::ContinuesSequence(int lastCounter, int lastSub, int e, int f
 
 void CCaptureStore::Resynchronise(ChannelAssembly& ch, int64_t t) {
     ch.edgeTime = t;
-    ch.ticks = t * 48 / divisor;
+    ch.ticks = t * kClockTicksPerMicro / divisor;
 }
 
 void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
@@ -324,7 +326,7 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
             auto p = std::unique_ptr<CCCPacket>(new (std::nothrow) CCCPacket);
             if (!p) {
                 writeBack();
-                ch.edgeTime = div * ticks / 48;
+                ch.edgeTime = div * ticks / kClockTicksPerMicro;
                 return;
             }
             if (!spareEdges.empty()) {
@@ -334,7 +336,7 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
             p->store = this;
             p->channel = c;
             p->divisor = int32_t(div);
-            p->absStartTime = div * ticks / 48;
+            p->absStartTime = div * ticks / kClockTicksPerMicro;
             p->startOffset = fileOffset;
             p->intervalCount = 0;
             p->index = -1;
@@ -369,7 +371,7 @@ void CCaptureStore::ProcessCcBlock(const uint8_t* block, int64_t fileOffset) {
         }
     }
     writeBack();
-    ch.edgeTime = div * ticks / 48;
+    ch.edgeTime = div * ticks / kClockTicksPerMicro;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -456,9 +458,8 @@ void CCaptureStore::DecodePacket(CCCPacket& p) {
 
 void CCaptureStore::AttributePort(CCCPacket& p) {
     PortState& s = portState;
-    const uint16_t h = p.Header();
-    const bool bit8 = (h >> 8) & 1;
-    const bool bit5 = (h >> 5) & 1;
+    const bool bit8 = p.PowerRoleBit(); // Cable Plug on SOP' and SOP''
+    const bool bit5 = p.DataRoleBit();
     if (p.kind == kKindSopPrime || p.kind == kKindSopDoublePrime) {
         if (bit8)
             p.port = 3;
@@ -482,41 +483,39 @@ void CCaptureStore::AttributePort(CCCPacket& p) {
         }
     }
 
-    // The type code of the packet's own revision: from 3.0 on it has five bits, and FR_Swap, Get_PPS_Status
-    // or Get_Sink_Cap_Extended must not pass for Accept, Reject or PS_RDY.
-    const int type = p.GetMessageTypeCode();
-    if (p.IsControlMessage()) {
-        if (type == 10) { // PR_Swap
-            s.swapActive = true;
-            s.swapInitiator = p.port;
-            s.swapAccepted = false;
-            s.initiatorReady = s.otherReady = false;
-        }
-        if (s.swapActive) {
-            if (type == 3) { // Accept
-                s.swapAccepted = true;
-            } else if (type == 4 || type == 12) { // Reject, Wait
-                s.swapActive = false;
-            } else if (type == 6 && s.swapAccepted) { // PS_RDY
-                if (bit8) {
-                    s.sourcePort = OtherPort(s.sourcePort);
-                    p.port = s.sourcePort;
-                } else {
-                    s.sinkPort = OtherPort(s.sinkPort);
-                    p.port = s.sinkPort;
-                }
-                if (p.port == s.swapInitiator)
-                    s.initiatorReady = true;
-                else
-                    s.otherReady = true;
-                if (s.initiatorReady && s.otherReady) s.swapActive = false;
+    // Named by the type code of the packet's own revision: from 3.0 on it has five bits, and FR_Swap,
+    // Get_PPS_Status or Get_Sink_Cap_Extended must not pass for Accept, Reject or PS_RDY.
+    using enum MessageTypeId;
+    const MessageTypeInfo* m = FindPacketMessageType(p);
+    const MessageTypeId type = m ? m->id : Count;
+    if (type == PrSwap) {
+        s.swapActive = true;
+        s.swapInitiator = p.port;
+        s.swapAccepted = false;
+        s.initiatorReady = s.otherReady = false;
+    }
+    if (s.swapActive) {
+        if (type == Accept) {
+            s.swapAccepted = true;
+        } else if (type == Reject || type == Wait) {
+            s.swapActive = false;
+        } else if (type == PsRdy && s.swapAccepted) {
+            if (bit8) {
+                s.sourcePort = OtherPort(s.sourcePort);
+                p.port = s.sourcePort;
+            } else {
+                s.sinkPort = OtherPort(s.sinkPort);
+                p.port = s.sinkPort;
             }
+            if (p.port == s.swapInitiator)
+                s.initiatorReady = true;
+            else
+                s.otherReady = true;
+            if (s.initiatorReady && s.otherReady) s.swapActive = false;
         }
     }
-    if (p.IsDataMessage()) {
-        if (type == 1 && p.port == s.sourcePort) s.lastSourceCaps = &p;
-        if (type == 2 && p.port == s.sinkPort) p.sourceCapsRef = s.lastSourceCaps;
-    }
+    if (type == SourceCapabilities && p.port == s.sourcePort) s.lastSourceCaps = &p;
+    if (type == Request && p.port == s.sinkPort) p.sourceCapsRef = s.lastSourceCaps;
 }
 
 void CCaptureStore::AbandonReassembly() {
@@ -533,15 +532,13 @@ void CCaptureStore::Reassemble(CCCPacket& p) {
     }
     if (!IsMessageKind(p.kind) || !p.IsExtendedMessage()) return;
 
-    const uint16_t x = p.ExtendedHeader();
-    const int32_t size = x & 0x1FF;
+    const int32_t size = p.DataSizeField();
     const uint8_t* data = p.messageBytes + 4;
-    const bool chunked = (x >> 15) & 1;
-    const int chunkNumber = (x >> 11) & 0x0F;
+    const bool chunked = p.ChunkedBit();
+    const int chunkNumber = p.ChunkNumberField();
 
-    const bool requestChunk = (x >> 10) & 1;
-    if (chunked && requestChunk) return;
-    if (!chunked || size < 26) { // the whole message is in this packet
+    if (chunked && p.RequestChunkBit()) return;
+    if (!chunked || size < kMaxExtendedChunkBytes) { // the whole message is in this packet
         if (size > 0) {
             p.extData = data;
             p.extDataSize = size;
@@ -554,7 +551,7 @@ void CCaptureStore::Reassemble(CCCPacket& p) {
     }
 
     int32_t chunkLen = 4 * p.DataObjectCount() - 2;
-    if (size > 260 || size < chunkLen) {
+    if (size > kMaxExtendedDataBytes || size < chunkLen) {
         AbandonReassembly();
         return;
     }
@@ -650,7 +647,8 @@ void CCaptureStore::CountPacket(const CCCPacket& p) {
     if (!p.preambleFound) ++t.noPreamble;
     if (IsMessageKind(p.kind) && !p.crcGood) ++t.badCrc;
     if (!p.eopFound) ++t.noEop;
-    if (double(p.unitInterval) < 3.03 || double(p.unitInterval) > 3.70) ++t.uiOutOfRange;
+    const double ui = p.unitInterval;
+    if (ui < kMinUnitIntervalUs || ui > kMaxUnitIntervalUs) ++t.uiOutOfRange;
     switch (p.kind) {
     case kKindSop: ++t.sop; break;
     case kKindSopPrime: ++t.sopPrime; break;
@@ -662,9 +660,8 @@ void CCaptureStore::CountPacket(const CCCPacket& p) {
     default: ++t.otherKind; break;
     }
     if (p.kind == kKindSop) {
-        const uint16_t h = p.Header();
-        ++((h >> 8) & 1 ? t.sopFromSource : t.sopFromSink);
-        ++((h >> 5) & 1 ? t.sopFromDfp : t.sopFromUfp);
+        ++(p.PowerRoleBit() ? t.sopFromSource : t.sopFromSink);
+        ++(p.DataRoleBit() ? t.sopFromDfp : t.sopFromUfp);
     }
     if (p.crcGood) {
         const int code = p.GetMessageTypeCode() & 31;

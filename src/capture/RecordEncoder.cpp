@@ -159,11 +159,11 @@ CRecordEncoder::CRecordEncoder(const EncoderConfig& cfg, BlockSink blockSink)
     : config(cfg), sink(std::move(blockSink)), rng(cfg.seed) {
     config.samplesPerVbusBlock = std::clamp(config.samplesPerVbusBlock, 1, rec::kSamplesPerBlock);
     divisor = rec::ClockDivisor(config.clockSetting);
-    baseNumerator = int64_t(config.baseTime) * 48;
+    baseNumerator = int64_t(config.baseTime) * kClockTicksPerMicro;
     // The decoder takes a channel's tick count from the stamp of its first block (stamp × 48 /
     // divisor), so the reference byte sits on a tick whose time is a whole µs.
     const int64_t firstTick = (baseNumerator + divisor - 1) / divisor;
-    const int64_t step = 48 / std::gcd(divisor, 48);
+    const int64_t step = kClockTicksPerMicro / std::gcd(divisor, kClockTicksPerMicro);
     originTick = (firstTick + step - 1) / step * step;
     for (int c = 0; c < 2; ++c) {
         Channel& ch = channels[c];
@@ -178,12 +178,12 @@ CRecordEncoder::CRecordEncoder(const EncoderConfig& cfg, BlockSink blockSink)
 
 int64_t CRecordEncoder::TickAt(double t) const {
     const int64_t q = baseNumerator / divisor, r = baseNumerator % divisor;
-    return q + int64_t(std::floor((double(r) + t * 48.0) / divisor + 0.5));
+    return q + int64_t(std::floor((double(r) + t * kClockTicksPerMicro) / divisor + 0.5));
 }
 
 int64_t CRecordEncoder::TickFloor(double t) const {
     const int64_t q = baseNumerator / divisor, r = baseNumerator % divisor;
-    return q + int64_t(std::floor((double(r) + t * 48.0) / divisor));
+    return q + int64_t(std::floor((double(r) + t * kClockTicksPerMicro) / divisor));
 }
 
 int64_t CRecordEncoder::Place(Channel& ch, int64_t tick, int32_t* moved) {

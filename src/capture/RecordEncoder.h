@@ -3,6 +3,7 @@
 // with VBUS sample blocks. Used by tests, benchmarks and the emulated analyzer.
 #pragma once
 
+#include "PdConstants.h"
 #include "SymbolDecoder.h"
 
 #include <cstddef>
@@ -132,7 +133,7 @@ public:
     int64_t TickAt(double t) const;
     int64_t TickFloor(double t) const;
     // Analyzer time of a tick in µs, truncated, as the decoder computes it.
-    int64_t MicrosOfTick(int64_t tick) const { return tick * divisor / 48; }
+    int64_t MicrosOfTick(int64_t tick) const { return tick * divisor / kClockTicksPerMicro; }
 
     void AddVbusSample(const VbusSample& sample);
     // Transitions at start + offsets[i] µs on a channel (0 = CC1, 1 = CC2).
@@ -210,7 +211,7 @@ private:
     BlockSink sink;
     std::mt19937 rng;
     int divisor = 20;
-    int64_t baseNumerator = 0; // baseTime × 48
+    int64_t baseNumerator = 0; // baseTime × kClockTicksPerMicro
     int64_t originTick = 0;
     int64_t genTick = 0; // ticks below this are written
     Channel channels[2];

@@ -669,8 +669,7 @@ std::string DescribeSinkCapabilitiesExtended(const CCCPacket& p) {
 }
 
 std::string DescribeExtendedControl(const CCCPacket& p) {
-    const int dataSize = p.ExtendedHeader() & 0x1FF;
-    if (dataSize < 2) return {};
+    if (p.DataSizeField() < 2) return {};
     // The type is the first data byte of this packet's own bytes.
     switch (p.messageBytes[4]) {
     case 1:

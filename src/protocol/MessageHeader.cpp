@@ -1,7 +1,6 @@
 #include "MessageHeader.h"
 
 #include "CCPacket.h"
-#include "MessageHeaderWord.h"
 #include "MessageTypes.h"
 
 #include <cstdio>
@@ -9,10 +8,6 @@
 namespace {
 
 constexpr uint32_t kExact = 0xFFFFFFFF;
-
-bool HasRev30Header(const CCCPacket& packet) {
-    return MessageHeaderWord{packet.Header()}.Rev30Layout();
-}
 
 } // namespace
 
@@ -179,7 +174,7 @@ static_assert(HasEnd(kSopRev20HeaderFields) && HasEnd(kSopRev30HeaderFields) &&
 } // namespace
 
 const PDFieldDesc* MessageHeaderFields(const CCCPacket& packet) {
-    const bool rev30 = HasRev30Header(packet);
+    const bool rev30 = packet.HasRev30Layout();
     const bool extended = packet.IsExtendedMessage();
     switch (packet.kind) {
     case kKindSop:
@@ -196,7 +191,7 @@ const PDFieldDesc* MessageHeaderFields(const CCCPacket& packet) {
 
 const PDValueText* MessageTypeValueTable(const CCCPacket& packet) {
     if (!IsMessageKind(packet.kind)) return nullptr;
-    const bool rev30 = HasRev30Header(packet);
+    const bool rev30 = packet.HasRev30Layout();
     switch (HeaderMessageFamily(packet.Header())) {
     case MessageFamily::Control:
         return rev30 ? kControlMessageTypeValuesRev30 : kControlMessageTypeValuesRev20;
@@ -225,12 +220,9 @@ uint32_t CCCPacket::DataObject(int n) const {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-int CCCPacket::GetMessageTypeCode() const {
-    return MessageHeaderWord{Header()}.TypeCode();
-}
-
 bool CCCPacket::IsExtendedMessage() const {
-    return IsMessageKind(kind) && MessageHeaderWord{Header()}.Extended();
+    // Before revision 3.0 bit 15 is reserved and means nothing.
+    return IsMessageKind(kind) && HasRev30Layout() && ExtendedBit();
 }
 
 bool CCCPacket::IsControlMessage() const {

@@ -15,9 +15,6 @@
 namespace {
 
 // The family entry points in the table's shapes.
-bool Rev30(const CCCPacket& p) {
-    return MessageHeaderWord{p.Header()}.Rev30Layout();
-}
 std::string DescribeSourceCapabilities(const CCCPacket& p) {
     return DescribeCapabilities(p, false);
 }
@@ -37,10 +34,10 @@ std::string DescribeEprSinkCapabilities(const CCCPacket& p) {
     return DescribeEprCapabilities(p, true);
 }
 void AddSourceCapabilitiesSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view, int32_t first) {
-    AddCapabilitiesSegments(out, view, first, 7, false, Rev30(p));
+    AddCapabilitiesSegments(out, view, first, 7, false, p.HasRev30Layout());
 }
 void AddSinkCapabilitiesSegments(CSegmentList& out, const CCCPacket& p, const CFieldView& view, int32_t first) {
-    AddCapabilitiesSegments(out, view, first, 7, true, Rev30(p));
+    AddCapabilitiesSegments(out, view, first, 7, true, p.HasRev30Layout());
 }
 void AddSprRequestSegments(CSegmentList& out, const CCCPacket& p, const CFieldView&, int32_t) {
     AddRequestSegments(out, p, false);

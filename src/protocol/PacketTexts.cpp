@@ -2,7 +2,6 @@
 
 #include "CCPacket.h"
 #include "CaptureStore.h"
-#include "MessageHeaderWord.h"
 #include "PDField.h"
 #include "PdConstants.h"
 
@@ -14,13 +13,6 @@
 
 namespace {
 
-MessageHeaderWord HeaderOf(const CCCPacket& p) {
-    return {p.Header()};
-}
-ExtendedHeaderWord ExtendedHeaderOf(const CCCPacket& p) {
-    return {p.ExtendedHeader()};
-}
-
 // The message columns show texts only for a packet with a preamble and a good CRC.
 bool Good(const CCCPacket& p) {
     return p.preambleFound && p.crcGood;
@@ -28,11 +20,10 @@ bool Good(const CCCPacket& p) {
 
 // The bytes of an extended message's data that this packet holds, as "%02X" joined by "-" and "h".
 std::string ExtendedDataText(const CCCPacket& p) {
-    const ExtendedHeaderWord x = ExtendedHeaderOf(p);
-    const int size = x.DataSize();
+    const int size = p.DataSizeField();
     if (size == 0) return {};
     int available = p.messageByteCount < 4 ? 0 : p.messageByteCount - 4;
-    if (x.Chunked()) available = std::min(available, 4 * p.DataObjectCount() - 2);
+    if (p.ChunkedBit()) available = std::min(available, 4 * p.DataObjectCount() - 2);
     const int n = std::max(0, std::min(size, available));
     std::string text;
     for (int i = 0; i < n; ++i) text += Sprintf(i ? "-%02X" : "%02X", p.messageBytes[4 + i]);
@@ -174,28 +165,26 @@ constexpr PacketColumn kColumns[kColumnCount] = {
     {kColumnPowerRole, "Power", true, 60, 12, Centre, kRepeats, kCsv,
      [](const CCCPacket& p, bool) -> std::string {
          if (!Good(p) || p.kind != kKindSop) return {};
-         return HeaderOf(p).PowerRole() ? "Source" : "Sink";
+         return p.PowerRoleBit() ? "Source" : "Sink";
      },
      nullptr},
     {kColumnDataRole, "Data", true, 60, 13, Centre, kRepeats, kCsv,
      [](const CCCPacket& p, bool) -> std::string {
          if (!Good(p) || p.kind != kKindSop) return {};
-         return HeaderOf(p).DataRole() ? "DFP" : "UFP";
+         return p.DataRoleBit() ? "DFP" : "UFP";
      },
      nullptr},
     {kColumnCablePlug, "Cable Plug", true, 80, 14, Centre, kRepeats, kCsv,
      [](const CCCPacket& p, bool) -> std::string {
          if (!Good(p) || (p.kind != kKindSopPrime && p.kind != kKindSopDoublePrime)) return {};
-         return HeaderOf(p).PowerRole() ? "Cable Plug" : "UFP or DFP";
+         return p.PowerRoleBit() ? "Cable Plug" : "UFP or DFP";
      },
      nullptr},
     {kColumnMessageType, "Type", true, 150, 15, Left, kRepeats, kCsv,
      [](const CCCPacket& p, bool) { return Good(p) ? p.GetMessageTypeText() : std::string(); }, nullptr},
     {kColumnMessageId, "Mes ID", true, 60, 16, Centre, kRepeats, kCsv,
-     [](const CCCPacket& p, bool) {
-         return Good(p) ? Sprintf("%d", HeaderOf(p).MessageId()) : std::string();
-     },
-     [](const CCCPacket& p) -> int64_t { return p.crcGood ? HeaderOf(p).MessageId() : -1; }},
+     [](const CCCPacket& p, bool) { return Good(p) ? Sprintf("%d", p.MessageIdField()) : std::string(); },
+     [](const CCCPacket& p) -> int64_t { return p.crcGood ? p.MessageIdField() : -1; }},
     {kColumnRevision, "Rev.", false, 40, 17, Centre, kRepeats, kCsv,
      [](const CCCPacket& p, bool) { return Good(p) ? p.GetRevisionText() : std::string(); }, nullptr},
     {kColumnObjectCount, "NumDOs", false, 60, 18, Centre, kRepeats, kCsv,
@@ -204,13 +193,9 @@ constexpr PacketColumn kColumns[kColumnCount] = {
     // Bit 15 exists as "Extended" from revision 3.0 on.
     {kColumnExtended, "Extended", false, 40, 19, Centre, kRepeats, kCsv,
      [](const CCCPacket& p, bool) {
-         const MessageHeaderWord h = HeaderOf(p);
-         return Good(p) && h.Rev30Layout() ? Sprintf("%d", int(h.ExtendedBit())) : std::string();
+         return Good(p) && p.HasRev30Layout() ? Sprintf("%d", int(p.ExtendedBit())) : std::string();
      },
-     [](const CCCPacket& p) -> int64_t {
-         const MessageHeaderWord h = HeaderOf(p);
-         return p.crcGood && h.Rev30Layout() ? h.ExtendedBit() : -1;
-     }},
+     [](const CCCPacket& p) -> int64_t { return p.crcGood && p.HasRev30Layout() ? p.ExtendedBit() : -1; }},
     {kColumnExHeader, "Ex Header", false, 60, 27, Centre, kRepeats, kCsv,
      [](const CCCPacket& p, bool) {
          return Good(p) && p.IsExtendedMessage() ? Sprintf("%04Xh", p.ExtendedHeader()) : std::string();
@@ -218,26 +203,22 @@ constexpr PacketColumn kColumns[kColumnCount] = {
      nullptr},
     {kColumnExChunked, "Ex Chunked", false, 40, 20, Centre, kRepeats, kCsv,
      [](const CCCPacket& p, bool) {
-         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", int(ExtendedHeaderOf(p).Chunked()))
-                                                 : std::string();
+         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", int(p.ChunkedBit())) : std::string();
      },
      nullptr},
     {kColumnExChunkNumber, "Ex Chunk Num", false, 40, 21, Centre, kRepeats, kCsv,
      [](const CCCPacket& p, bool) {
-         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", ExtendedHeaderOf(p).ChunkNumber())
-                                                 : std::string();
+         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", p.ChunkNumberField()) : std::string();
      },
      nullptr},
     {kColumnExRequestChunk, "Ex Request Chunk", false, 40, 22, Centre, kRepeats, kCsv,
      [](const CCCPacket& p, bool) {
-         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", int(ExtendedHeaderOf(p).RequestChunk()))
-                                                 : std::string();
+         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", int(p.RequestChunkBit())) : std::string();
      },
      nullptr},
     {kColumnExDataSize, "Ex Data Size", false, 60, 23, Right, kRepeats, kCsv,
      [](const CCCPacket& p, bool) {
-         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", ExtendedHeaderOf(p).DataSize())
-                                                 : std::string();
+         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", p.DataSizeField()) : std::string();
      },
      nullptr},
     {kColumnDescription, "Description", true, 300, 24, Left, kRepeats, kCsv,

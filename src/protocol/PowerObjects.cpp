@@ -770,5 +770,5 @@ void AddRequestSegments(CSegmentList& out, const CCCPacket& p, bool epr) {
         return;
     }
     // Without the selected PDO the header's plain "Data Object #1" row shows the object.
-    if (known) out.Add(16, RdoFields(p.DataObject(1), pdo, p.RevisionField() >= 2));
+    if (known) out.Add(16, RdoFields(p.DataObject(1), pdo, p.HasRev30Layout()));
 }

@@ -1070,8 +1070,6 @@ uint32_t IdDfpProductType(uint32_t idHeader) {
     return Bits(idHeader, 23, 3);
 }
 
-constexpr uint16_t kHeaderPortDataRoleBit = 0x0020;
-
 // ---------------------------------------------------------------------------------------------------------
 // Description.
 
@@ -1089,10 +1087,6 @@ std::string SvidText(uint32_t svid) {
         return text;
     }
     }
-}
-
-bool Rev30(const CCCPacket& p) {
-    return p.RevisionField() >= 2;
 }
 
 void AppendCommandName(std::string& text, const VdmHeader& vdm) {
@@ -1239,7 +1233,7 @@ void AppendAmaTexts(std::string& text, uint32_t v) {
 void AppendIdentityTexts(std::string& text, const CCCPacket& p, int objectCount) {
     const uint32_t id = p.DataObject(2);
     const uint32_t type = IdProductType(id);
-    const bool rev30 = Rev30(p);
+    const bool rev30 = p.HasRev30Layout();
 
     if (p.kind == kKindSop) {
         switch (type) {
@@ -1443,7 +1437,7 @@ void AddIdentitySegments(CSegmentList& out, const CCCPacket& p, const CFieldView
         // A dual-role product: UFP VDOs first, the DFP VDO in the last object.
         AddUfpVdos(out, view.Word(ObjectBit(5)));
         out.Add(ObjectBit(7), DfpVdoFields(view.Word(ObjectBit(7))));
-    } else if (p.Header() & kHeaderPortDataRoleBit) {
+    } else if (p.DataRoleBit()) {
         if (dfpHostLike && v2) out.Add(ObjectBit(5), DfpVdoFields(view.Word(ObjectBit(5))));
     } else if (ufpHubOrPeripheral) {
         if (v2) AddUfpVdos(out, view.Word(ObjectBit(5)));

@@ -2,7 +2,6 @@
 
 #include "CCPacket.h"
 #include "CaptureStore.h"
-#include "MessageHeaderWord.h"
 #include "PdConstants.h"
 
 namespace {
@@ -109,7 +108,7 @@ bool HasCrcError(const CCCPacket& p) {
 
 PacketMessageType MessageTypeOf(const CCCPacket& p) {
     // Read from the header whatever the kind: undecodable packets still fall into a family.
-    return {HeaderMessageFamily(p.Header()), MessageHeaderWord{p.Header()}.TypeCode()};
+    return {HeaderMessageFamily(p.Header()), p.GetMessageTypeCode()};
 }
 
 int MessageTypeBoxIndex(MessageFamily family, int32_t code) {
@@ -251,8 +250,7 @@ bool CFindCriteria::PassesChannel(const CCCPacket& p) const {
 }
 
 bool CFindCriteria::PassesRoles(const CCCPacket& p) const {
-    const MessageHeaderWord h{p.Header()};
-    return (h.PowerRole() ? source : sink) && (h.DataRole() ? dfp : ufp);
+    return (p.PowerRoleBit() ? source : sink) && (p.DataRoleBit() ? dfp : ufp);
 }
 
 int32_t CFindCriteria::FindMatchColumn(const CCCPacket& p, bool invertCurrent) const {

@@ -43,7 +43,7 @@ uint8_t BlockByte(const CCCPacket& p, int32_t i) {
 }
 
 int32_t DataSizeField(const CCCPacket& p) {
-    return ExtendedHeaderWord{p.ExtendedHeader()}.DataSize();
+    return p.DataSizeField();
 }
 
 // EPR capabilities blocks are power data objects, one item each.
@@ -66,7 +66,7 @@ std::vector<PacketTreeItem> CPacketTreeModel::BuildItems(const CCCPacket& p) {
     // Scrolling the header into view opens its parent.
     items[size_t(packetItem)].expanded = true;
 
-    if (MessageHeaderWord{header}.Extended()) {
+    if (p.IsExtendedMessage()) {
         AddItem(items, Format("Extended Message Header=%04Xh", unsigned(p.ExtendedHeader())),
                 kItemExtendedHeader, packetItem);
         if (const int32_t dataSize = DataSizeField(p); dataSize != 0) {
