@@ -37,6 +37,12 @@ inline constexpr uint32_t kStitch = 32876;
 inline constexpr uint32_t kCalibration = 32919;
 inline constexpr uint32_t kShowGraph = 310;
 
+// Graph context menu commands the window routes to the graph (32784 is shared with the packet list's
+// "Absolute").
+inline constexpr uint32_t kGraphMarkerO = 32828;
+inline constexpr uint32_t kGraphMarkerX = 32829;
+inline constexpr uint32_t kGraphOriginCurrent = 32834;
+
 // Packet list context menu.
 inline constexpr uint32_t kSetBookmark = 32782;
 inline constexpr uint32_t kClearBookmark = 32783;
@@ -76,6 +82,11 @@ inline constexpr CommandText kCommands[] = {
     {kPdAutoScroll, "&Auto Scroll", "Enable PD Messages Auto Scroll\nMessage Auto Scroll", nullptr},
     {kDisableDisplayFilters, "Disable Display Filters", "Disable Display Filters\nDisable Filters", nullptr},
     {kPdFontSettings, "Font Settings", nullptr, nullptr},
+    {kShowGraph, "&Show Graph\tF7", "Enable Graph View\nGraph", "F7"},
+    {kShowPlots, "Show Measuring &Points", "Display Measuring Plots on Graph\nDisplay Plots", nullptr},
+    {kShowPdPackets, "Show PD Packets", "Display PD Packets on Graph\nDisplay PD", nullptr},
+    {kGraphAutoScroll, "&Auto Scroll", "Enable Graph Auto Scroll\nGraph Auto Scroll", nullptr},
+    {kGraphFontSettings, "Font Settings", nullptr, nullptr},
     {kInstallDriver, "Install Ambrio Driver", nullptr, nullptr},
 };
 

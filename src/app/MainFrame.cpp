@@ -3,6 +3,9 @@
 #include "CommandTable.h"
 #include "DeviceCommands.h"
 #include "ExportDlg.h"
+#include "DockableGraph.h"
+#include "GraphFont.h"
+#include "GraphView.h"
 #include "PDPacketListView.h"
 #include "PDPacketTreeView.h"
 #include "Pictures.h"
@@ -111,6 +114,7 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
 
     setObjectName("ZerlinApp");
     setWindowIcon(AppIcon());
+    setMinimumSize(640, 480);
     resize(settings.window.width, settings.window.height);
     CreateActions();
     CreateMenus();
@@ -126,6 +130,7 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
     UpdateTitle();
 
     for (IDocView* v : views) v->OnInitialUpdate();
+    AttachGraph();
 
     reader.SetCalibration(ReaderCalibrationFrom(settings.calibration));
     reader.SetConnStateListener(this);
@@ -148,8 +153,11 @@ CMainFrame::~CMainFrame() {
     settings.graphShowPDPackets = showPdPackets;
     settings.graphAutoScroll = control.graphAutoScroll;
     settings.pdMessageAutoScroll = pdMessageAutoScroll;
-    // The views go before the document and the reader they refer to.
+    // The views go before the document and the reader they refer to; the graph leaves its area
+    // switches in the settings.
     views.clear();
+    delete graphPane;
+    graphPane = nullptr;
     delete takeCentralWidget();
 }
 
@@ -195,6 +203,15 @@ void CMainFrame::CreatePanes() {
     bottom->setStretchFactor(0, 0);
     bottom->setStretchFactor(1, 1);
     setCentralWidget(rows);
+
+    graphPane = new CDockableGraph(*this, this);
+    addDockWidget(Qt::BottomDockWidgetArea, graphPane);
+    resizeDocks({graphPane}, {h * 45 / 100}, Qt::Vertical);
+    connect(graphPane, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandStates(); });
+    CGraphView* graph = graphPane->View();
+    graph->SetShowPdPackets(showPdPackets);
+    graph->SetShowMeasuringPoints(showPlots);
+    views.push_back(graph);
 }
 
 QAction* CMainFrame::AddAction(uint32_t id, bool checkable) {
@@ -228,6 +245,8 @@ void CMainFrame::CreateActions() {
     AddAction(cmd::kExport);
     AddAction(cmd::kStitch);
     AddAction(cmd::kPdAutoScroll, true);
+    for (uint32_t id : {cmd::kShowGraph, cmd::kShowPlots, cmd::kShowPdPackets, cmd::kGraphAutoScroll}) AddAction(id, true);
+    AddAction(cmd::kGraphFontSettings);
     AddAction(cmd::kDisableDisplayFilters, true);
     for (const CcInjectionCommand& c : kCcInjectionCommands) {
         QAction* a = AddAction(c.id, true);
@@ -280,8 +299,16 @@ void CMainFrame::CreateMenus() {
     pd->addSeparator();
     pd->addAction(actions[cmd::kPdFontSettings]);
 
+    QMenu* graph = menuBar()->addMenu("&Graph");
+    graph->addAction(actions[cmd::kShowGraph]);
+    graph->addAction(actions[cmd::kShowPlots]);
+    graph->addAction(actions[cmd::kShowPdPackets]);
+    graph->addAction(actions[cmd::kGraphAutoScroll]);
+    graph->addSeparator();
+    graph->addAction(actions[cmd::kGraphFontSettings]);
+
     // Enabling and check marks are evaluated when a menu is shown.
-    for (QMenu* m : {file, capture, injection, pd})
+    for (QMenu* m : {file, capture, injection, pd, graph})
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
 }
 
@@ -304,6 +331,11 @@ void CMainFrame::CreateToolBar() {
     bar->addAction(actions[cmd::kDisableDisplayFilters]);
     bar->addSeparator();
     bar->addAction(actions[cmd::kPdAutoScroll]);
+    bar->addSeparator();
+    bar->addAction(actions[cmd::kShowGraph]);
+    bar->addAction(actions[cmd::kShowPlots]);
+    bar->addAction(actions[cmd::kShowPdPackets]);
+    bar->addAction(actions[cmd::kGraphAutoScroll]);
 }
 
 // ---- commands ----------------------------------------------------------------------------------------
@@ -340,7 +372,18 @@ bool CMainFrame::IsCommandEnabled(uint32_t id) const {
     case cmd::kPdAutoScroll:
     case cmd::kDisableDisplayFilters:
     case cmd::kPdFontSettings:
+    case cmd::kShowGraph:
+    case cmd::kGraphFontSettings:
         return true;
+    case cmd::kShowPlots:
+    case cmd::kShowPdPackets:
+    case cmd::kGraphAutoScroll:
+        return graphPane && !graphPane->isHidden();
+    case cmd::kGraphMarkerO:
+    case cmd::kGraphMarkerX:
+    case cmd::kGraphOriginCurrent:
+    case CGraphView::kCmdOriginAbsolute:
+        return GraphView() && GraphView()->IsCommandEnabled(id);
     default:
         return FindCcInjectionCommand(id) != nullptr;
     }
@@ -352,6 +395,14 @@ std::optional<bool> CMainFrame::IsCommandChecked(uint32_t id) const {
         return pdMessageAutoScroll;
     case cmd::kDisableDisplayFilters:
         return !displayFilter.displayFilterEnabled;
+    case cmd::kShowGraph:
+        return graphPane && !graphPane->isHidden();
+    case cmd::kShowPlots:
+        return showPlots;
+    case cmd::kShowPdPackets:
+        return showPdPackets;
+    case cmd::kGraphAutoScroll:
+        return control.graphAutoScroll;
     default:
         if (const CcInjectionCommand* c = FindCcInjectionCommand(id)) return IsCcInjectionChecked(connection, *c);
         return std::nullopt;
@@ -418,6 +469,30 @@ void CMainFrame::ExecuteCommand(uint32_t id) {
         break;
     case cmd::kInstallDriver:
         OnInstallDriver();
+        break;
+    case cmd::kShowGraph:
+        graphPane->setVisible(graphPane->isHidden());
+        break;
+    case cmd::kShowPlots:
+        showPlots = !showPlots;
+        GraphView()->SetShowMeasuringPoints(showPlots);
+        break;
+    case cmd::kShowPdPackets:
+        showPdPackets = !showPdPackets;
+        GraphView()->SetShowPdPackets(showPdPackets);
+        GraphView()->OnUpdate(nullptr, 0);
+        break;
+    case cmd::kGraphAutoScroll:
+        control.graphAutoScroll = !control.graphAutoScroll;
+        break;
+    case cmd::kGraphFontSettings:
+        OnGraphFontSettings();
+        break;
+    case cmd::kGraphMarkerO:
+    case cmd::kGraphMarkerX:
+    case cmd::kGraphOriginCurrent:
+    case CGraphView::kCmdOriginAbsolute:
+        GraphView()->OnCommand(id);
         break;
     default:
         RunDeviceCommand(connection, id);
@@ -534,6 +609,17 @@ void CMainFrame::OnPdFontSettings() {
     if (logView) logView->SetListFont(*chosen);
     if (treeView) treeView->SetViewFont(*chosen);
     if (fieldView) fieldView->SetViewFont(*chosen);
+}
+
+void CMainFrame::OnGraphFontSettings() {
+    CGraphView* graph = GraphView();
+    if (!graph) return;
+    const std::optional<QFont> chosen = dialogs.chooseFont(graph->GraphFont());
+    if (!chosen) return;
+    // The graph lays itself out by the stored record's height, so it takes the font as stored.
+    const FontRecord record = RecordFromFont(*chosen, logicalDpiY());
+    graph->SetGraphFont(FontFromRecord(record), FontHeightOf(record));
+    settings.graphFont = record;
 }
 
 void CMainFrame::OnInstallDriver() {
@@ -683,9 +769,50 @@ void CMainFrame::RememberListFont(const QFont& f) {
     *rememberedListFont = f;
 }
 
+CGraphView* CMainFrame::GraphView() const {
+    return graphPane ? graphPane->View() : nullptr;
+}
+
 void CMainFrame::RepaintGraph() {
     // Called after the marks changed; the title shows the document's modified state.
+    if (CGraphView* graph = GraphView()) graph->update();
     UpdateTitle();
+}
+
+void CMainFrame::CenterGraphOn(int64_t displayTime) {
+    if (CGraphView* graph = GraphView()) graph->CenterOn(displayTime);
+}
+
+void CMainFrame::RedrawGraph() {
+    if (CGraphView* graph = GraphView()) graph->OnUpdate(nullptr, 0);
+}
+
+void CMainFrame::GraphFollowNewest() {
+    CGraphView* graph = GraphView();
+    const CCaptureStore& store = doc.store;
+    if (!graph || store.captureOrigin < 0 || store.SampleCount() == 0) return;
+    graph->FollowLatest(store.lastSampleTime - store.captureOrigin - store.timeOrigin);
+}
+
+void CMainFrame::AttachGraph() {
+    if (CGraphView* graph = GraphView()) graph->Attach();
+}
+
+bool CMainFrame::GraphMarkers(int64_t* o, int64_t* x) const {
+    const CGraphView* graph = GraphView();
+    if (!graph) return false;
+    *o = graph->Model().MarkerTime(GraphMarker::O);
+    *x = graph->Model().MarkerTime(GraphMarker::X);
+    return true;
+}
+
+void CMainFrame::ShiftGraphTimes(int64_t delta) {
+    // The document hands the shift of display times (minus the origin's move); the graph's own times
+    // all move by it, and so the marks changed.
+    CGraphView* graph = GraphView();
+    if (!graph) return;
+    graph->ShiftTimes(-delta);
+    doc.SetMarksChanged();
 }
 
 bool CMainFrame::SaveModified() {

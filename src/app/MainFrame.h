@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+class CDockableGraph;
+class CGraphView;
 class CPDPacketListView;
 class CPDPacketTreeView;
 class CQXCtrlView;
@@ -115,6 +117,8 @@ public:
     CQXLogView* LogView() const { return logView; }
     CPDPacketTreeView* TreeView() const { return treeView; }
     CPDPacketListView* FieldView() const { return fieldView; }
+    CDockableGraph* GraphPane() const { return graphPane; }
+    CGraphView* GraphView() const;
     std::string StatusText() const;
     // The note on the open document in the status bar (a file cut short); empty when there is none.
     std::string DocumentNote() const;
@@ -146,6 +150,7 @@ public:
     const QFont* RememberedListFont() const override;
     void RememberListFont(const QFont& font) override;
     void RepaintGraph() override;
+    void CenterGraphOn(int64_t displayTime) override;
 
     // IMainWindowUi (the recording control's view of the window)
     void UpdateAllViews() override { UpdateAllViews(nullptr, 0); }
@@ -155,6 +160,8 @@ public:
     void RefreshControlView() override;
     void FirstTick(bool connected) override;
     bool ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) override;
+    void RedrawGraph() override;
+    void GraphFollowNewest() override;
 
     // IUserNotify (the document's)
     void BeginWaitCursor() override;
@@ -164,6 +171,9 @@ public:
     void ForgetPacketRows() override;
     std::string RecordFolder() const override;
     void SetPathName(const std::string& path) override;
+    void AttachGraph() override;
+    bool GraphMarkers(int64_t* o, int64_t* x) const override;
+    void ShiftGraphTimes(int64_t delta) override;
 
 signals:
     // VBUS came or went (crossed 1000 mV), on the user-interface thread; the D-Bus service relays it.
@@ -190,6 +200,7 @@ private:
     void OnOpen();
     void OnSave(bool askName);
     void OnPdFontSettings();
+    void OnGraphFontSettings();
     void OnToggleDisplayFilter();
     void OnInstallDriver();
     void OnExport();
@@ -234,6 +245,7 @@ private:
     CQXLogView* logView = nullptr;
     CPDPacketTreeView* treeView = nullptr;
     CPDPacketListView* fieldView = nullptr;
+    CDockableGraph* graphPane = nullptr;
     std::vector<IDocView*> views; // creation order
     QLabel* messagePane = nullptr;
     QLabel* notePane = nullptr;

@@ -1,5 +1,6 @@
 #include "GraphAxes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,6 +17,8 @@ constexpr int32_t kCurrentLimit = 6000;   // mA
 constexpr int32_t kWattageLimit = 240000; // mW
 // Ticks this far outside their band cannot reach into it, not even with their label.
 constexpr int32_t kLabelReach = 100;
+// Grid lines closer than this would fill the area with their colour; the labelled ones stay.
+constexpr int32_t kMinGridSpacing = 4;
 
 int32_t Px(float v) {
     if (v >= 1.0e9f) return 1000000000;
@@ -83,6 +86,29 @@ std::string TimeTickLabel(int64_t t, TimeLabelFormat format) {
     return t < 0 ? "-" + std::string(text) : std::string(text);
 }
 
+namespace {
+
+// Whether a label of the format states the time exactly: a whole number of its unit.
+bool LabelIsExact(int64_t t, TimeLabelFormat format) {
+    switch (format) {
+    case TimeLabelFormat::Microseconds:
+        return true;
+    case TimeLabelFormat::Milliseconds:
+        return t % kMs == 0;
+    case TimeLabelFormat::Seconds:
+        return t % kSecond == 0;
+    case TimeLabelFormat::Minutes:
+        return t % kMinute == 0;
+    case TimeLabelFormat::Hours:
+        return t % kHour == 0;
+    case TimeLabelFormat::Days:
+        return t % kDay == 0;
+    }
+    return true;
+}
+
+} // namespace
+
 std::vector<TimeTick> TimeTicks(const CGraphModel& model, bool gridOn) {
     std::vector<TimeTick> ticks;
     const TimeTickRule rule = ChooseTimeTicks(model.TimeScale());
@@ -100,7 +126,9 @@ std::vector<TimeTick> TimeTicks(const CGraphModel& model, bool gridOn) {
         tick.time = t;
         tick.x = int32_t(x);
         tick.line = gridOn || onMajor || dx > 50;
-        tick.label = onMajor || dx > 50;
+        // A minor tick the label format cannot tell from its major (100 µs steps written in whole
+        // milliseconds, 6 h steps in whole days ...) would only repeat that major's text.
+        tick.label = onMajor || (dx > 50 && LabelIsExact(t, rule.format));
         if (tick.line || tick.label) ticks.push_back(tick);
     }
     return ticks;
@@ -203,11 +231,12 @@ std::vector<ValueTick> ValueTicks(const CGraphModel& model, GraphArea area, bool
     const int32_t zeroY = model.ZeroY(area);
     const int32_t h = model.Plot().height;
     if (rule.minor <= 0) return ticks;
+    const bool grid = gridOn && Px(float(rule.minor) * s.scale) >= kMinGridSpacing;
     auto add = [&](int32_t value, int32_t y, bool onLabelStep) {
         ValueTick t;
         t.value = value;
         t.y = y;
-        t.line = gridOn || value == 0 || onLabelStep;
+        t.line = grid || value == 0 || onLabelStep;
         t.label = value == 0 || onLabelStep;
         if (t.label) t.text = ValueTickLabel(area, value, rule.smallUnit);
         if (t.line || t.label) ticks.push_back(std::move(t));
@@ -239,4 +268,23 @@ std::vector<ValueTick> ValueTicks(const CGraphModel& model, GraphArea area, bool
         add(-v, down, onStep);
     }
     return ticks;
+}
+
+std::vector<int32_t> PlaceValueLabels(const std::vector<ValueTick>& ticks, int32_t bandTop, int32_t bandBottom,
+                                      int32_t textHeight) {
+    std::vector<int32_t> tops(ticks.size(), -1);
+    std::vector<int32_t> placed;
+    for (size_t i = 0; i < ticks.size(); ++i) {
+        const ValueTick& t = ticks[i];
+        if (!t.label || t.y < bandTop || t.y > bandBottom) continue;
+        const int32_t top = std::max(t.y - textHeight, bandTop);
+        if (top + textHeight > bandBottom) continue;
+        const bool overlaps = std::any_of(placed.begin(), placed.end(), [&](int32_t other) {
+            return top < other + textHeight && other < top + textHeight;
+        });
+        if (overlaps) continue;
+        placed.push_back(top);
+        tops[i] = top;
+    }
+    return tops;
 }

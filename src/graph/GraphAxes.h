@@ -30,7 +30,8 @@ struct TimeTick {
     bool label = false;
 };
 
-// The ticks of the window, left to right; with the grid off only those with a line or a label.
+// The ticks of the window, left to right; with the grid off only those with a line or a label. Major
+// ticks are labelled, and minor ones more than 50 px apart where the label format can state them.
 std::vector<TimeTick> TimeTicks(const CGraphModel& model, bool gridOn);
 
 struct ValueAxisRule {
@@ -61,5 +62,14 @@ struct ValueTick {
 };
 
 // The lines and labels of a value axis over its band, zero first; with the grid off only lines and
-// labels that stay. Current and wattage axes mirror each value below zero.
+// labels that stay. Grid lines closer than 4 px are left out too: they would fill the area. Current
+// and wattage axes mirror each value below zero.
 std::vector<ValueTick> ValueTicks(const CGraphModel& model, GraphArea area, bool gridOn);
+
+// Where the labels of value ticks go, as the top row of each label `textHeight` rows high, in the
+// order of the ticks; -1 for a label left out. A label sits on its line; one whose line is in the band
+// but too near its top moves down to the band's top, still beside its line, so that no label is cut
+// by the band's edge. A label whose line is outside the band, or that would overlap one placed before
+// it, is left out.
+std::vector<int32_t> PlaceValueLabels(const std::vector<ValueTick>& ticks, int32_t bandTop, int32_t bandBottom,
+                                      int32_t textHeight);

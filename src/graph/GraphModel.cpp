@@ -89,16 +89,27 @@ bool CGraphModel::SetClientSize(int32_t width, int32_t height) {
     clientWidth = width;
     clientHeight = height;
     UpdateLayout();
-    if (plot == before) return false;
-    SetCenter(centerTime);
-    return true;
+    return LayoutChanged(before);
 }
 
 bool CGraphModel::SetFontHeight(int32_t f) {
     const GraphRect before = plot;
     fontHeight = std::abs(f);
     UpdateLayout();
+    return LayoutChanged(before);
+}
+
+bool CGraphModel::LayoutChanged(const GraphRect& before) {
     if (plot == before) return false;
+    // A taller or lower plot keeps each area's share of it: scales and baselines follow the height, so
+    // that a pane resized (or first shown at its real size) does not push the traces off the plot.
+    if (plot.height != before.height) {
+        const float ratio = float(plot.height) / float(before.height);
+        for (GraphAreaState& s : areas) {
+            s.scale = s.scale * ratio;
+            s.baseline = Trunc32(float(s.baseline) * ratio);
+        }
+    }
     SetCenter(centerTime);
     return true;
 }

@@ -64,7 +64,8 @@ public:
     CGraphModel();
 
     // ---- layout ----
-    // Client size and font height; the layout follows at once. True when the plot moved or resized.
+    // Client size and font height; the layout follows at once, and the value areas keep their share
+    // of a plot that changed height. True when the plot moved or resized.
     bool SetClientSize(int32_t width, int32_t height);
     bool SetFontHeight(int32_t fontHeight);
     int32_t FontHeight() const { return fontHeight; }
@@ -179,6 +180,7 @@ private:
     };
     Slot SlotOf(GraphArea a) const;
     void UpdateLayout();
+    bool LayoutChanged(const GraphRect& before);
     void FitArea(GraphArea a);
     void ZoomArea(GraphArea a, bool in);
 

@@ -434,6 +434,14 @@ const CCCPacket* CQXLogView::GetSelectedPacket() const {
     return PacketOfRow(selectedRow);
 }
 
+bool CQXLogView::SelectPacket(const CCCPacket* packet) {
+    const int32_t row = RowOfPacket(packet);
+    if (row < 0) return false;
+    SelectRow(row);
+    EnsureRowVisible(row);
+    return true;
+}
+
 void CQXLogView::SelectRow(int32_t row) {
     selectionModel()->setCurrentIndex(listModel->index(row, 0),
                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

@@ -64,6 +64,9 @@ public:
     // Makes the row, the row after it and the row before it visible, in that order.
     void EnsureRowVisible(int32_t row);
     const CCCPacket* GetSelectedPacket() const;
+    // Selects the packet's row and makes it visible (a double click in the graph); false when the
+    // packet has no row.
+    bool SelectPacket(const CCCPacket* packet);
     void SetListFont(const QFont& font);
     const QFont& ListFont() const { return listFont; }
 

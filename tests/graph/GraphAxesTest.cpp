@@ -84,15 +84,28 @@ TEST(GraphAxes, TimeTicksLabelMajorsAndWideMinors) {
     std::vector<TimeTick> plain = TimeTicks(m, false);
     EXPECT_EQ(plain.size(), 10u);
 
-    // 0.6 px/µs: the same steps, minors 60 px apart, so every minor is labelled (the first once it lies
+    // 0.06 px/µs: 10 ms major, 1 ms minor 60 px apart: every minor is labelled (the first once it lies
     // more than 50 px from the plot's edge).
-    CGraphModel wide = Model(0.6f, 750);
+    CGraphModel wide = Model(0.06f, 7500);
     const std::vector<TimeTick> ticks = TimeTicks(wide, false);
     ASSERT_FALSE(ticks.empty());
     for (const TimeTick& t : ticks) {
-        if (t.x > 50) EXPECT_TRUE(t.label && t.line) << t.time;
+        if (t.x > 50) {
+            EXPECT_TRUE(t.label && t.line) << t.time;
+        }
     }
-    for (size_t i = 1; i < ticks.size(); ++i) EXPECT_EQ(ticks[i].time - ticks[i - 1].time, 100);
+    for (size_t i = 1; i < ticks.size(); ++i) EXPECT_EQ(ticks[i].time - ticks[i - 1].time, 1000);
+
+    // 0.6 px/µs: 1 ms major, 100 µs minor 60 px apart. Whole milliseconds are all the label format
+    // can say: a minor label would repeat its major's text ("341ms" ten times), so only majors get one.
+    CGraphModel fine = Model(0.6f, 341500);
+    const std::vector<TimeTick> fineTicks = TimeTicks(fine, false);
+    std::vector<std::string> labels;
+    for (const TimeTick& t : fineTicks) {
+        EXPECT_TRUE(t.line) << t.time;
+        if (t.label) labels.push_back(TimeTickLabel(t.time, TimeLabelFormat::Milliseconds));
+    }
+    EXPECT_EQ(labels, (std::vector<std::string>{"341ms", "342ms"}));
 
     // Negative times: ticks at multiples of the step, labelled with a minus.
     CGraphModel before = Model(0.0001f, -3000000); // 1 s major ticks
@@ -181,4 +194,52 @@ TEST(GraphAxes, CurrentAndWattageAxesMirrorBelowZero) {
     EXPECT_EQ(find(flipped, 10).y, zeroY + 7);
     EXPECT_TRUE(find(flipped, 10).line);
     EXPECT_FALSE(find(flipped, 10).label);
+}
+
+TEST(GraphAxes, ValueLabelsStayWholeInsideTheirBand) {
+    auto tick = [](int32_t value, int32_t y, bool label = true) {
+        ValueTick t;
+        t.value = value;
+        t.y = y;
+        t.label = label;
+        t.line = true;
+        return t;
+    };
+    // Band rows 100 .. 300, labels 18 rows high.
+    const std::vector<ValueTick> ticks = {
+        tick(0, 280),          // on its line
+        tick(1000, 250),       // on its line
+        tick(2000, 240),       // would overlap the one above it
+        tick(3000, 110),       // too near the top: moved down to the band's top, beside its line
+        tick(4000, 95),        // line outside the band
+        tick(5000, 200, false), // a line without a label
+        tick(-1000, 305),      // below the band
+    };
+    EXPECT_EQ(PlaceValueLabels(ticks, 100, 300, 18), (std::vector<int32_t>{262, 232, -1, 100, -1, -1, -1}));
+}
+
+TEST(GraphAxes, GridLinesTooCloseToReadAreLeftOut) {
+    // Voltage minor steps of 1 V: 3 px apart at 0.003 px/mV, 5 px apart at 0.005 px/mV. Closer than 4 px
+    // the grid would fill the area; only the zero line and the labelled values stay.
+    CGraphModel m = Model(1.0f, 0);
+    GraphAreaState& v = m.MutableArea(GraphArea::Voltage);
+    v.baseline = 100;
+    auto unlabelledLines = [&] {
+        int n = 0;
+        for (const ValueTick& t : ValueTicks(m, GraphArea::Voltage, true)) n += t.line && !t.label;
+        return n;
+    };
+    v.scale = 0.003f;
+    ASSERT_EQ(VoltageAxisRule(v.scale, 600, 16).minor, 1000);
+    EXPECT_EQ(unlabelledLines(), 0);
+    v.scale = 0.005f;
+    EXPECT_GT(unlabelledLines(), 30);
+    // The same for current and wattage: 100 mA steps of 3.5 px.
+    GraphAreaState& c = m.MutableArea(GraphArea::Current);
+    c.scale = 0.035f;
+    c.baseline = 300;
+    c.min = -2000;
+    c.max = 2000;
+    ASSERT_EQ(CurrentAxisRule(c.scale, 600, 16).minor, 100);
+    for (const ValueTick& t : ValueTicks(m, GraphArea::Current, true)) EXPECT_TRUE(!t.line || t.label) << t.value;
 }

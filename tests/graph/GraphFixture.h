@@ -7,6 +7,7 @@
 #include "support/Blocks.h"
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace graphtest {
@@ -30,6 +31,33 @@ inline void Add(CCaptureStore& store, const Reading& r) {
 
 inline void AddAll(CCaptureStore& store, const std::vector<Reading>& readings) {
     for (const Reading& r : readings) Add(store, r);
+}
+
+// A capture with what traces must survive: flat stretches, steps, single-sample spikes up and down, a
+// current that changes direction, noise, and gaps without samples; 1 ms apart where there are samples.
+inline std::vector<Reading> RoughCapture(size_t count, uint32_t seed = 3) {
+    std::mt19937 random(seed);
+    std::vector<Reading> r;
+    int64_t t = 0;
+    for (size_t i = 0; i < count; ++i) {
+        Reading s;
+        s.time = t;
+        const size_t phase = (i / 5000) % 4;
+        s.vbus = uint16_t(phase == 0 ? 5000 : phase == 1 ? 9000 : phase == 2 ? 20000 : 15000);
+        s.vbus = uint16_t(s.vbus + int(random() % 40) - 20);
+        s.vbusMa = phase == 3 ? -800 + int(random() % 50) : 1500 + int(random() % 200);
+        if (i % 997 == 0) s.vbusMa = 4800; // spikes
+        if (i % 1733 == 0) s.vbusMa = -4000;
+        if (i % 2221 == 0) s.vbus = 28000;
+        s.cc1 = int16_t(phase == 1 ? 400 : 1650);
+        s.cc1Ma = int(random() % 30);
+        s.cc2 = int16_t(random() % 100);
+        s.cc2Ma = -int(random() % 30);
+        r.push_back(s);
+        t += 1000;
+        if (i % 7919 == 7918) t += 3000000; // a gap of three seconds
+    }
+    return r;
 }
 
 } // namespace graphtest

@@ -380,3 +380,25 @@ TEST(GraphModel, LeftPressDragsTheBandUnderThePointerOrAllAreas) {
     EXPECT_EQ(m.CenterTime(), 1000 - 20);
     EXPECT_EQ(m.Area(GraphArea::Voltage).baseline, base - 7);
 }
+
+TEST(GraphModel, AreasKeepTheirPlaceWhenThePlotChangesHeight) {
+    // Fitted on a 600 px plot, then the pane shrinks to 300 px and grows to 900 px: every area keeps
+    // its share of the plot, so the voltage range still fills the top third.
+    CGraphModel m = Model();
+    m.SetRanges(GraphRanges{});
+    m.FitAreas();
+    const GraphAreaState before = m.Area(GraphArea::Voltage);
+    m.SetClientSize(1200, 438);
+    ASSERT_EQ(m.Plot().height, 300);
+    EXPECT_FLOAT_EQ(m.Area(GraphArea::Voltage).scale, before.scale / 2);
+    EXPECT_EQ(m.Area(GraphArea::Voltage).baseline, before.baseline / 2);
+    EXPECT_EQ(m.Area(GraphArea::Wattage).baseline, 100 / 2);
+    m.SetClientSize(1200, 1038);
+    EXPECT_FLOAT_EQ(m.Area(GraphArea::Voltage).scale, before.scale * 1.5f);
+    EXPECT_EQ(m.Area(GraphArea::Voltage).baseline, 220 * 3);
+    // 5 V, the range's top, stays a fifth of a third below the plot's top.
+    EXPECT_NEAR(m.YOfValue(GraphArea::Voltage, 5000), m.Plot().top + 900 / 15, 2);
+    // A width change alone leaves the value areas alone.
+    m.SetClientSize(1600, 1038);
+    EXPECT_EQ(m.Area(GraphArea::Voltage).baseline, 660);
+}

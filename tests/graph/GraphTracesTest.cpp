@@ -11,33 +11,6 @@ using namespace graphtest;
 
 namespace {
 
-// A capture with what traces must survive: flat stretches, steps, single-sample spikes up and down, a
-// current that changes direction, noise, and gaps without samples. 1 ms apart where there are samples.
-std::vector<Reading> Rough(size_t count, uint32_t seed = 3) {
-    std::mt19937 random(seed);
-    std::vector<Reading> r;
-    int64_t t = 0;
-    for (size_t i = 0; i < count; ++i) {
-        Reading s;
-        s.time = t;
-        const size_t phase = (i / 5000) % 4;
-        s.vbus = uint16_t(phase == 0 ? 5000 : phase == 1 ? 9000 : phase == 2 ? 20000 : 15000);
-        s.vbus = uint16_t(s.vbus + int(random() % 40) - 20);
-        s.vbusMa = phase == 3 ? -800 + int(random() % 50) : 1500 + int(random() % 200);
-        if (i % 997 == 0) s.vbusMa = 4800; // spike
-        if (i % 1733 == 0) s.vbusMa = -4000;
-        if (i % 2221 == 0) s.vbus = 28000;
-        s.cc1 = int16_t(phase == 1 ? 400 : 1650);
-        s.cc1Ma = int(random() % 30);
-        s.cc2 = int16_t(random() % 100);
-        s.cc2Ma = -int(random() % 30);
-        r.push_back(s);
-        t += 1000;
-        if (i % 7919 == 7918) t += 3000000; // a gap of three seconds
-    }
-    return r;
-}
-
 // What a round-jointed pen makes of a polyline: per pixel column the rows it covers and where the line
 // enters and leaves it; between columns the straight lines from one exit to the next entry.
 struct ColumnShape {
@@ -124,7 +97,7 @@ TEST(GraphTraces, AColumnDrawsOnlyTheSamplesThatExtendIt) {
 
 TEST(GraphTraces, SummaryMatchesTheWalkAtEveryZoom) {
     CCaptureStore store;
-    const std::vector<Reading> readings = Rough(60000);
+    const std::vector<Reading> readings = RoughCapture(60000);
     AddAll(store, readings);
     CSampleSummary summary;
     summary.Sync(store);
@@ -200,7 +173,7 @@ TEST(GraphTraces, SummaryFollowsTheStoreAsItGrowsIsTrimmedAndReset) {
     limits.sampleLimit = 20000;
     limits.sampleAutoRemove = true;
     store.SetLimits(limits);
-    const std::vector<Reading> readings = Rough(30000, 11);
+    const std::vector<Reading> readings = RoughCapture(30000, 11);
     CSampleSummary summary;
     std::mt19937 random(5);
     auto check = [&](const char* when) {
