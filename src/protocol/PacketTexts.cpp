@@ -18,6 +18,11 @@ bool Good(const CCCPacket& p) {
     return p.preambleFound && p.crcGood;
 }
 
+// A field of the extended header: shown for a good extended message only.
+std::string ExtendedHeaderText(const CCCPacket& p, const char* format, int value) {
+    return Good(p) && p.IsExtendedMessage() ? Sprintf(format, value) : std::string();
+}
+
 // The bytes of an extended message's data that this packet holds, as "%02X" joined by "-" and "h".
 std::string ExtendedDataText(const CCCPacket& p) {
     const int size = p.DataSizeField();
@@ -197,30 +202,15 @@ constexpr PacketColumn kColumns[kColumnCount] = {
      },
      [](const CCCPacket& p) -> int64_t { return p.crcGood && p.HasRev30Layout() ? p.ExtendedBit() : -1; }},
     {kColumnExHeader, "Ex Header", false, 60, 27, Centre, kRepeats, kCsv,
-     [](const CCCPacket& p, bool) {
-         return Good(p) && p.IsExtendedMessage() ? Sprintf("%04Xh", p.ExtendedHeader()) : std::string();
-     },
-     nullptr},
+     [](const CCCPacket& p, bool) { return ExtendedHeaderText(p, "%04Xh", p.ExtendedHeader()); }, nullptr},
     {kColumnExChunked, "Ex Chunked", false, 40, 20, Centre, kRepeats, kCsv,
-     [](const CCCPacket& p, bool) {
-         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", int(p.ChunkedBit())) : std::string();
-     },
-     nullptr},
+     [](const CCCPacket& p, bool) { return ExtendedHeaderText(p, "%d", int(p.ChunkedBit())); }, nullptr},
     {kColumnExChunkNumber, "Ex Chunk Num", false, 40, 21, Centre, kRepeats, kCsv,
-     [](const CCCPacket& p, bool) {
-         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", p.ChunkNumberField()) : std::string();
-     },
-     nullptr},
+     [](const CCCPacket& p, bool) { return ExtendedHeaderText(p, "%d", p.ChunkNumberField()); }, nullptr},
     {kColumnExRequestChunk, "Ex Request Chunk", false, 40, 22, Centre, kRepeats, kCsv,
-     [](const CCCPacket& p, bool) {
-         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", int(p.RequestChunkBit())) : std::string();
-     },
-     nullptr},
+     [](const CCCPacket& p, bool) { return ExtendedHeaderText(p, "%d", int(p.RequestChunkBit())); }, nullptr},
     {kColumnExDataSize, "Ex Data Size", false, 60, 23, Right, kRepeats, kCsv,
-     [](const CCCPacket& p, bool) {
-         return Good(p) && p.IsExtendedMessage() ? Sprintf("%d", p.DataSizeField()) : std::string();
-     },
-     nullptr},
+     [](const CCCPacket& p, bool) { return ExtendedHeaderText(p, "%d", p.DataSizeField()); }, nullptr},
     {kColumnDescription, "Description", true, 300, 24, Left, kRepeats, kCsv,
      [](const CCCPacket& p, bool) { return Good(p) ? p.GetDescriptionText() : std::string(); }, nullptr},
     {kColumnMessageSize, "Message Size", false, 60, 25, Right, kRepeats, kCsv,
