@@ -73,14 +73,17 @@ int InPacketRun(const uint8_t* bytes, int from, int64_t closeGap, EdgeEntry* out
         return from;
     }
 
-    // Entry of byte i at local + 4 i: the step, a zero byte, then 0xFFFF. Raw bytes, so that nothing is
-    // cleared first.
+    // Entry of byte i at base + 4 i: the step, a zero byte, then 0xFFFF. A run from byte 1 on is written
+    // where it belongs, so that only fillers move entries; one from further on goes to a local array
+    // first (raw bytes, so that nothing is cleared), as its first lanes would land on the packet's
+    // earlier entries.
     alignas(16) uint8_t local[4 * 56];
+    uint8_t* base = from == 1 ? reinterpret_cast<uint8_t*>(out) - sizeof(EdgeEntry) : local;
     const __m128i noBit = _mm_set1_epi16(-1);
     const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m128i sums = zero;
     for (int k = 0; k < 4; ++k) {
-        uint8_t* to = local + 4 * kAt[k];
+        uint8_t* to = base + 4 * kAt[k];
         const __m128i lo = _mm_unpacklo_epi8(step[k], zero);
         const __m128i hi = _mm_unpackhi_epi8(step[k], zero);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi16(lo, noBit));
@@ -100,14 +103,18 @@ int InPacketRun(const uint8_t* bytes, int from, int64_t closeGap, EdgeEntry* out
     int written = 0;
     int next = from;
     const uint64_t inRun = fillers & ((uint64_t(1) << end) - 1) & ~((uint64_t(1) << from) - 1);
+    auto take = [&](int upTo) { // the entries of bytes next..upTo - 1
+        const uint8_t* src = base + 4 * next;
+        if (src != reinterpret_cast<const uint8_t*>(out + written))
+            std::memmove(out + written, src, sizeof(EdgeEntry) * size_t(upTo - next));
+        written += upTo - next;
+    };
     for (uint64_t f = inRun; f; f &= f - 1) {
         const int at = std::countr_zero(f);
-        std::memcpy(out + written, local + 4 * next, sizeof(EdgeEntry) * size_t(at - next));
-        written += at - next;
+        take(at);
         next = at + 1;
     }
-    std::memcpy(out + written, local + 4 * next, sizeof(EdgeEntry) * size_t(end - next));
-    written += end - next;
+    take(end);
     *entries = written;
     return end;
 }
