@@ -60,7 +60,7 @@ void FillLargeCapture(CCaptureStore& store) {
         if ((i + 1) % kSamplesPerPacket == 0) {
             auto p = std::make_unique<CCCPacket>();
             p->absStartTime = int64_t(i) * 1000 + 300;
-            for (int k = 0; k < 240; ++k) p->AppendInterval(8);
+            for (int k = 0; k < 24; ++k) p->AppendInterval(40);
             store.AddPacket(p);
         }
     }

@@ -1,7 +1,6 @@
 #include "GraphPainter.h"
 
 #include "CaptureStore.h"
-#include "FindCriteria.h"
 #include "GraphAxes.h"
 #include "GraphTexts.h"
 
@@ -25,11 +24,10 @@ constexpr size_t kSamplesPerColumnForSummary = 4;
 
 const QColor kMarkerAColour(255, 128, 0);
 const QColor kMarkerBColour(255, 0, 128);
-const QColor kSelectedColour(100, 100, 255);
-const QColor kBookmarkColour(200, 200, 0);
-const QColor kInvalidColour(255, 0, 0);
-const QColor kResetColour(255, 255, 0);
-const QColor kPortColour[4] = {QColor(255, 0, 0), QColor(0, 0, 255), QColor(0, 100, 100), QColor(100, 100, 0)};
+// By StripColour: marker A, marker B, selected, bookmarked, invalid, reset, port 0 to 3.
+const QColor kStripColours[] = {kMarkerAColour,      kMarkerBColour,       QColor(100, 100, 255), QColor(200, 200, 0),
+                                QColor(255, 0, 0),   QColor(255, 255, 0),  QColor(255, 0, 0),     QColor(0, 0, 255),
+                                QColor(0, 100, 100), QColor(100, 100, 0)};
 const QColor kMeasurementGrey(150, 150, 150);
 
 struct VrdBand {
@@ -228,52 +226,26 @@ void PaintValueAxis(QPainter& p, const Frame& f, GraphArea a) {
     }
 }
 
-QColor PacketColour(const CCaptureStore& store, const CCCPacket& packet, const CCCPacket* selected) {
-    if (&packet == store.markerAPacket) return kMarkerAColour;
-    if (&packet == store.markerBPacket) return kMarkerBColour;
-    if (&packet == selected) return kSelectedColour;
-    if (packet.bookmarked) return kBookmarkColour;
-    if (IsInvalidPacket(packet)) return kInvalidColour;
-    if (packet.IsResetMessage()) return kResetColour;
-    return packet.port >= 1 && packet.port <= 3 ? kPortColour[packet.port] : kPortColour[0];
-}
-
 void PaintPdStrip(QPainter& p, const Frame& f) {
     if (!f.scene.showPdPackets || !f.scene.store) return;
     const CCaptureStore& store = *f.scene.store;
     p.setClipRect(f.plot);
     const int stripTop = f.m.PdStripTop();
-    const int64_t viewStart = f.m.ViewStart(), viewEnd = f.m.ViewEnd();
-    const float scale = f.m.TimeScale();
     int labelIndex = 0;
-    QRect lastBox;
-    QRgb lastColour = 0;
     char text[160];
-    for (size_t i = 0; i < store.PacketCount(); ++i) {
-        const CCCPacket& packet = *store.PacketAt(i);
-        if (packet.intervalCount <= 1) continue;
-        const int64_t start = store.DisplayTime(packet);
-        const int64_t length = int64_t(packet.tickSum) * packet.divisor / 48;
-        if (start + length < viewStart) continue;
-        if (start > viewEnd) break;
-        const float far = float(kFarX);
-        const int x = f.plotLeft + int(std::clamp(float(start - viewStart) * scale, -far, float(f.plotWidth) + far));
-        const int width = std::max(1, int(std::min(float(length) * scale, float(f.plotWidth) + 2 * far)));
-        const QColor colour = PacketColour(store, packet, f.scene.selected);
-        const QRect box(x, stripTop, width, CGraphModel::kPdStripHeight);
-        // Packets far shorter than a pixel pile up on one column: each one is painted once.
-        if (box != lastBox || colour.rgb() != lastColour) p.fillRect(box, colour);
-        lastBox = box;
-        lastColour = colour.rgb();
-        if (width > 50) {
+    for (const StripBox& b : StripBoxes(store, f.scene.strip, f.m, f.scene.selected)) {
+        const CCCPacket& packet = *b.packet;
+        const int x = b.x;
+        const QColor colour = kStripColours[size_t(b.colour)];
+        p.fillRect(x, stripTop, b.width, CGraphModel::kPdStripHeight, colour);
+        if (b.label) {
             std::snprintf(text, sizeof text, "#%d %s", packet.index, packet.GetMessageTypeText().c_str());
             Label(p, f.fm, text, x, stripTop, HAlign::Left, VAlign::Bottom, Qt::black, colour);
         }
+        if (!b.marked) continue;
         const char* prefix = &packet == store.markerAPacket   ? "A "
                              : &packet == store.markerBPacket ? "B "
-                             : &packet == f.scene.selected    ? ""
-                                                              : nullptr;
-        if (!prefix) continue;
+                                                              : "";
         // Labels of neighbouring packets stagger over eleven rows.
         const int y = CGraphModel::kTopMargin + f.m.FontHeight() * labelIndex + 1;
         labelIndex = (labelIndex + 1) % 11;
@@ -333,7 +305,12 @@ void PaintTraces(QPainter& p, const Frame& f) {
         break;
     }
     std::vector<TraceColumn> columns;
-    if (useSummary) columns = TraceColumns(store, TraceGeometryOf(f.m, GraphValue::VbusVoltage), span);
+    std::vector<ColumnValues> values;
+    if (useSummary) {
+        // Columns and their values once for every trace.
+        columns = TraceColumns(store, TraceGeometryOf(f.m, GraphValue::VbusVoltage), span, f.scene.summary);
+        values = ColumnValuesOf(store, *f.scene.summary, columns);
+    }
 
     TracePath path;
     std::vector<TracePoint> drawn;
@@ -344,7 +321,7 @@ void PaintTraces(QPainter& p, const Frame& f) {
         const TraceGeometry g = TraceGeometryOf(f.m, info.value);
         drawn.clear();
         if (useSummary)
-            SummariseTrace(store, *f.scene.summary, columns, g, &peaks, &path);
+            SummariseTrace(store, *f.scene.summary, columns, values, g, &peaks, &path);
         else
             WalkTrace(store, g, span, &peaks, &path, f.scene.showMeasuringPoints ? &drawn : nullptr);
         const GraphSettings::Trace style = StyleOf(info.value);

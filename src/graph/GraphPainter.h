@@ -4,6 +4,7 @@
 #pragma once
 
 #include "GraphModel.h"
+#include "GraphStrip.h"
 #include "GraphTraces.h"
 #include "Settings.h"
 
@@ -25,7 +26,8 @@ struct GraphScene {
     const GraphSettings* style = nullptr;
     QFont font;
     const CCaptureStore* store = nullptr;    // null without a document
-    const CSampleSummary* summary = nullptr; // in step with the store, or null
+    const CSampleSummary* summary = nullptr;  // in step with the store, or null
+    const CPacketStripIndex* strip = nullptr; // likewise
     const CCCPacket* selected = nullptr;     // the packet list's selected packet
     bool showPdPackets = true;
     bool showMeasuringPoints = false;

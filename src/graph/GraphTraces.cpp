@@ -218,6 +218,7 @@ void CSampleSummary::Sync(const CCaptureStore& s) {
         store = &s;
         count = 0;
         levels.clear();
+        blockTimes.clear();
     }
     if (n == count) return;
     if (levels.empty()) levels.emplace_back();
@@ -227,8 +228,12 @@ void CSampleSummary::Sync(const CCaptureStore& s) {
     empty.hi.fill(std::numeric_limits<int32_t>::min());
     const size_t firstBlock = count / kFanOut;
     for (size_t i = count; i < n; ++i) {
-        if (i % kFanOut == 0) blocks.push_back(empty);
-        Fold(blocks.back(), *s.SampleAt(i));
+        const CVbusInfo& sample = *s.SampleAt(i);
+        if (i % kFanOut == 0) {
+            blocks.push_back(empty);
+            blockTimes.push_back(sample.time);
+        }
+        Fold(blocks.back(), sample);
     }
     count = n;
     const CVbusInfo& first = *s.SampleAt(0);
@@ -258,6 +263,36 @@ void CSampleSummary::RebuildUpper(size_t fromBlock) {
                 }
         }
     }
+}
+
+int64_t CSampleSummary::SampleTime(const CCaptureStore& s, size_t i) const {
+    return s.SampleAt(i)->time;
+}
+
+void CSampleSummary::RangeAll(const CCaptureStore& s, size_t from, size_t to, int32_t* lo, int32_t* hi) const {
+    Entry e;
+    e.lo.fill(std::numeric_limits<int32_t>::max());
+    e.hi.fill(std::numeric_limits<int32_t>::min());
+    size_t i = from;
+    to = std::min(to, count);
+    while (i < to) {
+        if (i % kFanOut == 0 && i + kFanOut <= to && !levels.empty()) {
+            size_t level = 0;
+            while (level + 1 < levels.size() && i % BlockSize(level + 1) == 0 && i + BlockSize(level + 1) <= to)
+                ++level;
+            const Entry& b = levels[level][i / BlockSize(level)];
+            for (size_t v = 0; v < size_t(kGraphValueCount); ++v) {
+                e.lo[v] = std::min(e.lo[v], b.lo[v]);
+                e.hi[v] = std::max(e.hi[v], b.hi[v]);
+            }
+            i += BlockSize(level);
+        } else {
+            Fold(e, *s.SampleAt(i));
+            ++i;
+        }
+    }
+    std::copy(e.lo.begin(), e.lo.end(), lo);
+    std::copy(e.hi.begin(), e.hi.end(), hi);
 }
 
 void CSampleSummary::Range(const CCaptureStore& s, size_t from, size_t to, GraphValue v, int32_t* lo,
@@ -320,12 +355,22 @@ size_t CSampleSummary::FindValue(const CCaptureStore& s, size_t from, size_t to,
     return to;
 }
 
-std::vector<TraceColumn> TraceColumns(const CCaptureStore& store, const TraceGeometry& g, SampleSpan span) {
+std::vector<TraceColumn> TraceColumns(const CCaptureStore& store, const TraceGeometry& g, SampleSpan span,
+                                      const CSampleSummary* summary) {
     std::vector<TraceColumn> columns;
     auto xAt = [&](size_t i) { return g.X(store.DisplayTime(*store.SampleAt(i))); };
+    const bool indexed = summary && summary->InSync(store);
     size_t i = span.first;
     while (i < span.end) {
         const int64_t x = xAt(i);
+        if (indexed) {
+            const int64_t origin = store.timeOrigin;
+            const size_t next = summary->FirstWhere(store, i + 1, span.end,
+                                                    [&](int64_t time) { return g.X(time - origin) > x; });
+            columns.push_back({x, i, next});
+            i = next;
+            continue;
+        }
         // Gallop to a sample of a later column, then bisect for the first one.
         size_t lo = i, step = 1, probe = i + 1;
         while (probe < span.end && xAt(probe) == x) {
@@ -347,9 +392,28 @@ std::vector<TraceColumn> TraceColumns(const CCaptureStore& store, const TraceGeo
     return columns;
 }
 
+std::vector<ColumnValues> ColumnValuesOf(const CCaptureStore& store, const CSampleSummary& summary,
+                                         const std::vector<TraceColumn>& columns) {
+    std::vector<ColumnValues> values(columns.size());
+    for (size_t k = 0; k < columns.size(); ++k) {
+        const TraceColumn& c = columns[k];
+        ColumnValues& v = values[k];
+        const CVbusInfo& first = *store.SampleAt(c.begin);
+        const CVbusInfo& last = *store.SampleAt(c.end - 1);
+        for (int i = 0; i < kGraphValueCount; ++i) {
+            v.first[size_t(i)] = SampleValue(first, GraphValue(i));
+            v.last[size_t(i)] = SampleValue(last, GraphValue(i));
+        }
+        v.lo.fill(std::numeric_limits<int32_t>::max());
+        v.hi.fill(std::numeric_limits<int32_t>::min());
+        if (c.end - c.begin > 1) summary.RangeAll(store, c.begin + 1, c.end, v.lo.data(), v.hi.data());
+    }
+    return values;
+}
+
 void SummariseTrace(const CCaptureStore& store, const CSampleSummary& summary,
-                    const std::vector<TraceColumn>& columns, const TraceGeometry& g, const PeakTargets* peaks,
-                    TracePath* out) {
+                    const std::vector<TraceColumn>& columns, const std::vector<ColumnValues>& values,
+                    const TraceGeometry& g, const PeakTargets* peaks, TracePath* out) {
     out->Clear();
     if (columns.empty()) return;
     auto pOf = [&](size_t i) { return g.P(SampleValue(*store.SampleAt(i), g.value)); };
@@ -373,20 +437,23 @@ void SummariseTrace(const CCaptureStore& store, const CSampleSummary& summary,
     };
     auto point = [&](int64_t x, int32_t p) { Emit(out, double(g.plotLeft) + double(x), double(g.zeroY) - double(p)); };
 
+    const size_t v = size_t(g.value);
     bool started = false;
     int64_t previousX = 0;
     int32_t lastP = 0;
-    for (const TraceColumn& c : columns) {
+    for (size_t k = 0; k < columns.size(); ++k) {
+        const TraceColumn& c = columns[k];
+        const ColumnValues& cv = values[k];
         if (started) point(previousX, lastP);
-        const int32_t first = pOf(c.begin);
+        const int32_t first = g.P(cv.first[v]);
         point(c.x, first);
-        if (c.end - c.begin > 1) {
-            int32_t pMin, pMax;
-            pRange(c.begin + 1, c.end, &pMin, &pMax);
+        if (cv.lo[v] <= cv.hi[v]) {
+            const int32_t pa = g.P(cv.lo[v]), pb = g.P(cv.hi[v]);
+            const int32_t pMin = std::min(pa, pb), pMax = std::max(pa, pb);
             if (pMin < first) point(c.x, pMin);
             if (pMax > first) point(c.x, pMax);
         }
-        lastP = pOf(c.end - 1);
+        lastP = g.P(cv.last[v]);
         previousX = c.x;
         started = true;
     }

@@ -11,6 +11,7 @@
 
 #include "GraphModel.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -92,11 +93,12 @@ struct TracePath {
     }
 };
 
-// Min/max of the nine values over blocks of 64 samples, and over blocks of 64 such blocks, and so on.
-// It follows a store as it grows; a store that was reset or trimmed from the front is summarised anew.
+// Min/max of the nine values over blocks of 32 samples, and over blocks of 32 such blocks, and so on,
+// with the time of each block's first sample. It follows a store as it grows; a store that was reset
+// or trimmed from the front is summarised anew.
 class CSampleSummary {
 public:
-    static constexpr size_t kFanOut = 64;
+    static constexpr size_t kFanOut = 32;
 
     // Brings the summary up to the store's samples.
     void Sync(const CCaptureStore& store);
@@ -105,6 +107,11 @@ public:
 
     // Min and max of a value over samples [from, to), from < to.
     void Range(const CCaptureStore& store, size_t from, size_t to, GraphValue v, int32_t* lo, int32_t* hi) const;
+    // The same for all nine values at once.
+    void RangeAll(const CCaptureStore& store, size_t from, size_t to, int32_t* lo, int32_t* hi) const;
+    // The first sample in [from, to) whose time (from the capture origin) makes `later` true, or `to`;
+    // `later` must be false up to some sample and true from there on.
+    template <class Later> size_t FirstWhere(const CCaptureStore& store, size_t from, size_t to, Later later) const;
     // The first sample in [from, to) whose value is `target`, or `to`.
     size_t FindValue(const CCaptureStore& store, size_t from, size_t to, GraphValue v, int32_t target) const;
 
@@ -120,15 +127,54 @@ private:
     const CCaptureStore* store = nullptr;
     size_t count = 0;
     int64_t firstTime = 0, firstOffset = 0;
-    std::vector<std::vector<Entry>> levels; // levels[k] holds blocks of 64^(k+1) samples
+    std::vector<std::vector<Entry>> levels; // levels[k] holds blocks of 32^(k+1) samples
+    std::vector<int64_t> blockTimes;        // time of the first sample of each block of levels[0]
+    int64_t SampleTime(const CCaptureStore& store, size_t i) const;
 };
 
-// Pixel columns of a span: a run of samples with one x each. Shared by every trace of one paint.
+template <class Later>
+size_t CSampleSummary::FirstWhere(const CCaptureStore& s, size_t from, size_t to, Later later) const {
+    size_t lo = from, hi = to; // the answer lies in [lo, hi]
+    // First narrowed to one block by the blocks' first times, which lie close together in memory.
+    if (to > from && to <= count) {
+        size_t a = from / kFanOut + 1, b = (to - 1) / kFanOut + 1;
+        const size_t firstBlock = a;
+        while (a < b) {
+            const size_t m = a + (b - a) / 2;
+            if (later(blockTimes[m]))
+                b = m;
+            else
+                a = m + 1;
+        }
+        if (a <= (to - 1) / kFanOut) hi = a * kFanOut;
+        if (a > firstBlock) lo = std::max(lo, (a - 1) * kFanOut);
+    }
+    while (lo < hi) {
+        const size_t m = lo + (hi - lo) / 2;
+        if (later(SampleTime(s, m)))
+            hi = m;
+        else
+            lo = m + 1;
+    }
+    return lo;
+}
+
+// Pixel columns of a span: a run of samples with one x each. Shared by every trace of one paint. With
+// a summary in step with the store, columns are found through its block times.
 struct TraceColumn {
     int64_t x = 0;
     size_t begin = 0, end = 0;
 };
-std::vector<TraceColumn> TraceColumns(const CCaptureStore& store, const TraceGeometry& g, SampleSpan span);
+std::vector<TraceColumn> TraceColumns(const CCaptureStore& store, const TraceGeometry& g, SampleSpan span,
+                                      const CSampleSummary* summary = nullptr);
+
+// What the summary method needs of one column, for every value at once: the first and the last sample,
+// and min and max over the samples after the first (lo > hi when there are none).
+struct ColumnValues {
+    std::array<int32_t, kGraphValueCount> first, last, lo, hi;
+};
+std::vector<ColumnValues> ColumnValuesOf(const CCaptureStore& store, const CSampleSummary& summary,
+                                         const std::vector<TraceColumn>& columns);
 
 // The walk, sample by sample. With `drawnPoints` it also collects every point it draws (the measuring
 // points).
@@ -136,5 +182,5 @@ void WalkTrace(const CCaptureStore& store, const TraceGeometry& g, SampleSpan sp
                TracePath* out, std::vector<TracePoint>* drawnPoints = nullptr);
 // The same polyline's pixels from the column summary.
 void SummariseTrace(const CCaptureStore& store, const CSampleSummary& summary,
-                    const std::vector<TraceColumn>& columns, const TraceGeometry& g, const PeakTargets* peaks,
-                    TracePath* out);
+                    const std::vector<TraceColumn>& columns, const std::vector<ColumnValues>& values,
+                    const TraceGeometry& g, const PeakTargets* peaks, TracePath* out);

@@ -148,7 +148,10 @@ const CCaptureStore* CGraphView::Store() const {
 }
 
 void CGraphView::SyncSummary() {
-    if (const CCaptureStore* store = Store()) summary.Sync(*store);
+    if (const CCaptureStore* store = Store()) {
+        summary.Sync(*store);
+        strip.Sync(*store);
+    }
 }
 
 // ---- the document --------------------------------------------------------------------------------------
@@ -165,10 +168,11 @@ void CGraphView::Attach() {
     const CCaptureStore* store = Store();
     if (!store) return;
     model.Attach(*store, settings.vbusCurrDirReverse);
+    summary = CSampleSummary();
+    strip = CPacketStripIndex();
     // Attached before the pane has its size on screen (the window attaches as it is built): the fit
     // is done again once it has.
     fitWhenShown = !isVisible();
-    summary = CSampleSummary();
     SyncSummary();
     Changed();
 }
@@ -454,6 +458,7 @@ GraphScene CGraphView::Scene() const {
     s.font = graphFont;
     s.store = Store();
     s.summary = &summary;
+    s.strip = &strip;
     s.selected = host.SelectedPacket();
     s.showPdPackets = showPdPackets;
     s.showMeasuringPoints = showMeasuringPoints;

@@ -84,6 +84,7 @@ public:
     std::chrono::microseconds WorstPaint() const { return worstPaint; }
     void ResetWorstPaint() { worstPaint = {}; }
     const CSampleSummary& Summary() const { return summary; }
+    const CPacketStripIndex& Strip() const { return strip; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -114,6 +115,7 @@ private:
     GraphSettings style;
     CGraphModel model;
     CSampleSummary summary;
+    CPacketStripIndex strip;
     QFont graphFont;
 
     bool showPdPackets = true;

@@ -128,7 +128,17 @@ TEST(GraphTraces, SummaryMatchesTheWalkAtEveryZoom) {
                     const TraceGeometry g = TraceGeometryOf(m, t.value);
                     TracePath walk, summed;
                     WalkTrace(store, g, span, &peaks, &walk);
-                    SummariseTrace(store, summary, TraceColumns(store, g, span), g, &peaks, &summed);
+                    // Columns found through the summary's block times are the ones found sample by sample.
+                    const std::vector<TraceColumn> columns = TraceColumns(store, g, span, &summary);
+                    const std::vector<TraceColumn> plain = TraceColumns(store, g, span);
+                    ASSERT_EQ(columns.size(), plain.size());
+                    for (size_t k = 0; k < columns.size(); ++k) {
+                        ASSERT_EQ(columns[k].begin, plain[k].begin);
+                        ASSERT_EQ(columns[k].end, plain[k].end);
+                        ASSERT_EQ(columns[k].x, plain[k].x);
+                    }
+                    SummariseTrace(store, summary, columns, ColumnValuesOf(store, summary, columns), g, &peaks,
+                                   &summed);
                     EXPECT_EQ(Shapes(summed.points), Shapes(walk.points));
                     EXPECT_EQ(summed.peakMax, walk.peakMax);
                     EXPECT_EQ(summed.peakMin, walk.peakMin);
