@@ -41,6 +41,13 @@ constexpr VrdBand kVrdBands[] = {
     {1310, 2040, GraphSettings::Vrd30, "vRd-3.0"},
 };
 
+// Names and read-outs are written in black on their colour; on a dark colour (pure blue, a dark teal)
+// black cannot be read, so they are written in white there.
+QColor InkOn(const QColor& background) {
+    const int luma = (299 * background.red() + 587 * background.green() + 114 * background.blue()) / 1000;
+    return luma < 110 ? QColor(Qt::white) : QColor(Qt::black);
+}
+
 enum class HAlign { Left, Right, Centre };
 enum class VAlign { Top, Bottom };
 
@@ -240,7 +247,7 @@ void PaintPdStrip(QPainter& p, const Frame& f) {
         p.fillRect(x, stripTop, b.width, CGraphModel::kPdStripHeight, colour);
         if (b.label) {
             std::snprintf(text, sizeof text, "#%d %s", packet.index, packet.GetMessageTypeText().c_str());
-            Label(p, f.fm, text, x, stripTop, HAlign::Left, VAlign::Bottom, Qt::black, colour);
+            Label(p, f.fm, text, x, stripTop, HAlign::Left, VAlign::Bottom, InkOn(colour), colour);
         }
         if (!b.marked) continue;
         const char* prefix = &packet == store.markerAPacket   ? "A "
@@ -252,7 +259,7 @@ void PaintPdStrip(QPainter& p, const Frame& f) {
         p.setPen(QPen(colour, 1));
         p.drawLine(x, y, x, stripTop);
         std::snprintf(text, sizeof text, "%s#%d %s", prefix, packet.index, packet.GetMessageTypeText().c_str());
-        Label(p, f.fm, text, x, y, HAlign::Left, VAlign::Top, Qt::black, colour);
+        Label(p, f.fm, text, x, y, HAlign::Left, VAlign::Top, InkOn(colour), colour);
     }
 }
 
@@ -373,11 +380,11 @@ void PaintMarkers(QPainter& p, const Frame& f) {
         }
         const QString name = Q(MarkerLabelText(marker, place));
         if (place.offLeft)
-            Label(p, f.fm, name, f.plotLeft, f.plotBottom, HAlign::Left, VAlign::Bottom, Qt::black, colour);
+            Label(p, f.fm, name, f.plotLeft, f.plotBottom, HAlign::Left, VAlign::Bottom, InkOn(colour), colour);
         else if (place.offRight)
-            Label(p, f.fm, name, f.plotRight, f.plotBottom, HAlign::Right, VAlign::Bottom, Qt::black, colour);
+            Label(p, f.fm, name, f.plotRight, f.plotBottom, HAlign::Right, VAlign::Bottom, InkOn(colour), colour);
         else
-            Label(p, f.fm, name, x, f.plotBottom, HAlign::Left, VAlign::Bottom, Qt::black, colour);
+            Label(p, f.fm, name, x, f.plotBottom, HAlign::Left, VAlign::Bottom, InkOn(colour), colour);
 
         if (!highlighted || !f.scene.store) continue;
         const CVbusInfo* sample = f.scene.store->FindSampleAt(f.m.MarkerTime(marker));
@@ -385,10 +392,11 @@ void PaintMarkers(QPainter& p, const Frame& f) {
         const bool leftHalf = place.x < f.plotWidth / 2;
         int y = f.plotTop + 2;
         for (const GraphText& line : MarkerPanelTexts(marker, *f.scene.store, *sample, f.m.ReverseCurrent())) {
+            const QColor background = InkColour(f.st, line.ink);
             if (leftHalf)
-                Label(p, f.fm, Q(line.text), x + 3, y, HAlign::Left, VAlign::Top, Qt::black, InkColour(f.st, line.ink));
+                Label(p, f.fm, Q(line.text), x + 3, y, HAlign::Left, VAlign::Top, InkOn(background), background);
             else
-                Label(p, f.fm, Q(line.text), x - 1, y, HAlign::Right, VAlign::Top, Qt::black, InkColour(f.st, line.ink));
+                Label(p, f.fm, Q(line.text), x - 1, y, HAlign::Right, VAlign::Top, InkOn(background), background);
             y += step;
         }
     }

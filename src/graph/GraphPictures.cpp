@@ -150,10 +150,14 @@ QPixmap TracePicture(QSize size, bool on, const QColor& ink, const char* name) {
     p.drawRoundedRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), 4, 4);
     const QColor stroke = on ? ink : kLampOff;
     const qreal h = size.height(), w = size.width();
-    // The name above, a step of the trace below it.
+    // The name above, a step of the trace below it; a button too low to read a name by shows the step
+    // alone (its tool tip names it).
+    const bool named = h >= 22;
+    const qreal low = named ? 0.86 : 0.75, high = named ? 0.62 : 0.25;
     p.setPen(Stroke(stroke, std::max(1.5, h / 14)));
-    p.drawPolyline(Points({{w * 0.1, h * 0.86}, {w * 0.32, h * 0.86}, {w * 0.4, h * 0.62}, {w * 0.6, h * 0.62},
-                           {w * 0.68, h * 0.86}, {w * 0.9, h * 0.86}}));
+    p.drawPolyline(Points({{w * 0.1, h * low}, {w * 0.32, h * low}, {w * 0.4, h * high}, {w * 0.6, h * high},
+                           {w * 0.68, h * low}, {w * 0.9, h * low}}));
+    if (!named) return pm;
     QFont f = p.font();
     f.setPixelSize(std::max(7, int(h * 0.36)));
     f.setBold(true);

@@ -477,20 +477,17 @@ void CGraphView::ApplySize() {
     if (model.SetClientSize(std::max(width(), minimumWidth()), std::max(height(), minimumHeight())) ||
         !buttonsPlaced)
         LayoutButtons();
-    if (fitWhenShown && isVisible()) {
-        fitWhenShown = false;
-        model.FitAll();
-    }
-}
-
-void CGraphView::showEvent(QShowEvent*) {
-    ApplySize();
 }
 
 void CGraphView::paintEvent(QPaintEvent*) {
     QElapsedTimer clock;
     clock.start();
     ApplySize();
+    // The first paint comes once the pane is laid out at its size on screen.
+    if (fitWhenShown) {
+        fitWhenShown = false;
+        model.FitAll();
+    }
     SyncSummary();
     const GraphScene scene = Scene();
     // Everything around the plot is composed off-screen and copied in one go.
