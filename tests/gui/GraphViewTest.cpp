@@ -539,6 +539,44 @@ private slots:
         QCOMPARE(v->Model().FontHeight(), 20);
     }
 
+    void FirstFitUsesThePaneAsShown() {
+        // The window attaches the graph while it is built, before the pane has its size on screen; the
+        // empty capture's 0 to 100 s must fill the plot as it is shown.
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        CGraphView* v = ShowGraph(w);
+        v->grab();
+        const CGraphModel& m = v->Model();
+        QCOMPARE(m.TimeScale(), float(int(float(m.Plot().width) * 0.99f)) / 1.0e8f);
+        QVERIFY(m.IsVisible(0) && m.IsVisible(100000000));
+        QVERIFY(m.XOfTime(100000000) > m.Plot().width * 9 / 10);
+    }
+
+    void NamesOnDarkColoursAreWhite() {
+        TempDir dir;
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        CGraphView* v = ShowGraph(w);
+        QVERIFY(w.OpenFile(DemoFile(dir)));
+        const CCaptureStore& store = w.Doc().store;
+        // A GoodCRC from the sink: port 2, dark teal (0, 100, 100); its name above its box.
+        const CCCPacket* crc = nullptr;
+        for (size_t i = 0; i < store.PacketCount() && !crc; ++i)
+            if (store.PacketAt(i)->GetMessageTypeText() == "GoodCRC" && store.PacketAt(i)->port == 2) crc = store.PacketAt(i);
+        QVERIFY(crc);
+        const int x = ZoomOnto(v, store, *crc);
+        const QImage image = Picture(v);
+        const int top = v->Model().PdStripTop();
+        int white = 0, black = 0;
+        for (int y = top - 16; y < top; ++y)
+            for (int xx = x; xx < x + 60; ++xx) {
+                white += QColor(image.pixel(xx, y)) == QColor(Qt::white);
+                black += QColor(image.pixel(xx, y)) == QColor(Qt::black);
+            }
+        QVERIFY(white > 10);
+        QCOMPARE(black, 0);
+    }
+
     // The column summary and the walk paint the same pixels, traces, peak marks and all, on a capture
     // with steps, spikes, a current changing direction and gaps, at every zoom and both flips.
     void SummaryPaintsTheWalksPixels() {
