@@ -4,9 +4,10 @@
 //  - the summary finds each column's samples by bisection on their times and takes the column's
 //    minimum and maximum from CSampleSummary, a min/max tree over blocks of samples, so that a window
 //    of millions of samples costs a few thousand look-ups.
-// Inside one column every point lies on one vertical line between the column's minimum and maximum, so
-// a round-jointed pen covers the same pixels whichever of those points the path visits. The walk is
-// kept for few samples and for the measuring points, which mark every point the walk draws.
+// Inside one column every point lies on one vertical line between the column's minimum and maximum;
+// drawn as separate steps with their ends included, the line covers the same pixels whichever of those
+// points it visits and in whatever order. The walk is kept for few samples and for the measuring points,
+// which mark every point the walk draws.
 #pragma once
 
 #include "GraphModel.h"
