@@ -47,6 +47,13 @@ constexpr char kRecordExtension[] = ".qxc";
 // How often a long operation lets the window paint.
 constexpr auto kPaintInterval = std::chrono::milliseconds(50);
 
+// The recent-file list holds absolute, normalised paths, so one file has one entry.
+std::string RecentFilePath(const std::string& path) {
+    std::error_code ec;
+    const std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
+    return ec ? path : full;
+}
+
 bool HasRecordExtension(const std::string& path) {
     const size_t n = std::strlen(kRecordExtension);
     return path.size() >= n && QString::fromStdString(path.substr(path.size() - n)).compare(
@@ -901,9 +908,7 @@ std::vector<std::string> CMainFrame::RecentFiles() const {
 }
 
 void CMainFrame::AddRecentFile(const std::string& path) {
-    std::error_code ec;
-    std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
-    if (ec) full = path;
+    const std::string full = RecentFilePath(path);
     auto& list = *recentFiles;
     list.erase(std::remove(list.begin(), list.end(), full), list.end());
     list.insert(list.begin(), full);
@@ -912,9 +917,7 @@ void CMainFrame::AddRecentFile(const std::string& path) {
 }
 
 void CMainFrame::RemoveRecentFile(const std::string& path) {
-    std::error_code ec;
-    std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
-    if (ec) full = path;
+    const std::string full = RecentFilePath(path);
     auto& list = *recentFiles;
     list.erase(std::remove(list.begin(), list.end(), full), list.end());
     UpdateRecentMenu();

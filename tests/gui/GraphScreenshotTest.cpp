@@ -19,18 +19,6 @@
 
 namespace {
 
-// The share of pixels that differ from the most common colour.
-double Busyness(const QImage& image) {
-    std::map<QRgb, int> counts;
-    for (int y = 0; y < image.height(); y += 3)
-        for (int x = 0; x < image.width(); x += 3) ++counts[image.pixel(x, y)];
-    int most = 0, all = 0;
-    for (const auto& [c, n] : counts) {
-        most = std::max(most, n);
-        all += n;
-    }
-    return all ? 1.0 - double(most) / all : 0;
-}
 
 void Large(CSettings& s) {
     s.window.width = 1600;
@@ -52,7 +40,7 @@ void Shoot(CGraphView* v, const std::string& name) {
     const std::string path = guitest::OutputDir() + "/" + name + ".png";
     QVERIFY(image.save(QString::fromStdString(path)));
     QVERIFY(std::filesystem::file_size(path) > 10000);
-    QVERIFY(Busyness(image) > 0.1);
+    QVERIFY(guitest::Busyness(image, 3) > 0.1);
     qInfo("screenshot: %s", path.c_str());
 }
 

@@ -2,6 +2,7 @@
 // the class NAME only; without a name every class runs.
 #pragma once
 
+#include <QImage>
 #include <QObject>
 
 #include <functional>
@@ -28,6 +29,9 @@ template <class T> struct Registrar {
 std::string OutputDir();
 // The shared captures folder; empty when it is absent (a user's clone).
 std::string CapturesDir();
+// The share of pixels (every step-th in each direction) that differ from the most common colour: an
+// empty picture is nearly uniform.
+double Busyness(const QImage& image, int step);
 
 } // namespace guitest
 

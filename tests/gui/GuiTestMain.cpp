@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <map>
 
 namespace guitest {
 
@@ -23,6 +25,18 @@ std::string OutputDir() {
 std::string CapturesDir() {
     const std::string dir = AMBRIO_CAPTURES_DIR;
     return std::filesystem::is_directory(dir) ? dir : std::string();
+}
+
+double Busyness(const QImage& image, int step) {
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); y += step)
+        for (int x = 0; x < image.width(); x += step) ++counts[image.pixel(x, y)];
+    int most = 0, all = 0;
+    for (const auto& [c, n] : counts) {
+        most = std::max(most, n);
+        all += n;
+    }
+    return all ? 1.0 - double(most) / all : 0;
 }
 
 } // namespace guitest

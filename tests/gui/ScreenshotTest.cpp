@@ -22,18 +22,6 @@ void SelectFirst(CQXLogView* list, const std::string& type) {
     }
 }
 
-// The share of pixels that differ from the most common colour: an empty window is nearly uniform.
-double Busyness(const QImage& image) {
-    std::map<QRgb, int> counts;
-    for (int y = 0; y < image.height(); y += 4)
-        for (int x = 0; x < image.width(); x += 4) ++counts[image.pixel(x, y)];
-    int most = 0, all = 0;
-    for (const auto& [c, n] : counts) {
-        most = std::max(most, n);
-        all += n;
-    }
-    return all ? 1.0 - double(most) / all : 0;
-}
 
 // As a user would arrange it: a taller packet list and a wider tree.
 void Arrange(CSettings& s) {
@@ -50,7 +38,7 @@ void Shoot(CMainFrame& w, const std::string& name) {
     const std::string path = guitest::OutputDir() + "/" + name + ".png";
     QVERIFY(image.save(QString::fromStdString(path)));
     QVERIFY(std::filesystem::file_size(path) > 10000);
-    QVERIFY(Busyness(image) > 0.05);
+    QVERIFY(guitest::Busyness(image, 4) > 0.05);
     qInfo("screenshot: %s", path.c_str());
 }
 
