@@ -134,7 +134,8 @@ private:
 
 uint8_t ClassKind(uint8_t cls, uint8_t kind) { return uint8_t(cls | (kind << 3)); }
 
-// Classify's allocation: a new bit array of one byte per interval.
+// Classify's allocation: a new bit array of one byte per interval, from the heap: a stored packet
+// gets a fitted one from the pool in its place.
 bool NewBitArray(CCCPacket& p, IUserNotify* notify) {
     const int32_t n = p.intervalCount;
     p.bits.reset(new (std::nothrow) uint8_t[n > 0 ? n : 1]);
@@ -477,8 +478,7 @@ template <Entries kEntries> void DecodeWhole(CCCPacket& p, IUserNotify* notify) 
     uint16_t entryOf[kMaxIntervals + 4];
     bool bitsOk = false;
     if (ReadRegular<kEntries>(p, classes, bits, entryOf, &bitsOk) == Reading::Regular) {
-        p.bits.reset(new (std::nothrow) uint8_t[p.bitCount > 0 ? p.bitCount : 1]);
-        if (!p.bits) {
+        if (!p.bits.Allocate(size_t(p.bitCount > 0 ? p.bitCount : 1))) {
             // As when Classify cannot allocate: nothing classified, nothing counted.
             if (notify) notify->ShowMessage("No Momory");
             for (int32_t i = 0; i < p.intervalCount; ++i) {
@@ -502,8 +502,8 @@ template <Entries kEntries> void DecodeWhole(CCCPacket& p, IUserNotify* notify) 
         TryAlternative(p, kClass2BitsResolved, notify);
     // Down to the bits there are.
     if (p.bitCount < p.intervalCount) {
-        std::unique_ptr<uint8_t[]> fitted(new (std::nothrow) uint8_t[p.bitCount > 0 ? p.bitCount : 1]);
-        if (fitted) {
+        PacketBytes fitted;
+        if (fitted.Allocate(size_t(p.bitCount > 0 ? p.bitCount : 1))) {
             std::memcpy(fitted.get(), p.bits.get(), size_t(p.bitCount));
             p.bits = std::move(fitted);
         }

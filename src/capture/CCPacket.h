@@ -4,8 +4,10 @@
 #include "MessageHeaderWord.h"
 #include "PdConstants.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -71,8 +73,68 @@ static_assert(sizeof(EdgeEntry) == 4);
 constexpr int kMaxIntervals = 5000;
 constexpr int kMessageBytesCapacity = 268;
 
+// Memory for stored packets, taken from large blocks in the order packets come. A block goes back to
+// the system once every packet in it is gone, so removing the oldest packets frees their blocks; the
+// large blocks spare the system a page fault per page, and the packets a heap header each. Safe from
+// any thread.
+namespace packetpool {
+void* Allocate(size_t size) noexcept; // nullptr when out of memory
+void Release(void* p) noexcept;
+// Bytes of the blocks held now, counted whole: what the packets in them cost.
+size_t BytesHeld() noexcept;
+} // namespace packetpool
+
+// A packet's byte array (bits, symbols): from the packet pool when the decoder makes it, or an array
+// from new[] handed over with reset. Owns either and frees it the way it was made.
+class PacketBytes {
+public:
+    PacketBytes() = default;
+    PacketBytes(PacketBytes&& o) noexcept : raw(o.raw) { o.raw = 0; }
+    PacketBytes& operator=(PacketBytes&& o) noexcept {
+        if (this != &o) {
+            Free();
+            raw = o.raw;
+            o.raw = 0;
+        }
+        return *this;
+    }
+    ~PacketBytes() { Free(); }
+
+    // Takes over an array made with new[] (or none).
+    void reset(uint8_t* fromNew = nullptr) noexcept {
+        Free();
+        raw = reinterpret_cast<uintptr_t>(fromNew);
+    }
+    // size bytes from the pool, contents undefined; false (and empty) when out of memory.
+    bool Allocate(size_t size) noexcept {
+        Free();
+        if (void* p = packetpool::Allocate(size)) raw = reinterpret_cast<uintptr_t>(p) | kFromPool;
+        return raw != 0;
+    }
+    uint8_t* get() const noexcept { return reinterpret_cast<uint8_t*>(raw & ~kFromPool); }
+    uint8_t& operator[](size_t i) const noexcept { return get()[i]; }
+    explicit operator bool() const noexcept { return raw != 0; }
+
+private:
+    // Pool and new[] arrays are at least 2-aligned: bit 0 tells them apart.
+    static constexpr uintptr_t kFromPool = 1;
+    void Free() noexcept {
+        if (raw & kFromPool)
+            packetpool::Release(get());
+        else
+            delete[] get();
+        raw = 0;
+    }
+    uintptr_t raw = 0;
+};
+
 class CCCPacket {
 public:
+    static void* operator new(size_t size);
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept { return packetpool::Allocate(size); }
+    static void operator delete(void* p) noexcept { packetpool::Release(p); }
+    static void operator delete(void* p, const std::nothrow_t&) noexcept { packetpool::Release(p); }
+
     // Members go by size, largest first, so that the thousands of stored packets carry no padding.
     CCaptureStore* store = nullptr;
     int64_t startOffset = 0;
@@ -108,7 +170,7 @@ public:
     bool ownsExtData = false;
     uint8_t kCodes[4] = {0xFE, 0xFE, 0xFE, 0xFE};
 
-    std::unique_ptr<uint8_t[]> bits; // one byte (0 or 1) per bit, bitCount of them
+    PacketBytes bits; // one byte (0 or 1) per bit, bitCount of them
     int32_t preambleStart = -1;
     int32_t preambleLength = 0;
     int32_t dataStart = -1;
@@ -138,7 +200,7 @@ public:
     int32_t shortCount = 0;
     int32_t longCount = 0;
     int32_t symbolCount = 0;
-    std::unique_ptr<uint8_t[]> symbols; // symbolCount of them
+    PacketBytes symbols; // symbolCount of them
 
     // The field-table segment table, rewritten by every build of the table. Allocated on the first
     // build so that packets nobody inspects do not carry it.

@@ -92,8 +92,7 @@ bool DecodeSymbols(CCCPacket& p, IUserNotify* notify) {
     // Room for (bitCount + 4) / 5 symbols, of which only those from dataStart on can be filled: the
     // array holds just those.
     const int32_t capacity = p.bitCount - p.dataStart >= 5 ? (p.bitCount - p.dataStart) / 5 : 0;
-    p.symbols.reset(new (std::nothrow) uint8_t[capacity > 0 ? capacity : 1]);
-    if (!p.symbols) {
+    if (!p.symbols.Allocate(size_t(capacity > 0 ? capacity : 1))) {
         if (notify) notify->ShowMessage("No Memory");
         return false;
     }

@@ -1,11 +1,13 @@
 #include "CaptureStore.h"
 #include "Notify.h"
+#include "RecordEncoder.h"
 #include "support/Blocks.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using namespace testblocks;
@@ -36,7 +38,89 @@ std::vector<int64_t> StartTimes(const CCaptureStore& s) {
     return v;
 }
 
+// Messages and their GoodCRCs back to back on CC1 after one VBUS sample: two packets per message.
+std::vector<uint8_t> BusyStream(int messages) {
+    std::vector<uint8_t> data;
+    enc::CRecordEncoder e({}, enc::AppendTo(data));
+    enc::VbusSample first;
+    first.vbusVoltage = 5000;
+    e.AddVbusSample(first);
+    const std::vector<uint8_t> request = {0x82, 0x10, 0x2C, 0xB1, 0x04, 0x13}, goodCrc = {0x41, 0x00};
+    auto endOf = [&](const enc::PlacedFrame& f) { return double(f.lastTick - e.OriginTick()) * e.Divisor() / 48.0; };
+    double t = 1000;
+    for (int i = 0; i < messages; ++i) {
+        const double end = endOf(e.AddMessage(0, t, kKindSop, request));
+        t = endOf(e.AddMessage(0, end + 150, kKindSop, goodCrc)) + 300;
+        e.AdvanceTo(t);
+    }
+    e.Finish(t + 1000);
+    return data;
+}
+
+// Decodes in steps of 64 KB, enforcing the limits before each as the document does.
+void DecodeInSteps(CCaptureStore& s, const std::vector<uint8_t>& data) {
+    constexpr size_t kStep = 65536;
+    for (size_t off = 0; off < data.size(); off += kStep) {
+        s.EnforceLimits();
+        s.DecodeChunk(data.data() + off, std::min(kStep, data.size() - off), int64_t(off));
+    }
+}
+
 } // namespace
+
+// Stored packets live in the packet pool's blocks: a block must go back once its packets are removed
+// or cleared, and packets made on one thread must be freed on another.
+TEST(CaptureStore, PacketMemoryGoesBackWithThePackets) {
+    const std::vector<uint8_t> data = BusyStream(8000);
+    constexpr size_t kBlock = size_t(2) << 20;
+    const size_t before = packetpool::BytesHeld();
+    {
+        StoreLimits limits;
+        limits.packetLimit = 500;
+        limits.packetAutoRemove = true;
+        CCaptureStore s(nullptr, limits);
+        DecodeInSteps(s, data);
+        EXPECT_EQ(s.tallies.all, 16000u);
+        EXPECT_EQ(s.tallies.badCrc, 0u);
+        EXPECT_LT(s.PacketCount(), 1000u);
+        // Some 11 MB went through; what is held is the packets left and the block being filled.
+        EXPECT_LT(packetpool::BytesHeld(), before + 3 * kBlock);
+        s.Reset();
+        EXPECT_LE(packetpool::BytesHeld(), before + kBlock);
+    }
+
+    // Decoded on a thread that ends before its packets go: the last one frees every block. (This
+    // thread keeps the block it was filling.)
+    auto store = std::make_unique<CCaptureStore>();
+    const size_t thisThread = packetpool::BytesHeld();
+    std::thread([&] { DecodeInSteps(*store, data); }).join();
+    EXPECT_EQ(store->PacketCount(), 16000u);
+    ASSERT_TRUE(store->PacketAt(15999)->bits);
+    EXPECT_EQ(store->PacketAt(15999)->bits[0], 0); // the preamble starts with a zero
+    store.reset();
+    EXPECT_EQ(packetpool::BytesHeld(), thisThread);
+}
+
+// A packet's arrays from the pool and from new[] side by side; each freed its own way (the address
+// checker tells a mismatch).
+TEST(CaptureStore, PacketBytesFromPoolOrNew) {
+    PacketBytes a, b;
+    ASSERT_TRUE(a.Allocate(10));
+    b.reset(new uint8_t[3]{1, 0, 1});
+    for (int i = 0; i < 10; ++i) a[size_t(i)] = uint8_t(i);
+    std::swap(a, b);
+    EXPECT_EQ(a[2], 1);
+    EXPECT_EQ(b[9], 9);
+    a = std::move(b);
+    EXPECT_FALSE(b);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a[9], 9);
+    a.reset(new uint8_t[1]{7});
+    EXPECT_EQ(a[0], 7);
+    ASSERT_TRUE(a.Allocate(5000));
+    a.reset();
+    EXPECT_FALSE(a);
+}
 
 TEST(CaptureStore, PacketsBeforeTheFirstSampleAreDropped) {
     CCaptureStore s;
