@@ -73,6 +73,10 @@ inline constexpr CommandText kCommands[] = {
     {kRun, "&Run\tCtrl+R", "Start Recording\nStart", "Ctrl+R"},
     {kStop, "&Stop\tCtrl+P", "Stop Recording\nStop", "Ctrl+P"},
     {kClear, "&Clear\tCtrl+D", "Clear Recorded Data\nClear", "Ctrl+D"},
+    {kRecordSettings, "Record Settings", "Record Settings\nRecord Settings", nullptr},
+    {kRecordFileSettings, "Record File Settings", "Record File Settings\nRecord File Settings", nullptr},
+    {kVbusCurrentDirection, "VBUS Current Direction Setting",
+     "VBUS Current Direction Setting\nSelect VBUS Current Positive Direction", nullptr},
     {kCalibration, "Voltage/Current Calibration Setting", nullptr, nullptr},
     // The menu texts show Ctrl+O, F3 and Shift+F3 where the keys are Ctrl+F, Shift+F3 and F3, and the
     // prompts of Find Prev and Find Next are each other's; all as the product has always shipped them.
@@ -88,6 +92,7 @@ inline constexpr CommandText kCommands[] = {
     {kGraphAutoScroll, "&Auto Scroll", "Enable Graph Auto Scroll\nGraph Auto Scroll", nullptr},
     {kGraphFontSettings, "Font Settings", nullptr, nullptr},
     {kInstallDriver, "Install Ambrio Driver", nullptr, nullptr},
+    {kAbout, "&About Ambrio App...", nullptr, nullptr},
 };
 
 const CommandText* FindCommand(uint32_t id);

@@ -12,6 +12,7 @@
 #include "QXCtrlView.h"
 #include "QXLogView.h"
 #include "RecordFile.h"
+#include "SettingsDialogs.h"
 #include "StitchFileDlg.h"
 
 #include <QAction>
@@ -72,6 +73,28 @@ QString MenuText(const char* text) {
     return QString::fromUtf8(text);
 }
 
+// Where `cmake --install` puts the analyzer's udev rule (set by the build from packaging/).
+#ifndef AMBRIO_UDEV_RULE
+#define AMBRIO_UDEV_RULE "/etc/udev/rules.d/70-ambrio-analyzer.rules"
+#endif
+
+// The driver installer in "driver" below the current folder, one per word size of the system.
+std::string DriverInstallerPath() {
+    return QSysInfo::currentCpuArchitecture().contains("64") ? cmd::kDriverInstaller64 : cmd::kDriverInstaller32;
+}
+
+// Here the driver is the udev rule that lets the user open the analyzer: the prompt says where the
+// installation puts it and how udev takes it up without a restart.
+QString DriverPromptText() {
+    return QStringLiteral("  Would you like to install Ambrio Driver?\n\n"
+                          "On this system the Ambrio driver is the udev rule\n"
+                          "    %1\n"
+                          "which \"cmake --install\" puts in place. Once it is there, let udev read it (as root):\n"
+                          "    udevadm control --reload-rules && udevadm trigger\n\n"
+                          "\"Install Driver\" starts the installer %2 when there is one.")
+        .arg(AMBRIO_UDEV_RULE, Q(DriverInstallerPath()));
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
@@ -118,6 +141,11 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
         if (!ok) return std::nullopt;
         return f;
     };
+    dialogs.chooseFolder = [this](const std::string& current) {
+        return S(QFileDialog::getExistingDirectory(this, "Select Record Folder", Q(current), QFileDialog::ShowDirsOnly));
+    };
+    recordFileDlg = std::make_unique<CCaptureFilenameDlg>(settings, this);
+    recordFileDlg->clock = [this] { return control.clock(); };
 
     setObjectName("ZerlinApp");
     setWindowIcon(AppIcon());
@@ -255,6 +283,8 @@ void CMainFrame::CreateActions() {
     for (uint32_t id : {cmd::kShowGraph, cmd::kShowPlots, cmd::kShowPdPackets, cmd::kGraphAutoScroll}) AddAction(id, true);
     AddAction(cmd::kGraphFontSettings);
     AddAction(cmd::kDisableDisplayFilters, true);
+    for (uint32_t id : {cmd::kRecordSettings, cmd::kRecordFileSettings, cmd::kVbusCurrentDirection, cmd::kAbout})
+        AddAction(id);
     for (const CcInjectionCommand& c : kCcInjectionCommands) {
         QAction* a = AddAction(c.id, true);
         a->setText(MenuText(c.text));
@@ -287,6 +317,9 @@ void CMainFrame::CreateMenus() {
     capture->addAction(actions[cmd::kStop]);
     capture->addAction(actions[cmd::kClear]);
     capture->addSeparator();
+    capture->addAction(actions[cmd::kRecordSettings]);
+    capture->addAction(actions[cmd::kRecordFileSettings]);
+    capture->addAction(actions[cmd::kVbusCurrentDirection]);
     capture->addAction(actions[cmd::kCalibration]);
     QMenu* injection = capture->addMenu(kCcInjectionMenuText);
     for (const CcInjectionCommand& c : kCcInjectionCommands) {
@@ -314,8 +347,11 @@ void CMainFrame::CreateMenus() {
     graph->addSeparator();
     graph->addAction(actions[cmd::kGraphFontSettings]);
 
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction(actions[cmd::kAbout]);
+
     // Enabling and check marks are evaluated when a menu is shown.
-    for (QMenu* m : {file, capture, injection, pd, graph})
+    for (QMenu* m : {file, capture, injection, pd, graph, help})
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
 }
 
@@ -343,6 +379,11 @@ void CMainFrame::CreateToolBar() {
     bar->addAction(actions[cmd::kShowPlots]);
     bar->addAction(actions[cmd::kShowPdPackets]);
     bar->addAction(actions[cmd::kGraphAutoScroll]);
+    bar->addSeparator();
+    bar->addAction(actions[cmd::kRecordSettings]);
+    bar->addAction(actions[cmd::kRecordFileSettings]);
+    bar->addSeparator();
+    bar->addAction(actions[cmd::kAbout]);
 }
 
 // ---- commands ----------------------------------------------------------------------------------------
@@ -357,6 +398,8 @@ bool CMainFrame::IsCommandEnabled(uint32_t id) const {
     switch (id) {
     case cmd::kNew:
     case cmd::kOpen:
+    case cmd::kRecordSettings:
+    case cmd::kRecordFileSettings:
         return !active;
     case cmd::kSave:
     case cmd::kSaveAs:
@@ -374,6 +417,9 @@ bool CMainFrame::IsCommandEnabled(uint32_t id) const {
     case cmd::kInstallDriver:
         return !connection.connected;
     case cmd::kExit:
+    case cmd::kVbusCurrentDirection:
+    case cmd::kAbout:
+    case kIdEnterFirmwareUpdate:
     case cmd::kFindPrev:
     case cmd::kFindNext:
     case cmd::kPdAutoScroll:
@@ -476,6 +522,18 @@ void CMainFrame::ExecuteCommand(uint32_t id) {
         break;
     case cmd::kInstallDriver:
         OnInstallDriver();
+        break;
+    case cmd::kRecordSettings:
+        OnRecordSettings();
+        break;
+    case cmd::kRecordFileSettings:
+        OnRecordFileSettings();
+        break;
+    case cmd::kVbusCurrentDirection:
+        OnVbusCurrentDirection();
+        break;
+    case cmd::kAbout:
+        OnAbout();
         break;
     case cmd::kShowGraph:
         graphPane->setVisible(graphPane->isHidden());
@@ -630,16 +688,49 @@ void CMainFrame::OnGraphFontSettings() {
 }
 
 void CMainFrame::OnInstallDriver() {
-    // The installers sit in "driver" below the current folder, one per word size of the system.
-    const bool is64 = QSysInfo::currentCpuArchitecture().contains("64");
-    const char* path = is64 ? cmd::kDriverInstaller64 : cmd::kDriverInstaller32;
+    const std::string path = DriverInstallerPath();
     if (!std::filesystem::exists(path)) {
         char text[512];
-        std::snprintf(text, sizeof text, cmd::kDriverNotFoundText, path);
+        std::snprintf(text, sizeof text, cmd::kDriverNotFoundText, path.c_str());
         ShowMessage(text);
         return;
     }
-    QProcess::startDetached(QString::fromUtf8(path), {cmd::kDriverInstallerArgument});
+    QProcess::startDetached(Q(path), {cmd::kDriverInstallerArgument});
+}
+
+// ---- settings dialogs --------------------------------------------------------------------------------
+
+int CMainFrame::ExecSettingsDialog(CSettingsDialog& dialog) {
+    dialog.hooks.message = [this](const std::string& text) { dialogs.message(text); };
+    dialog.hooks.chooseFolder = [this](const std::string& current) { return dialogs.chooseFolder(current); };
+    return execSettingsDialog(dialog);
+}
+
+void CMainFrame::OnRecordSettings() {
+    CConfigDlg dialog(settings, this);
+    if (ExecSettingsDialog(dialog) != QDialog::Accepted) return;
+    if (settings.recordVbusSamplingIntervalMS != 0) SendSamplingInterval(connection, settings.recordVbusSamplingIntervalMS);
+    doc.store.SetLimits(settings.CaptureLimits());
+}
+
+void CMainFrame::OnRecordFileSettings() {
+    ExecSettingsDialog(*recordFileDlg);
+}
+
+void CMainFrame::OnVbusCurrentDirection() {
+    CVbusCurrentDirCfg dialog(settings.vbusCurrDirReverse, settings.vbusCurrDirCfgDoNotAskAgain, this);
+    if (ExecSettingsDialog(dialog) != QDialog::Accepted) return;
+    settings.vbusCurrDirReverse = dialog.Reverse();
+    settings.vbusCurrDirCfgDoNotAskAgain = dialog.DoNotAskAgain();
+    if (logView) logView->SetupColumns();
+    // The graph takes the direction when it attaches to the document.
+    AttachGraph();
+}
+
+void CMainFrame::OnAbout() {
+    CAboutDlg dialog(connection.fwVersionText, connection.invalidFirmware, connection.serialText, this);
+    if (ExecSettingsDialog(dialog) == QDialog::Accepted && dialog.FirmwareUpdateRequested())
+        ExecuteCommand(kIdEnterFirmwareUpdate);
 }
 
 // ---- the timer ---------------------------------------------------------------------------------------
@@ -660,7 +751,18 @@ void CMainFrame::RefreshControlView() {
 
 void CMainFrame::FirstTick(bool connected) {
     // An analyzer works, so its driver is in place: the installer prompt is not needed any more.
-    if (connected) settings.launchDriverInstaller = false;
+    if (connected) {
+        settings.launchDriverInstaller = false;
+        return;
+    }
+    if (!settings.launchDriverInstaller) return;
+    // No tick runs while the prompt is open.
+    const bool ticking = timer.isActive();
+    timer.stop();
+    CLaunchDriverInstallerDlg prompt(DriverPromptText(), this);
+    if (ExecSettingsDialog(prompt) == QDialog::Accepted) ExecuteCommand(cmd::kInstallDriver);
+    if (prompt.DoNotAskAgain()) settings.launchDriverInstaller = false;
+    if (ticking) timer.start();
 }
 
 // ---- remote control ----------------------------------------------------------------------------------
@@ -837,11 +939,10 @@ bool CMainFrame::SaveModified() {
 }
 
 bool CMainFrame::RecordFileSettingsDialog(RecordFileChoice* choice) {
-    // Until the Record File Settings dialog exists, Run records under the stored caption and
-    // timestamp choice, as when the dialog is told not to ask again.
-    choice->caption = settings.recordFileCaption;
-    choice->appendTimestamp = settings.recordAppendTimestamp;
-    choice->startTime = control.clock();
+    if (ExecSettingsDialog(*recordFileDlg) != QDialog::Accepted) return false;
+    choice->caption = recordFileDlg->Caption();
+    choice->appendTimestamp = recordFileDlg->AppendTimestamp();
+    choice->startTime = recordFileDlg->StartTime();
     return true;
 }
 

@@ -48,6 +48,8 @@ struct FrameDialogs {
     std::function<std::optional<QFont>(const QFont& current)> chooseFont;
     // A yes/no question; true for yes.
     std::function<bool(const std::string& text)> askYesNo;
+    // The folder browser titled "Select Record Folder", opening at current; empty when cancelled.
+    std::function<std::string(const std::string& current)> chooseFolder;
 };
 
 // What lives as long as the program rather than the window: the settings, the recent-file list and
@@ -64,7 +66,9 @@ struct FrameEnvironment {
     bool startTimer = true;
 };
 
+class CCaptureFilenameDlg;
 class CExportDlg;
+class CSettingsDialog;
 
 class CMainFrame : public QMainWindow,
                    public IViewHost,
@@ -104,6 +108,11 @@ public:
     CExportDlg* AutomaticExport() const { return autoExport.get(); }
     // Runs the modal Export and Stitch dialogs (tests drive them instead).
     std::function<int(QDialog&)> execToolDialog = [](QDialog& d) { return d.exec(); };
+
+    // Runs the modal settings dialogs and the driver prompt (tests drive them instead).
+    std::function<int(QDialog&)> execSettingsDialog = [](QDialog& d) { return d.exec(); };
+    // The Record File Settings dialog, which keeps its fields as long as the window lives.
+    CCaptureFilenameDlg* RecordFileDialog() const { return recordFileDlg.get(); }
 
     // Called on the reader thread when VBUS crosses 1000 mV; the window re-posts it to its own thread.
     void ConnStateChanged(int32_t vbusMv, int32_t cc1Mv, int32_t cc2Mv) override;
@@ -203,6 +212,12 @@ private:
     void OnGraphFontSettings();
     void OnToggleDisplayFilter();
     void OnInstallDriver();
+    void OnRecordSettings();
+    void OnRecordFileSettings();
+    void OnVbusCurrentDirection();
+    void OnAbout();
+    // Runs a settings dialog with the window's message box and folder browser.
+    int ExecSettingsDialog(CSettingsDialog& dialog);
     void OnExport();
     void OnStitch();
     void FinishAutomaticExport();
@@ -259,5 +274,6 @@ private:
     std::map<uint32_t, QAction*> actions;
     QTimer timer;
     std::unique_ptr<CExportDlg> autoExport;
+    std::unique_ptr<CCaptureFilenameDlg> recordFileDlg;
     std::chrono::microseconds worstTick{0};
 };

@@ -52,6 +52,11 @@ public:
             yesNoAnswers.pop_front();
             return a;
         };
+        // Settings dialogs and the driver prompt are cancelled unless a test drives them.
+        frame->execSettingsDialog = [this](QDialog& d) {
+            settingsDialogs.push_back(d.windowTitle().toStdString());
+            return int(QDialog::Rejected);
+        };
         frame->resize(1200, 700);
     }
 
@@ -91,4 +96,6 @@ public:
     std::vector<std::string> questions;
     std::deque<bool> yesNoAnswers;
     int savePrompts = 0;
+    // Titles of the settings dialogs the window showed while no test drove them.
+    std::vector<std::string> settingsDialogs;
 };
