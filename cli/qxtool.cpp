@@ -1,6 +1,7 @@
 // qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold, exports
 // ranges of them and stitches numbered series, writes generated captures from traffic scenarios, and
 // records from an analyzer, real or emulated.
+#include "AnalysisCommands.h"
 #include "CaptureStore.h"
 #include "EmulatedAnalyzer.h"
 #include "LibusbLink.h"
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <streambuf>
@@ -336,6 +338,56 @@ int UdevProbe(const std::string& busText, const std::string& addressText) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+// summary and check: the analysis of the whole file. check's status says whether a finding reached the
+// severity asked for.
+constexpr int kFindingsFound = 2;
+
+struct AnalysisArgs {
+    std::string file;
+    bool json = false;
+    std::string rules;
+    std::string severity = "warning";
+    std::vector<std::string> limits; // KEY=VALUE
+};
+
+int AnalysisCommand(const AnalysisArgs& a, bool check) {
+    std::vector<analysis::RuleId> rules;
+    std::string unknown;
+    if (!ParseRuleList(a.rules, &rules, &unknown)) {
+        std::fprintf(stderr, "qxtool: unknown rule: %s (qxtool check --help lists them)\n", unknown.c_str());
+        return kInputError;
+    }
+    analysis::Severity threshold;
+    if (!analysis::ParseSeverity(a.severity, &threshold)) {
+        std::fprintf(stderr, "qxtool: --severity must be info, warning or error\n");
+        return kInputError;
+    }
+    analysis::CLimits limits;
+    for (const std::string& kv : a.limits) {
+        const size_t eq = kv.find('=');
+        if (eq == std::string::npos || !limits.Set(kv.substr(0, eq), kv.substr(eq + 1))) {
+            std::fprintf(stderr, "qxtool: --limit %s: not a known limit set to a number (see --help)\n", kv.c_str());
+            return kInputError;
+        }
+    }
+    CQXDoc doc;
+    OpenedFile file;
+    if (!OpenAndDecode(doc, a.file, &file)) return kInputError;
+    const analysis::Results results = analysis::Analyze(doc.store, limits);
+    if (!check) {
+        PrintSummary(doc.store, results, a.json);
+        return 0;
+    }
+    return PrintFindings(doc.store, results, rules, threshold, a.json) > 0 ? kFindingsFound : 0;
+}
+
+int JsonCommand(const std::string& path, const std::function<int(CQXDoc&, const OpenedFile&)>& print) {
+    CQXDoc doc;
+    OpenedFile file;
+    if (!OpenAndDecode(doc, path, &file)) return kInputError;
+    return print(doc, file);
+}
+
 // The column ids and headers, two columns of them, for the help of `packets`.
 std::string ColumnHelp() {
     std::string text = "Columns for --columns, by id or header, comma-separated; \"all\" is every column in id "
@@ -370,6 +422,8 @@ int main(int argc, char** argv) {
                         "column, \"default\" for the columns shown by default (listed below)");
     packets->footer(ColumnHelp());
     packets->add_flag("--invert-current", invertCurrent, "Count VBUS current positive from receptacle to plug");
+    bool packetsJson = false;
+    packets->add_flag("--json", packetsJson, "JSON Lines: one object per packet");
 
     std::string fieldsFile, range;
     int64_t fieldsPacket = 0;
@@ -379,10 +433,31 @@ int main(int argc, char** argv) {
     fields->add_option("N", fieldsPacket, "Packet number")->required();
     fields->add_flag("--block", blockView, "The extended message's data block instead of the message bytes");
     fields->add_option("--range", range, "START:LENGTH in bits (default: the whole message or block)");
+    bool fieldsJson = false;
+    fields->add_flag("--json", fieldsJson, "JSON Lines: one object per field row");
 
     std::string infoFile;
     auto* info = app.add_subcommand("info", "Summarise a record file");
     info->add_option("FILE", infoFile, "Record file")->required();
+    bool infoJson = false;
+    info->add_flag("--json", infoJson, "One JSON object");
+
+    AnalysisArgs summaryArgs, checkArgs;
+    auto* summaryCmd = app.add_subcommand(
+        "summary", "What the ports agreed on: offers, requests, contracts, cable, modes, resets, swaps");
+    summaryCmd->add_option("FILE", summaryArgs.file, "Record file")->required();
+    summaryCmd->add_flag("--json", summaryArgs.json, "JSON Lines: one object per connection");
+    summaryCmd->add_option("--limit", summaryArgs.limits, "Override a limit: KEY=VALUE (see qxtool check --help)");
+    auto* checkCmd = app.add_subcommand(
+        "check", "Timing and electrical rule findings; exit status 2 when one reaches --severity");
+    checkCmd->add_option("FILE", checkArgs.file, "Record file")->required();
+    checkCmd->add_flag("--json", checkArgs.json, "JSON Lines: one object per finding");
+    checkCmd->add_option("--rules", checkArgs.rules, "Rules to check, comma-separated (default: all)");
+    checkCmd->add_option("--severity", checkArgs.severity,
+                         "Lowest severity that sets exit status 2: info, warning or error")
+        ->capture_default_str();
+    checkCmd->add_option("--limit", checkArgs.limits, "Override a limit: KEY=VALUE (listed below)");
+    checkCmd->footer(RuleHelp());
 
     std::string scenario, synthOut;
     double seconds = 0;
@@ -493,6 +568,38 @@ int main(int argc, char** argv) {
     if (*exportCmd) return ExportCommand(exportArgs);
     if (*stitchCmd) return StitchCommand(stitchArgs);
     if (*synthCmd) return Synthesize(scenario, synthOut, seconds, clockSetting, seed, listScenarios);
+    if (*summaryCmd) return AnalysisCommand(summaryArgs, false);
+    if (*checkCmd) return AnalysisCommand(checkArgs, true);
+    if (*packets && packetsJson) {
+        std::vector<int> ids;
+        std::string unknown;
+        if (!columns.empty() && !ParseColumnList(columns, &ids, &unknown)) {
+            std::fprintf(stderr, "qxtool: unknown column: %s (qxtool packets --help lists them)\n", unknown.c_str());
+            return kUsageError;
+        }
+        return JsonCommand(packetsFile, [&](CQXDoc& doc, const OpenedFile&) {
+            PrintPacketsJson(doc.store, ids, invertCurrent);
+            return 0;
+        });
+    }
+    if (*fields && fieldsJson) {
+        BitRange bits;
+        if (!ParseBitRange(range, &bits)) {
+            std::fprintf(stderr, "qxtool: --range must be START:LENGTH in bits\n");
+            return kUsageError;
+        }
+        return JsonCommand(fieldsFile, [&](CQXDoc& doc, const OpenedFile&) {
+            std::string error;
+            if (PrintFieldsJson(doc.store, fieldsPacket, blockView, bits, &error)) return 0;
+            std::fprintf(stderr, "qxtool: %s\n", error.c_str());
+            return kInputError;
+        });
+    }
+    if (*info && infoJson)
+        return JsonCommand(infoFile, [&](CQXDoc& doc, const OpenedFile& file) {
+            PrintInfoJson(doc.store, {infoFile, file.size, &file.head});
+            return 0;
+        });
     if (*packets) return columns.empty() ? ListPackets(packetsFile) : ListColumns(packetsFile, columns, invertCurrent);
     if (*fields) return ListFields(fieldsFile, fieldsPacket, blockView, range);
     if (*info) return ShowInfo(infoFile);

@@ -1,0 +1,1256 @@
+#include "Analyzer.h"
+
+#include "CCPacket.h"
+#include "CaptureStore.h"
+#include "MessageHeaderWord.h"
+#include "MessageTypes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace analysis {
+
+using enum MessageTypeId;
+
+// clang-format off
+const RuleInfo kRules[int(RuleId::Count)] = {
+    {RuleId::GoodCrcMissing,    "goodcrc-missing",     Severity::Error,   "message never acknowledged by GoodCRC"},
+    {RuleId::GoodCrcLate,       "goodcrc-late",        Severity::Error,   "GoodCRC later than tTransmit"},
+    {RuleId::GoodCrcMessageId,  "goodcrc-message-id",  Severity::Error,   "GoodCRC with another MessageID than the message"},
+    {RuleId::RetryCount,        "retry-count",         Severity::Error,   "more retries than nRetryCount"},
+    {RuleId::MessageId,         "message-id",          Severity::Warning, "MessageID repeated without a retry, or skipped"},
+    {RuleId::SenderResponse,    "sender-response",     Severity::Error,   "answer later than tSenderResponse"},
+    {RuleId::PsTransition,      "ps-transition",       Severity::Error,   "PS_RDY later than tPSTransition after Accept"},
+    {RuleId::VbusAtPsRdy,       "vbus-at-ps-rdy",      Severity::Error,   "VBUS not at the new contract's voltage at PS_RDY"},
+    {RuleId::VbusOutOfContract, "vbus-out-of-contract", Severity::Error,  "VBUS left the contract's voltage while it held"},
+    {RuleId::OverCurrent,       "over-current",        Severity::Warning, "current above the contract's operating current"},
+    {RuleId::PpsRequest,        "pps-request",         Severity::Error,   "PPS contract without a Request within tPPSRequest"},
+    {RuleId::EprKeepAlive,      "epr-keepalive",       Severity::Error,   "EPR contract without EPR_KeepAlive within tSinkEPRKeepAlive"},
+    {RuleId::HardResetVsafe0V,  "hard-reset-vsafe0v",  Severity::Error,   "VBUS not at vSafe0V in time after Hard Reset"},
+    {RuleId::HardResetVsafe5V,  "hard-reset-vsafe5v",  Severity::Error,   "VBUS not back at vSafe5V within the recovery times"},
+    {RuleId::InterFrameGap,     "inter-frame-gap",     Severity::Warning, "frames closer than tInterFrameGap"},
+    {RuleId::InvalidPacket,     "invalid-packet",      Severity::Error,   "packet the list shows as invalid"},
+};
+// clang-format on
+
+const RuleInfo& RuleInfoOf(RuleId id) {
+    return kRules[int(id)];
+}
+
+const RuleInfo* FindRule(const std::string& key) {
+    for (const RuleInfo& r : kRules)
+        if (key == r.key) return &r;
+    return nullptr;
+}
+
+const char* SeverityName(Severity s) {
+    switch (s) {
+    case Severity::Info:
+        return "info";
+    case Severity::Warning:
+        return "warning";
+    case Severity::Error:
+        return "error";
+    }
+    return "error";
+}
+
+bool ParseSeverity(const std::string& text, Severity* out) {
+    for (Severity s : {Severity::Info, Severity::Warning, Severity::Error})
+        if (text == SeverityName(s)) {
+            *out = s;
+            return true;
+        }
+    return false;
+}
+
+const char* SupplyKindName(SupplyKind k) {
+    switch (k) {
+    case SupplyKind::Fixed:
+        return "fixed";
+    case SupplyKind::Battery:
+        return "battery";
+    case SupplyKind::Variable:
+        return "variable";
+    case SupplyKind::Pps:
+        return "PPS";
+    case SupplyKind::SprAvs:
+        return "SPR AVS";
+    case SupplyKind::EprAvs:
+        return "EPR AVS";
+    case SupplyKind::Unknown:
+        break;
+    }
+    return "unknown";
+}
+
+std::string RevisionsText(uint32_t bits) {
+    static const char* const names[4] = {"1.0", "2.0", "3.x", "reserved"};
+    std::string text;
+    for (int i = 0; i < 4; ++i)
+        if (bits & (1u << i)) text += (text.empty() ? "" : ", ") + std::string(names[i]);
+    return text.empty() ? "-" : text;
+}
+
+PowerObject DecodePowerObject(uint32_t raw, int32_t position) {
+    PowerObject o;
+    o.position = position;
+    o.raw = raw;
+    const int32_t a = int32_t((raw >> 20) & 0x3FF) * 50, b = int32_t((raw >> 10) & 0x3FF) * 50;
+    switch (raw >> 30) {
+    case 0:
+        o.kind = SupplyKind::Fixed;
+        o.minMv = o.maxMv = b;
+        o.maxMa = int32_t(raw & 0x3FF) * 10;
+        break;
+    case 1:
+        o.kind = SupplyKind::Battery;
+        o.maxMv = a;
+        o.minMv = b;
+        o.maxMw = int32_t(raw & 0x3FF) * 250;
+        break;
+    case 2:
+        o.kind = SupplyKind::Variable;
+        o.maxMv = a;
+        o.minMv = b;
+        o.maxMa = int32_t(raw & 0x3FF) * 10;
+        break;
+    default:
+        switch ((raw >> 28) & 3) {
+        case 0:
+            o.kind = SupplyKind::Pps;
+            o.maxMv = int32_t((raw >> 17) & 0xFF) * 100;
+            o.minMv = int32_t((raw >> 8) & 0xFF) * 100;
+            o.maxMa = int32_t(raw & 0x7F) * 50;
+            break;
+        case 1:
+            o.kind = SupplyKind::EprAvs;
+            o.maxMv = int32_t((raw >> 17) & 0x1FF) * 100;
+            o.minMv = int32_t((raw >> 8) & 0xFF) * 100;
+            o.maxMw = int32_t(raw & 0xFF) * 1000;
+            break;
+        case 2:
+            // 9..15 V at the first current, 15..20 V at the second.
+            o.kind = SupplyKind::SprAvs;
+            o.minMv = 9000;
+            o.maxMv = 20000;
+            o.maxMa = int32_t((raw >> 10) & 0x3FF) * 10;
+            break;
+        default:
+            o.kind = SupplyKind::Unknown;
+            break;
+        }
+    }
+    return o;
+}
+
+namespace {
+
+constexpr int64_t kMs = 1000;
+// Samples that far behind the newest one are read even when no packet has come that late (a live capture
+// whose traffic has gone quiet).
+constexpr int64_t kSampleLagUs = 1000000;
+
+MessageTypeId TypeOf(const CCCPacket& p) {
+    const MessageTypeInfo* m = FindPacketMessageType(p);
+    return m ? m->id : MessageTypeId::Count;
+}
+
+bool IsGoodMessage(const CCCPacket& p) {
+    return (p.kind == kKindSop || p.kind == kKindSopPrime || p.kind == kKindSopDoublePrime) && p.hasCrc &&
+           p.crcGood && p.messageByteCount >= 2;
+}
+
+int64_t EndOf(const CCCPacket& p) {
+    return p.startTime + p.LengthMicros();
+}
+
+const char* TypeName(MessageTypeId id) {
+    return MessageTypeInfoOf(id).name;
+}
+
+bool IsAnswer(MessageTypeId t) {
+    return t == Accept || t == Reject || t == Wait || t == NotSupported;
+}
+
+// The messages a Get_ message asks for.
+MessageTypeId AnswerOf(MessageTypeId t) {
+    switch (t) {
+    case GetSourceCap:
+        return SourceCapabilities;
+    case GetSinkCap:
+        return SinkCapabilities;
+    case GetSourceCapExtended:
+        return SourceCapabilitiesExtended;
+    case GetStatus:
+        return Status;
+    case GetPpsStatus:
+        return PpsStatus;
+    case GetCountryCodes:
+        return CountryCodes;
+    case GetSinkCapExtended:
+        return SinkCapabilitiesExtended;
+    case GetSourceInfo:
+        return SourceInfo;
+    case GetRevision:
+        return Revision;
+    case GetBatteryCap:
+        return BatteryCapabilities;
+    case GetBatteryStatus:
+        return BatteryStatus;
+    case GetManufacturerInfo:
+        return ManufacturerInfo;
+    case GetCountryInfo:
+        return CountryInfo;
+    default:
+        return Count;
+    }
+}
+
+// Whether `answer` answers `asked` (within tSenderResponse).
+bool Answers(MessageTypeId asked, MessageTypeId answer) {
+    switch (asked) {
+    case SourceCapabilities:
+    case EprSourceCapabilities:
+        return answer == Request || answer == EprRequest;
+    case Request:
+    case EprRequest:
+    case PrSwap:
+    case DrSwap:
+    case VconnSwap:
+        return IsAnswer(answer);
+    default:
+        return AnswerOf(asked) != Count && (answer == AnswerOf(asked) || answer == NotSupported || answer == Reject);
+    }
+}
+
+bool ExpectsAnswer(MessageTypeId t) {
+    return t == SourceCapabilities || t == Request || t == EprRequest || t == PrSwap || t == DrSwap ||
+           t == VconnSwap || AnswerOf(t) != Count;
+}
+
+Ask MakeAsk(uint32_t rdo, const PowerObject& o, bool epr) {
+    Ask a;
+    a.kind = o.kind;
+    a.epr = epr;
+    switch (o.kind) {
+    case SupplyKind::Fixed:
+    case SupplyKind::Variable:
+        a.mV = o.kind == SupplyKind::Fixed ? o.maxMv : o.maxMv;
+        a.minMv = o.minMv;
+        a.maxMv = o.maxMv;
+        a.operatingMa = int32_t((rdo >> 10) & 0x3FF) * 10;
+        a.limitMa = int32_t(rdo & 0x3FF) * 10;
+        break;
+    case SupplyKind::Battery:
+        a.mV = o.maxMv;
+        a.minMv = o.minMv;
+        a.maxMv = o.maxMv;
+        a.operatingMw = int32_t((rdo >> 10) & 0x3FF) * 250;
+        a.operatingMa = o.minMv > 0 ? int32_t(int64_t(a.operatingMw) * 1000 / o.minMv) : 0;
+        break;
+    case SupplyKind::Pps:
+        a.mV = a.minMv = a.maxMv = int32_t((rdo >> 9) & 0xFFF) * 20;
+        a.operatingMa = int32_t(rdo & 0x7F) * 50;
+        break;
+    case SupplyKind::SprAvs:
+    case SupplyKind::EprAvs:
+        a.mV = a.minMv = a.maxMv = int32_t((rdo >> 9) & 0xFFF) * 25;
+        a.operatingMa = int32_t(rdo & 0x7F) * 50;
+        break;
+    case SupplyKind::Unknown:
+        break;
+    }
+    return a;
+}
+
+std::string Ms(double us) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f ms", us / 1000.0);
+    return buf;
+}
+
+std::string Num(double v, const char* format = "%.0f") {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+std::string RoleOf(const CCCPacket& p) {
+    if (p.kind == kKindSop) return p.PowerRoleBit() ? "Source" : "Sink";
+    return p.PowerRoleBit() ? "Cable Plug" : "DFP";
+}
+
+PacketRef RefOf(const CCCPacket& p, int64_t number) {
+    return {number, p.startTime};
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+
+struct CAnalyzer::State {
+    Results results;
+    bool finished = false;
+
+    // Where reading stopped.
+    int64_t origin = -1;
+    int64_t lastPacketTime = -1;
+    int32_t sameTimeCount = 0; // packets read that start at lastPacketTime
+    int64_t lastSampleTime = -1;
+    int64_t lastEventTime = 0;
+    int64_t lastPacketEnd = 0;
+
+    // Per sender the last message, for retries and MessageIDs. A sender is one of the two ends: on SOP
+    // told apart by the data role bit (both flip together when a DR_Swap is done), on SOP' and SOP'' by
+    // the cable plug bit.
+    struct Sender {
+        bool known = false;
+        int32_t id = 0;
+        uint16_t header = 0;
+        int32_t byteCount = 0;
+        uint8_t bytes[kMessageBytesCapacity] = {};
+        int32_t transmissions = 0;
+        bool retryReported = false;
+        bool acked = false;
+        int64_t end = 0;
+        PacketRef first;
+    };
+    Sender senders[3][2];
+    // A frame that could not be read since the sender's last message: its MessageID may have gone there.
+    bool unreadable[3][2] = {};
+    bool dataRolesSwapped = false;
+    bool drSwapAccepted = false; // the Accept of a DR_Swap sent, its GoodCRC not yet seen
+
+    // The message on each ordered set waiting for its GoodCRC.
+    struct Pending {
+        bool active = false;
+        bool acked = false;
+        PacketRef ref;
+        int64_t end = 0;
+        int32_t id = 0;
+        int32_t key = 0;
+        uint16_t header = 0;
+        bool unreadableSince = false; // a frame that could not be read came after it: maybe its GoodCRC
+        int32_t kindIndex = 0;
+        MessageTypeId type = Count;
+        int32_t revision = 1;
+        int32_t transmissions = 0;
+    };
+    Pending pending[3];
+
+    // An answer awaited (tSenderResponse), counted from the end of the GoodCRC of the message that asks.
+    struct Await {
+        bool active = false;
+        MessageTypeId asked = Count;
+        PacketRef ref;
+        int32_t askerKey = 0;
+        int64_t from = 0;
+        double limitMs = 0;
+    };
+    Await await;
+
+    // PS_RDY awaited after the Accept of a request.
+    struct Transition {
+        bool active = false;
+        PacketRef accept;
+        int64_t from = 0;
+        bool epr = false;
+        size_t request = 0;
+    };
+    Transition transition;
+
+    // The latest offers, for the objects a request names.
+    std::vector<PowerObject> sprOffer, eprOffer;
+    // The exchange an Accept, Reject or Wait answers.
+    enum class Asked { None, Request, Swap };
+    Asked asked = Asked::None;
+    size_t askedIndex = 0;
+    int32_t askedKey = 0;
+
+    // Power role swap: from its Accept to the second PS_RDY VBUS may go away.
+    int32_t swapPsRdys = -1; // -1: no swap under way
+    bool frSwap = false;
+
+    // The contract in force.
+    bool contract = false;
+    int64_t contractStart = 0;
+    Ask ask;
+    int64_t lastSinkActivity = 0; // EPR: the sink's latest message
+    int64_t lastPpsRequest = 0;
+
+    // VBUS.
+    bool haveFirstSample = false;
+    CVbusInfo firstSample;
+    CVbusInfo lastSample;
+    bool haveLastSample = false;
+    bool vbusOn = false;
+    struct Run {
+        bool active = false;
+        int64_t start = 0, end = 0;
+        double extreme = 0;
+        double limit = 0;
+    };
+    Run voltageRun, currentRun;
+    enum class Recovery { None, WaitOff, WaitOn };
+    Recovery recovery = Recovery::None;
+    int64_t resetTime = 0, offTime = 0;
+    PacketRef resetRef;
+
+    // Frames per channel: the end of the latest one.
+    int64_t frameEnd[2] = {-1, -1};
+    PacketRef frameRef[2];
+
+    bool connectionOpen = false;
+
+    Connection& Conn() { return results.connections.back(); }
+};
+
+namespace {
+
+using State = CAnalyzer::State;
+
+struct Walker {
+    State& s;
+    const CLimits& lim;
+
+    void Add(RuleId rule, int64_t time, int64_t end, std::vector<PacketRef> packets, double measured, double limit,
+             const char* unit, std::string text, bool hasMeasured = true) {
+        Finding f;
+        f.rule = rule;
+        f.severity = RuleInfoOf(rule).severity;
+        f.time = time;
+        f.endTime = end;
+        f.packets = std::move(packets);
+        f.measured = measured;
+        f.limit = limit;
+        f.hasMeasured = hasMeasured;
+        f.unit = unit;
+        f.text = std::move(text);
+        s.results.findings.push_back(std::move(f));
+    }
+
+    void OpenConnection(int64_t t, const char* reason) {
+        Connection c;
+        c.startTime = t;
+        c.startReason = reason;
+        s.results.connections.push_back(std::move(c));
+        s.connectionOpen = true;
+    }
+
+    void EnsureConnection(int64_t t) {
+        if (!s.connectionOpen) OpenConnection(t, s.results.connections.empty() ? "capture start" : "traffic");
+    }
+
+    // --- Messages awaiting GoodCRC -------------------------------------------------------------------
+
+    void ClosePending(int k, int64_t now) {
+        State::Pending& q = s.pending[k];
+        if (!q.active) return;
+        q.active = false;
+        s.senders[k][q.key].acked = q.acked;
+        if (q.acked || q.unreadableSince || now - q.end <= int64_t(lim[LimitId::TReceive])) return;
+        std::string text = std::string(TypeName(q.type)) + " sent " + std::to_string(q.transmissions) +
+                           (q.transmissions == 1 ? " time" : " times") + ", never acknowledged";
+        Add(RuleId::GoodCrcMissing, q.ref.time, q.end, {q.ref}, q.transmissions, 0, "transmissions", std::move(text));
+        if (k > 0) s.results.findings.back().severity = Severity::Info; // no cable plug may be there to answer
+    }
+
+    void AwaitAnswer(const State::Pending& q, int64_t from) {
+        if (!ExpectsAnswer(q.type) || q.kindIndex != 0) return;
+        s.await = {true, q.type, q.ref, q.key, from, lim.SenderResponseMs(q.revision)};
+    }
+
+    // The awaited answer did not come: judged once something else happens or the capture ends.
+    void CloseAwait(int64_t now, const char* what) {
+        State::Await& a = s.await;
+        if (!a.active) return;
+        a.active = false;
+        const double waited = double(now - a.from);
+        if (waited <= a.limitMs * kMs) return;
+        Add(RuleId::SenderResponse, a.ref.time, now, {a.ref}, 0, a.limitMs, "ms",
+            std::string("no answer to ") + TypeName(a.asked) + " within " + Num(a.limitMs) + " ms (" + what + ")",
+            false);
+    }
+
+    // --- Contracts -------------------------------------------------------------------------------------
+
+    void CloseRuns(int64_t now);
+
+    void EndContract(int64_t now, const char* reason) {
+        if (!s.contract) return;
+        CloseRuns(now);
+        CheckLapses(now);
+        s.contract = false;
+        for (auto it = s.results.connections.rbegin(); it != s.results.connections.rend(); ++it)
+            if (!it->contracts.empty() && it->contracts.back().endTime < 0) {
+                it->contracts.back().endTime = now;
+                it->contracts.back().endReason = reason;
+                break;
+            }
+    }
+
+    // PPS requests and EPR keep-alives: a lapse is judged when it ends (or at the capture's end).
+    void CheckLapses(int64_t now) {
+        CheckPps(now);
+        CheckEpr(now);
+    }
+    void CheckPps(int64_t now) {
+        if (s.contract && s.ask.kind == SupplyKind::Pps) {
+            const double gap = double(now - s.lastPpsRequest);
+            if (gap > lim[LimitId::TPPSRequest] * kMs)
+                Add(RuleId::PpsRequest, s.lastPpsRequest, now, {}, gap / kMs, lim[LimitId::TPPSRequest], "ms",
+                    "no Request for " + Ms(gap) + " under a PPS contract");
+        }
+    }
+    void CheckEpr(int64_t now) {
+        if (s.contract && s.ask.epr) {
+            const double gap = double(now - s.lastSinkActivity);
+            if (gap > lim[LimitId::TSinkEPRKeepAlive] * kMs)
+                Add(RuleId::EprKeepAlive, s.lastSinkActivity, now, {}, gap / kMs, lim[LimitId::TSinkEPRKeepAlive],
+                    "ms", "the sink was silent for " + Ms(gap) + " under an EPR contract");
+        }
+    }
+
+    void CloseTransition(int64_t now, const char* what) {
+        State::Transition& t = s.transition;
+        if (!t.active) return;
+        t.active = false;
+        const double limit = lim[t.epr ? LimitId::TPSTransitionEpr : LimitId::TPSTransitionSpr];
+        if (double(now - t.from) <= limit * kMs) return;
+        Add(RuleId::PsTransition, t.accept.time, now, {t.accept}, 0, limit, "ms",
+            std::string("no PS_RDY within ") + Num(limit) + " ms of Accept (" + what + ")", false);
+    }
+
+    // --- Resets and connection ends ------------------------------------------------------------------
+
+    void ForgetSenders(int fromKind) {
+        for (int k = fromKind; k < 3; ++k)
+            for (int n = 0; n < 2; ++n) {
+                s.senders[k][n] = State::Sender{};
+                s.unreadable[k][n] = false;
+            }
+        if (fromKind == 0) s.dataRolesSwapped = s.drSwapAccepted = false;
+    }
+
+    int SenderKey(const CCCPacket& p) const {
+        return p.kind == kKindSop ? int(p.DataRoleBit() != s.dataRolesSwapped) : int(p.PowerRoleBit());
+    }
+
+    void EndConnection(int64_t now, const char* reason) {
+        for (int k = 0; k < 3; ++k) ClosePending(k, now);
+        CloseAwait(now, reason);
+        CloseTransition(now, reason);
+        EndContract(now, reason);
+        ForgetSenders(0);
+        s.asked = State::Asked::None;
+        s.swapPsRdys = -1;
+        s.sprOffer.clear();
+        s.eprOffer.clear();
+        if (s.connectionOpen) {
+            s.Conn().endTime = now;
+            s.Conn().endReason = reason;
+        }
+        s.connectionOpen = false;
+    }
+
+    // --- Samples -------------------------------------------------------------------------------------
+
+    bool VoltageRange(const Ask& a, double* lo, double* hi) const {
+        const double tol = (a.kind == SupplyKind::Pps || a.kind == SupplyKind::SprAvs || a.kind == SupplyKind::EprAvs
+                                ? lim[LimitId::VPpsNewTolerance]
+                                : lim[LimitId::VSrcNewTolerance]) /
+                           100.0;
+        if (a.kind == SupplyKind::Unknown || a.maxMv <= 0) return false;
+        *lo = a.minMv * (1 - tol);
+        *hi = a.maxMv * (1 + tol);
+        return true;
+    }
+
+    void Sample(const CVbusInfo& v) {
+        if (!s.haveFirstSample) {
+            s.haveFirstSample = true;
+            s.firstSample = v;
+        }
+        if (!s.results.analogSeen &&
+            (v.vbusVoltage != s.firstSample.vbusVoltage || v.vbusCurrent != 0 || s.firstSample.vbusCurrent != 0))
+            s.results.analogSeen = true;
+        s.lastSample = v;
+        s.haveLastSample = true;
+        if (!s.results.analogSeen) return;
+        const int64_t t = v.time;
+        const double mV = v.vbusVoltage;
+
+        switch (s.recovery) {
+        case State::Recovery::WaitOff:
+            if (mV <= lim[LimitId::VSafe0VMax]) {
+                const double took = double(t - s.resetTime) / kMs;
+                const double limit = lim[LimitId::TPSHardReset] + lim[LimitId::TSafe0V];
+                if (took > limit)
+                    Add(RuleId::HardResetVsafe0V, s.resetTime, t, {s.resetRef}, took, limit, "ms",
+                        "VBUS reached vSafe0V " + Ms(took * kMs) + " after Hard Reset");
+                s.recovery = State::Recovery::WaitOn;
+                s.offTime = t;
+            }
+            break;
+        case State::Recovery::WaitOn:
+            if (mV >= lim[LimitId::VSafe5VMin]) {
+                const double took = double(t - s.offTime) / kMs;
+                const double most = lim[LimitId::TSrcRecoverMax] + lim[LimitId::TSrcTurnOn];
+                const double least = lim[LimitId::TSrcRecoverMin];
+                if (took > most)
+                    Add(RuleId::HardResetVsafe5V, s.offTime, t, {s.resetRef}, took, most, "ms",
+                        "VBUS back at vSafe5V " + Ms(took * kMs) + " after reaching vSafe0V");
+                else if (took < least)
+                    Add(RuleId::HardResetVsafe5V, s.offTime, t, {s.resetRef}, took, least, "ms",
+                        "VBUS back at vSafe5V after only " + Ms(took * kMs) + " at vSafe0V");
+                s.recovery = State::Recovery::None;
+                s.vbusOn = true;
+            }
+            break;
+        case State::Recovery::None:
+            break;
+        }
+
+        if (s.recovery == State::Recovery::None && s.swapPsRdys < 0 && !s.frSwap) {
+            if (!s.vbusOn && mV >= lim[LimitId::VSafe5VMin]) {
+                s.vbusOn = true;
+                if (!s.connectionOpen) {
+                    OpenConnection(t, "attach");
+                } else if (s.Conn().offers.empty() && s.Conn().requests.empty() && s.Conn().resets.empty()) {
+                    s.Conn().startTime = t;
+                    s.Conn().startReason = "attach";
+                }
+            } else if (s.vbusOn && mV <= lim[LimitId::VSafe0VMax]) {
+                s.vbusOn = false;
+                if (s.connectionOpen) EndConnection(t, "detach");
+            }
+        }
+
+        if (!s.contract || t <= s.contractStart) return;
+        CheckRun(s.voltageRun, t, [&](double* value, double* limit) {
+            double lo = 0, hi = 0;
+            if (!VoltageRange(s.ask, &lo, &hi)) return false;
+            *value = mV;
+            *limit = mV < lo ? lo : hi;
+            return mV < lo || mV > hi;
+        });
+        CheckRun(s.currentRun, t, [&](double* value, double* limit) {
+            if (s.ask.operatingMa <= 0) return false;
+            const double mA = std::abs(double(v.vbusCurrent));
+            *value = mA;
+            *limit = s.ask.operatingMa;
+            return mA > s.ask.operatingMa + lim[LimitId::CurrentMargin];
+        });
+    }
+
+    template <class Test> void CheckRun(State::Run& r, int64_t t, Test test) {
+        double value = 0, limit = 0;
+        if (test(&value, &limit)) {
+            if (!r.active) {
+                r = {true, t, t, value, limit};
+            } else {
+                r.end = t;
+                if (std::abs(value - limit) > std::abs(r.extreme - r.limit)) {
+                    r.extreme = value;
+                    r.limit = limit;
+                }
+            }
+            return;
+        }
+        if (r.active) FlushRun(r);
+    }
+
+    void FlushRun(State::Run& r) {
+        if (!r.active) return;
+        r.active = false;
+        if (&r == &s.voltageRun) {
+            Add(RuleId::VbusOutOfContract, r.start, r.end, {}, r.extreme, r.limit, "mV",
+                "VBUS at " + Num(r.extreme) + " mV under a " + Num(s.ask.mV) + " mV contract for " +
+                    Ms(double(r.end - r.start)));
+        } else {
+            const double lasted = double(r.end - r.start) / kMs;
+            if (lasted < lim[LimitId::OverCurrentTime]) return;
+            Add(RuleId::OverCurrent, r.start, r.end, {}, r.extreme, r.limit, "mA",
+                "VBUS current up to " + Num(r.extreme) + " mA for " + Ms(lasted * kMs) + " against " +
+                    Num(r.limit) + " mA agreed");
+        }
+    }
+
+    // --- Packets -------------------------------------------------------------------------------------
+
+    void Packet(const CCCPacket& p, int64_t number) {
+        const PacketRef ref = RefOf(p, number);
+        const int64_t t = p.startTime;
+        EnsureConnection(t);
+
+        if (p.intervalCount != 0) {
+            std::vector<std::string> reasons = InvalidPacketReasons(p);
+            if (!reasons.empty()) {
+                std::string text;
+                for (const std::string& r : reasons) text += (text.empty() ? "" : "; ") + r;
+                Add(RuleId::InvalidPacket, t, EndOf(p), {ref}, 0, 0, "", std::move(text), false);
+            }
+        }
+
+        if (p.preambleFound && p.channel >= 0 && p.channel < 2) {
+            const int c = p.channel;
+            if (s.frameEnd[c] >= 0 && t - s.frameEnd[c] < int64_t(lim[LimitId::TInterFrameGap]))
+                Add(RuleId::InterFrameGap, s.frameEnd[c], t, {s.frameRef[c], ref}, double(t - s.frameEnd[c]),
+                    lim[LimitId::TInterFrameGap], "us", "frames " + Num(double(t - s.frameEnd[c])) + " us apart");
+            s.frameEnd[c] = EndOf(p);
+            s.frameRef[c] = ref;
+        }
+
+        if (p.kind == kKindHardReset) return HardReset(p, ref);
+        if (p.kind == kKindCableReset) return CableReset(p, ref);
+        if (!IsGoodMessage(p)) {
+            // Any frame that could not be read may have been a message or a GoodCRC.
+            if (p.intervalCount != 0 && p.kind != kKindSopPrimeDebug && p.kind != kKindSopDoublePrimeDebug) {
+                for (auto& kind : s.unreadable)
+                    for (bool& u : kind) u = true;
+                for (State::Pending& q : s.pending) q.unreadableSince = true;
+            }
+            return;
+        }
+        Message(p, ref);
+    }
+
+    void HardReset(const CCCPacket& p, PacketRef ref) {
+        const int64_t t = p.startTime;
+        if (s.connectionOpen) s.Conn().resets.push_back({ref, "Hard Reset", "", ""});
+        EndConnection(t, "Hard Reset");
+        OpenConnection(t, "Hard Reset");
+        s.frSwap = false;
+        if (s.results.analogSeen) {
+            s.recovery = State::Recovery::WaitOff;
+            s.resetTime = EndOf(p);
+            s.resetRef = ref;
+        }
+    }
+
+    void CableReset(const CCCPacket& p, PacketRef ref) {
+        s.Conn().resets.push_back({ref, "Cable Reset", "", ""});
+        for (int k = 1; k < 3; ++k) {
+            ClosePending(k, p.startTime);
+            s.pending[k].active = false;
+        }
+        ForgetSenders(1);
+    }
+
+    void Message(const CCCPacket& p, PacketRef ref) {
+        const int k = p.kind - 1;
+        const int64_t t = p.startTime;
+        const MessageTypeId type = TypeOf(p);
+        Connection& c = s.Conn();
+        c.revisions[k] |= 1u << p.RevisionField();
+        const int key = SenderKey(p);
+
+        if (type == GoodCrc) return GoodCrcMessage(p, ref, k);
+
+        // A retry: the same sender, MessageID and bytes as its previous message, before an answer to it
+        // could be due. Later, the same message is sent anew (an offer repeated after going unanswered).
+        State::Sender& from = s.senders[k][key];
+        const bool retry = from.known && from.header == p.Header() && from.byteCount == p.messageByteCount &&
+                           std::equal(p.messageBytes, p.messageBytes + p.messageByteCount, from.bytes) &&
+                           double(t - from.end) <= lim.SenderResponseMs(p.RevisionField()) * kMs;
+        State::Pending& q = s.pending[k];
+        if (retry) {
+            ++from.transmissions;
+            const int allowed = lim.RetryCount(p.RevisionField());
+            if (from.transmissions > 1 + allowed && !from.retryReported) {
+                from.retryReported = true;
+                Add(RuleId::RetryCount, from.first.time, t, {from.first, ref}, from.transmissions - 1, allowed, "retries",
+                    std::string(TypeName(type == Count ? GoodCrc : type)) + " retried " +
+                        std::to_string(from.transmissions - 1) + " times");
+            }
+            from.end = EndOf(p);
+            if (q.active && q.key == key && q.id == p.MessageIdField()) {
+                q.end = EndOf(p);
+                q.unreadableSince = false;
+                q.transmissions = from.transmissions;
+                q.acked = false;
+                return;
+            }
+        }
+        ClosePending(k, t);
+        if (!retry) {
+            if (type != SoftReset) CheckMessageId(p, ref, k, key);
+            from.known = true;
+            from.acked = false;
+            from.end = EndOf(p);
+            from.id = p.MessageIdField();
+            from.header = p.Header();
+            from.byteCount = p.messageByteCount;
+            std::copy(p.messageBytes, p.messageBytes + p.messageByteCount, from.bytes);
+            from.transmissions = 1;
+            from.retryReported = false;
+            from.first = ref;
+        }
+        s.unreadable[k][key] = false;
+        q = {true,          false, ref, EndOf(p), p.MessageIdField(), key, p.Header(), false, k, type,
+             p.RevisionField(), from.transmissions};
+        if (retry) return;
+
+        if (k == 0) SopMessage(p, ref, type, key);
+        else VendorMessage(p, ref, type);
+    }
+
+    // A sender whose last message went unacknowledged may have started over: only messages after an
+    // acknowledged one are judged.
+    void CheckMessageId(const CCCPacket& p, PacketRef ref, int k, int key) {
+        const State::Sender& from = s.senders[k][key];
+        if (!from.known || !from.acked || s.unreadable[k][key]) return;
+        const int id = p.MessageIdField();
+        const int expected = (from.id + 1) & 7;
+        if (id == expected) return;
+        const char* what = id == from.id ? "repeated without a retry" : "skipped";
+        Add(RuleId::MessageId, from.first.time, p.startTime, {from.first, ref}, id, expected, "",
+            "MessageID " + std::to_string(id) + " " + what + " (expected " + std::to_string(expected) + ")");
+    }
+
+    void GoodCrcMessage(const CCCPacket& p, PacketRef ref, int k) {
+        State::Pending& q = s.pending[k];
+        // From the other end: on SOP one of the role bits differs (a power role swap changes one, a data
+        // role swap the other, never both at once); on SOP' and SOP'' the cable plug bit.
+        const MessageHeaderWord mine{p.Header()}, theirs{q.header};
+        const bool otherEnd = k == 0 ? mine.PowerRole() != theirs.PowerRole() || mine.DataRole() != theirs.DataRole()
+                                     : mine.PowerRole() != theirs.PowerRole();
+        if (!q.active || q.acked || !otherEnd) return;
+        if (p.MessageIdField() != q.id) {
+            if (q.unreadableSince) return; // it may answer a frame that could not be read
+            Add(RuleId::GoodCrcMessageId, q.ref.time, p.startTime, {q.ref, ref}, p.MessageIdField(), q.id, "",
+                "GoodCRC with MessageID " + std::to_string(p.MessageIdField()) + " for " + TypeName(q.type) +
+                    " with MessageID " + std::to_string(q.id));
+            return;
+        }
+        q.acked = true;
+        s.senders[k][q.key].acked = true;
+        if (k == 0 && q.type == Accept && s.drSwapAccepted) {
+            s.dataRolesSwapped = !s.dataRolesSwapped;
+            s.drSwapAccepted = false;
+        }
+        const double delay = double(p.startTime - q.end);
+        if (delay > lim[LimitId::TTransmit] && !q.unreadableSince)
+            Add(RuleId::GoodCrcLate, q.end, p.startTime, {q.ref, ref}, delay, lim[LimitId::TTransmit], "us",
+                "GoodCRC " + Num(delay) + " us after " + TypeName(q.type));
+        AwaitAnswer(q, EndOf(p));
+    }
+
+    // Messages on SOP: the negotiation, swaps, resets and what they await.
+    void SopMessage(const CCCPacket& p, PacketRef ref, MessageTypeId type, int key) {
+        const int64_t t = p.startTime;
+        Connection& c = s.Conn();
+
+        // The awaited answer.
+        if (s.await.active) {
+            if (key != s.await.askerKey && Answers(s.await.asked, type)) {
+                s.await.active = false;
+                const double waited = double(t - s.await.from);
+                if (waited > s.await.limitMs * kMs)
+                    Add(RuleId::SenderResponse, s.await.ref.time, t, {s.await.ref, ref}, waited / kMs,
+                        s.await.limitMs, "ms",
+                        std::string(TypeName(type)) + " " + Ms(waited) + " after " + TypeName(s.await.asked));
+            } else {
+                CloseAwait(t, key == s.await.askerKey ? "the asker went on" : "another message came");
+            }
+        }
+        if (s.contract && !p.PowerRoleBit() && s.ask.epr) {
+            CheckEpr(t);
+            s.lastSinkActivity = t;
+        }
+
+        switch (type) {
+        case SourceCapabilities:
+            if (p.PowerRoleBit()) {
+                Offer o;
+                o.packet = ref;
+                for (int n = 1; n <= p.DataObjectCount(); ++n) o.objects.push_back(DecodePowerObject(p.DataObject(n), n));
+                s.sprOffer = o.objects;
+                c.offers.push_back(std::move(o));
+            }
+            break;
+        case EprSourceCapabilities:
+            EprOffer(p, ref);
+            break;
+        case Request:
+        case EprRequest:
+            if (!p.PowerRoleBit() && p.DataObjectCount() >= 1) RequestMessage(p, ref, type == EprRequest);
+            break;
+        case Accept:
+        case Reject:
+        case Wait:
+        case NotSupported:
+            AnswerMessage(p, ref, type, key);
+            break;
+        case PsRdy:
+            PsRdyMessage(p, ref);
+            break;
+        case PrSwap:
+        case DrSwap:
+        case VconnSwap:
+        case FrSwap:
+            c.swaps.push_back({ref, TypeName(type), RoleOf(p), ""});
+            s.asked = State::Asked::Swap;
+            s.askedIndex = c.swaps.size() - 1;
+            s.askedKey = key;
+            break;
+        case SoftReset:
+            c.resets.push_back({ref, "Soft_Reset", RoleOf(p), ""});
+            CloseAwait(t, "Soft_Reset");
+            CloseTransition(t, "Soft_Reset");
+            s.senders[0][1 - key] = State::Sender{};
+            s.asked = State::Asked::None;
+            break;
+        case ExtendedControl:
+            break;
+        case VendorDefined:
+            VendorMessage(p, ref, type);
+            break;
+        default:
+            break;
+        }
+    }
+
+    void EprOffer(const CCCPacket& p, PacketRef ref) {
+        if (!p.PowerRoleBit() || p.RequestChunkBit() || !p.extData) return;
+        const int32_t readable = std::min(p.extDataSize, p.ExtDataReadable());
+        std::vector<PowerObject> objects;
+        for (int32_t i = 0; i + 3 < readable; i += 4) {
+            const uint8_t* b = p.extData + i;
+            objects.push_back(DecodePowerObject(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
+                                                    uint32_t(b[3]) << 24,
+                                                i / 4 + 1));
+        }
+        Connection& c = s.Conn();
+        if (p.ChunkNumberField() == 0 || c.offers.empty() || !c.offers.back().epr) {
+            c.offers.push_back({ref, true, objects});
+        } else if (objects.size() >= c.offers.back().objects.size()) {
+            c.offers.back().objects = objects;
+        }
+        s.eprOffer = c.offers.back().objects;
+    }
+
+    void RequestMessage(const CCCPacket& p, PacketRef ref, bool epr) {
+        Connection& c = s.Conn();
+        RequestEntry r;
+        r.packet = ref;
+        r.rdo = p.DataObject(1);
+        r.position = int32_t(r.rdo >> 28);
+        const std::vector<PowerObject>& offer = epr ? s.eprOffer : s.sprOffer;
+        if (epr && p.DataObjectCount() >= 2) {
+            r.object = DecodePowerObject(p.DataObject(2), r.position);
+            r.objectKnown = true;
+        } else if (r.position >= 1 && size_t(r.position) <= offer.size()) {
+            r.object = offer[size_t(r.position - 1)];
+            r.objectKnown = true;
+        }
+        if (r.objectKnown) r.ask = MakeAsk(r.rdo, r.object, epr || r.position >= 8);
+        c.requests.push_back(r);
+        s.asked = State::Asked::Request;
+        s.askedIndex = c.requests.size() - 1;
+        s.askedKey = SenderKey(p);
+        if (s.contract && s.ask.kind == SupplyKind::Pps) {
+            CheckPps(p.startTime);
+            s.lastPpsRequest = p.startTime;
+        }
+    }
+
+    void AnswerMessage(const CCCPacket& p, PacketRef ref, MessageTypeId type, int key) {
+        Connection& c = s.Conn();
+        if (s.asked == State::Asked::None || key == s.askedKey) return;
+        const int64_t t = p.startTime;
+        if (s.asked == State::Asked::Swap) {
+            EventEntry& e = c.swaps[s.askedIndex];
+            e.answer = TypeName(type);
+            if (type == Accept && e.what == "PR_Swap") {
+                EndContract(t, "PR_Swap");
+                s.swapPsRdys = 0;
+            }
+            if (type == Accept && e.what == "DR_Swap") s.drSwapAccepted = true;
+            if (type == Accept && e.what == "FR_Swap") {
+                EndContract(t, "FR_Swap");
+                s.frSwap = true;
+                s.swapPsRdys = 0;
+            }
+        } else {
+            RequestEntry& r = c.requests[s.askedIndex];
+            r.answer = TypeName(type);
+            r.answerPacket = ref;
+            if (type == Accept) {
+                EndContract(t, "Accept");
+                s.transition = {true, ref, EndOf(p), r.ask.epr || r.position >= 8, s.askedIndex};
+            }
+        }
+        s.asked = State::Asked::None;
+    }
+
+    void PsRdyMessage(const CCCPacket& p, PacketRef ref) {
+        const int64_t t = p.startTime;
+        if (s.swapPsRdys >= 0) {
+            if (++s.swapPsRdys >= 2) {
+                s.swapPsRdys = -1;
+                s.frSwap = false;
+                // Both ports start over in their new roles.
+                ForgetSenders(0);
+                s.sprOffer.clear();
+                s.eprOffer.clear();
+            }
+            return;
+        }
+        if (!s.transition.active || !p.PowerRoleBit()) return;
+        State::Transition tr = s.transition;
+        s.transition.active = false;
+        Connection& c = s.Conn();
+        if (tr.request >= c.requests.size()) return;
+        RequestEntry& r = c.requests[tr.request];
+        r.psRdyPacket = ref;
+        r.acceptToPsRdyUs = t - tr.from;
+        const double limit = lim[tr.epr ? LimitId::TPSTransitionEpr : LimitId::TPSTransitionSpr];
+        if (double(t - tr.from) > limit * kMs)
+            Add(RuleId::PsTransition, tr.accept.time, t, {tr.accept, ref}, double(t - tr.from) / kMs, limit, "ms",
+                "PS_RDY " + Ms(double(t - tr.from)) + " after Accept");
+
+        Contract k;
+        k.psRdy = ref;
+        k.ask = r.ask;
+        k.position = r.position;
+        c.contracts.push_back(k);
+        s.contract = true;
+        s.contractStart = t;
+        s.ask = r.ask;
+        s.lastSinkActivity = t;
+        s.lastPpsRequest = r.packet.time;
+
+        double lo = 0, hi = 0;
+        if (s.results.analogSeen && s.haveLastSample && t - s.lastSample.time <= 100 * kMs &&
+            VoltageRange(r.ask, &lo, &hi)) {
+            const double mV = s.lastSample.vbusVoltage;
+            if (mV < lo || mV > hi)
+                Add(RuleId::VbusAtPsRdy, s.lastSample.time, t, {ref}, mV, mV < lo ? lo : hi, "mV",
+                    "VBUS at " + Num(mV) + " mV at PS_RDY of a " + Num(r.ask.mV) + " mV contract");
+        }
+    }
+
+    // Structured VDMs: the cable's identity and the alternate modes.
+    void VendorMessage(const CCCPacket& p, PacketRef ref, MessageTypeId type) {
+        if (type != VendorDefined || p.DataObjectCount() < 1) return;
+        const uint32_t h = p.DataObject(1);
+        if (!(h & 0x8000)) return;
+        const uint16_t svid = uint16_t(h >> 16);
+        const int command = int(h & 0x1F);
+        const int commandType = int((h >> 6) & 3);
+        const int n = p.DataObjectCount();
+        Connection& c = s.Conn();
+        auto mode = [&](uint16_t id) -> AltMode& {
+            for (AltMode& m : c.altModes)
+                if (m.svid == id && m.kind == p.kind) return m;
+            AltMode m;
+            m.kind = p.kind;
+            m.svid = id;
+            c.altModes.push_back(m);
+            return c.altModes.back();
+        };
+        if (commandType != 1) {
+            if (commandType == 0 && svid == 0xFF01 && command == 17 && n >= 2) mode(svid).configuration = p.DataObject(2);
+            return;
+        }
+        switch (command) {
+        case 1: // Discover Identity
+            if (p.kind == kKindSopPrime && p.PowerRoleBit() && n >= 5) {
+                const uint32_t id = p.DataObject(2), product = p.DataObject(4), vdo = p.DataObject(5);
+                const uint32_t productType = (id >> 27) & 7;
+                if (productType != 3 && productType != 4) break;
+                CableIdentity cable;
+                cable.packet = ref;
+                cable.active = productType == 4;
+                cable.vid = uint16_t(id & 0xFFFF);
+                cable.pid = uint16_t(product >> 16);
+                static const int32_t currents[4] = {0, 3000, 5000, 0};
+                static const int32_t volts[4] = {20000, 30000, 40000, 50000};
+                static const char* const speeds[8] = {"USB 2.0", "USB 3.2 Gen1", "USB 3.2 Gen2 / USB4 Gen2",
+                                                      "USB4 Gen3", "USB4 Gen4", "reserved", "reserved", "reserved"};
+                cable.currentMa = currents[(vdo >> 5) & 3];
+                cable.maxVbusMv = volts[(vdo >> 9) & 3];
+                cable.speed = speeds[vdo & 7];
+                cable.epr = (vdo >> 17) & 1;
+                c.hasCable = true;
+                c.cable = cable;
+            }
+            break;
+        case 2: // Discover SVIDs
+            for (int i = 2; i <= n; ++i) {
+                const uint32_t w = p.DataObject(i);
+                for (uint16_t id : {uint16_t(w >> 16), uint16_t(w & 0xFFFF)})
+                    if (id) mode(id);
+            }
+            break;
+        case 3: { // Discover Modes
+            AltMode& m = mode(svid);
+            m.modes.clear();
+            for (int i = 2; i <= n; ++i) m.modes.push_back(p.DataObject(i));
+            break;
+        }
+        case 4: { // Enter Mode
+            AltMode& m = mode(svid);
+            m.enteredPosition = int32_t((h >> 8) & 7);
+            m.entered = ref;
+            break;
+        }
+        case 5: // Exit Mode
+            mode(svid).exited = ref;
+            break;
+        default:
+            break;
+        }
+    }
+
+    // The end of what was read: everything still open is judged against it.
+    void Close(int64_t end) {
+        for (int k = 0; k < 3; ++k) ClosePending(k, end);
+        CloseAwait(end, "the capture ended");
+        CloseTransition(end, "the capture ended");
+        CloseRuns(end);
+        CheckLapses(end);
+    }
+};
+
+void Walker::CloseRuns(int64_t now) {
+    (void)now;
+    FlushRun(s.voltageRun);
+    FlushRun(s.currentRun);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+
+CAnalyzer::CAnalyzer(const CLimits& l) : limits(l), state(new State) {}
+
+CAnalyzer::~CAnalyzer() {
+    delete state;
+}
+
+CAnalyzer::CAnalyzer(const CAnalyzer& o) : limits(o.limits), state(new State(*o.state)) {}
+
+CAnalyzer& CAnalyzer::operator=(const CAnalyzer& o) {
+    if (this != &o) {
+        limits = o.limits;
+        *state = *o.state;
+    }
+    return *this;
+}
+
+void CAnalyzer::Reset() {
+    *state = State{};
+}
+
+const Results& CAnalyzer::Current() const {
+    return state->results;
+}
+
+namespace {
+
+// Reads the store from where the last call stopped. `final` reads every sample.
+void Read(State& s, const CLimits& limits, const CCaptureStore& store, bool final) {
+    const size_t packetCount = store.PacketCount(), sampleCount = store.SampleCount();
+    // A cleared or restarted store: everything read before is gone.
+    const bool restarted =
+        (s.results.packetsRead > 0 || s.results.samplesRead > 0) &&
+        (store.captureOrigin != s.origin || (packetCount > 0 && store.PacketAt(packetCount - 1)->startTime < s.lastPacketTime) ||
+         (sampleCount > 0 && store.SampleAt(sampleCount - 1)->time < s.lastSampleTime) ||
+         (packetCount == 0 && sampleCount == 0));
+    if (restarted) s = State{};
+    s.origin = store.captureOrigin;
+    Walker w{s, limits};
+
+    // The first packet not read: past those that start before the last one read, and past as many of
+    // those starting with it as were read.
+    size_t lo = 0, hi = packetCount;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (store.PacketAt(mid)->startTime < s.lastPacketTime)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    size_t i = lo;
+    for (int32_t same = 0; same < s.sameTimeCount && i < packetCount && store.PacketAt(i)->startTime == s.lastPacketTime; ++same)
+        ++i;
+    // Packets the store dropped still count in the numbers.
+    const int64_t base = s.results.packetsRead - int64_t(i);
+
+    lo = 0;
+    hi = sampleCount;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (store.SampleAt(mid)->time <= s.lastSampleTime)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    size_t k = lo;
+
+    int64_t horizon = INT64_MAX;
+    if (!final) {
+        const int64_t lastPacket = packetCount > 0 ? store.PacketAt(packetCount - 1)->startTime : -1;
+        const int64_t newest = sampleCount > 0 ? store.SampleAt(sampleCount - 1)->time : -1;
+        horizon = std::max(lastPacket, newest - kSampleLagUs);
+    }
+
+    while (i < packetCount || (k < sampleCount && store.SampleAt(k)->time <= horizon)) {
+        const CCCPacket* p = i < packetCount ? store.PacketAt(i) : nullptr;
+        const CVbusInfo* v = k < sampleCount && store.SampleAt(k)->time <= horizon ? store.SampleAt(k) : nullptr;
+        if (v && (!p || v->time <= p->startTime)) {
+            w.Sample(*v);
+            s.lastSampleTime = v->time;
+            s.lastEventTime = std::max(s.lastEventTime, v->time);
+            ++s.results.samplesRead;
+            ++k;
+            continue;
+        }
+        w.Packet(*p, base + int64_t(i));
+        if (p->startTime == s.lastPacketTime) {
+            ++s.sameTimeCount;
+        } else {
+            s.lastPacketTime = p->startTime;
+            s.sameTimeCount = 1;
+        }
+        s.lastEventTime = std::max(s.lastEventTime, p->startTime);
+        s.lastPacketEnd = std::max(s.lastPacketEnd, EndOf(*p));
+        ++s.results.packetsRead;
+        ++i;
+    }
+}
+
+} // namespace
+
+void CAnalyzer::Feed(const CCaptureStore& store) {
+    if (state->finished) return;
+    Read(*state, limits, store, false);
+}
+
+void CAnalyzer::Finish(const CCaptureStore& store) {
+    if (state->finished) return;
+    Read(*state, limits, store, true);
+    Walker w{*state, limits};
+    w.Close(std::max(state->lastEventTime, state->lastPacketEnd));
+    state->finished = true;
+}
+
+Results CAnalyzer::Snapshot(const CCaptureStore& store) const {
+    CAnalyzer copy(*this);
+    copy.Finish(store);
+    return copy.state->results;
+}
+
+Results Analyze(const CCaptureStore& store, const CLimits& limits) {
+    CAnalyzer a(limits);
+    a.Finish(store);
+    return a.Current();
+}
+
+} // namespace analysis
