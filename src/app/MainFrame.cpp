@@ -141,9 +141,7 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
         if (!ok) return std::nullopt;
         return f;
     };
-    dialogs.chooseFolder = [this](const std::string& current) {
-        return S(QFileDialog::getExistingDirectory(this, "Select Record Folder", Q(current), QFileDialog::ShowDirsOnly));
-    };
+    dialogs.chooseFolder = [this](const std::string& current) { return BrowseForRecordFolder(this, current); };
     recordFileDlg = std::make_unique<CCaptureFilenameDlg>(settings, this);
     recordFileDlg->clock = [this] { return control.clock(); };
 

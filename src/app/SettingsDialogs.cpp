@@ -95,6 +95,11 @@ std::string AboutSerialText(const std::string& serialText) {
     return serialText.empty() ? std::string("Serial Number is not assigned.") : "Serial Number : " + serialText;
 }
 
+std::string BrowseForRecordFolder(QWidget* parent, const std::string& current) {
+    return QFileDialog::getExistingDirectory(parent, "Select Record Folder", Q(current), QFileDialog::ShowDirsOnly)
+        .toStdString();
+}
+
 bool FirmwareUpdateBlocked(const std::string& firmwareText) {
     return firmwareText.find("0.91") != std::string::npos || firmwareText.find("0.92") != std::string::npos;
 }
@@ -103,10 +108,7 @@ bool FirmwareUpdateBlocked(const std::string& firmwareText) {
 
 CSettingsDialog::CSettingsDialog(QWidget* parent) : QDialog(parent) {
     hooks.message = [this](const std::string& text) { QMessageBox::information(this, "Ambrio App", Q(text)); };
-    hooks.chooseFolder = [this](const std::string& current) {
-        return QFileDialog::getExistingDirectory(this, "Select Record Folder", Q(current), QFileDialog::ShowDirsOnly)
-            .toStdString();
-    };
+    hooks.chooseFolder = [this](const std::string& current) { return BrowseForRecordFolder(this, current); };
 }
 
 void CSettingsDialog::accept() {

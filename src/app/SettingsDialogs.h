@@ -57,6 +57,10 @@ std::string AboutSerialText(const std::string& serialText);
 // Firmware that cannot enter its update mode from here.
 bool FirmwareUpdateBlocked(const std::string& firmwareText);
 
+// The platform's folder browser titled "Select Record Folder", file-system folders only, opening at
+// current; empty when cancelled.
+std::string BrowseForRecordFolder(QWidget* parent, const std::string& current);
+
 // What the dialogs share: the message box and the folder browser, answered by tests.
 struct SettingsDialogHooks {
     std::function<void(const std::string& text)> message;
