@@ -6,6 +6,8 @@
 #include "DockableGraph.h"
 #include "GraphFont.h"
 #include "GraphView.h"
+#include "LogViewCfgDlg.h"
+#include "PacketFindDlg.h"
 #include "PDPacketListView.h"
 #include "PDPacketTreeView.h"
 #include "Pictures.h"
@@ -283,6 +285,7 @@ void CMainFrame::CreateActions() {
     AddAction(cmd::kDisableDisplayFilters, true);
     for (uint32_t id : {cmd::kRecordSettings, cmd::kRecordFileSettings, cmd::kVbusCurrentDirection, cmd::kAbout})
         AddAction(id);
+    for (uint32_t id : {cmd::kFind, cmd::kDisplayFilterSettings, cmd::kColumnSettings}) AddAction(id);
     for (const CcInjectionCommand& c : kCcInjectionCommands) {
         QAction* a = AddAction(c.id, true);
         a->setText(MenuText(c.text));
@@ -328,13 +331,16 @@ void CMainFrame::CreateMenus() {
     capture->addAction(actions[cmd::kInstallDriver]);
 
     QMenu* pd = menuBar()->addMenu("&PD Message");
+    pd->addAction(actions[cmd::kFind]);
     pd->addAction(actions[cmd::kFindPrev]);
     pd->addAction(actions[cmd::kFindNext]);
     pd->addSeparator();
     pd->addAction(actions[cmd::kPdAutoScroll]);
     pd->addSeparator();
+    pd->addAction(actions[cmd::kDisplayFilterSettings]);
     pd->addAction(actions[cmd::kDisableDisplayFilters]);
     pd->addSeparator();
+    pd->addAction(actions[cmd::kColumnSettings]);
     pd->addAction(actions[cmd::kPdFontSettings]);
 
     QMenu* graph = menuBar()->addMenu("&Graph");
@@ -366,9 +372,11 @@ void CMainFrame::CreateToolBar() {
     bar->addAction(actions[cmd::kStop]);
     bar->addAction(actions[cmd::kClear]);
     bar->addSeparator();
+    bar->addAction(actions[cmd::kFind]);
     bar->addAction(actions[cmd::kFindPrev]);
     bar->addAction(actions[cmd::kFindNext]);
     bar->addSeparator();
+    bar->addAction(actions[cmd::kDisplayFilterSettings]);
     bar->addAction(actions[cmd::kDisableDisplayFilters]);
     bar->addSeparator();
     bar->addAction(actions[cmd::kPdAutoScroll]);
@@ -422,6 +430,9 @@ bool CMainFrame::IsCommandEnabled(uint32_t id) const {
     case cmd::kFindNext:
     case cmd::kPdAutoScroll:
     case cmd::kDisableDisplayFilters:
+    case cmd::kFind:
+    case cmd::kDisplayFilterSettings:
+    case cmd::kColumnSettings:
     case cmd::kPdFontSettings:
     case cmd::kShowGraph:
     case cmd::kGraphFontSettings:
@@ -514,6 +525,15 @@ void CMainFrame::ExecuteCommand(uint32_t id) {
         break;
     case cmd::kDisableDisplayFilters:
         OnToggleDisplayFilter();
+        break;
+    case cmd::kFind:
+        OnFind();
+        break;
+    case cmd::kDisplayFilterSettings:
+        OnDisplayFilterSettings();
+        break;
+    case cmd::kColumnSettings:
+        OnColumnSettings();
         break;
     case cmd::kPdFontSettings:
         OnPdFontSettings();
@@ -660,9 +680,36 @@ bool CMainFrame::FinishRecordingBeforeSave() {
 }
 
 void CMainFrame::OnToggleDisplayFilter() {
-    displayFilter.displayFilterEnabled = !displayFilter.displayFilterEnabled;
+    SetDisplayFilterEnabled(!displayFilter.displayFilterEnabled);
+}
+
+void CMainFrame::SetDisplayFilterEnabled(bool on) {
+    displayFilter.displayFilterEnabled = on;
     if (logView) logView->SetupColumns();
     UpdateAllViews(nullptr, 0);
+}
+
+void CMainFrame::OnFind() {
+    findCriteria.statistics = &doc.store.tallies;
+    CPacketFindDlg dialog(findCriteria, this);
+    if (execToolDialog(dialog) != QDialog::Accepted || !logView) return;
+    // The highlighted cells follow the new criteria.
+    logView->viewport()->update();
+    logView->FindInList(findCriteria.direction == CFindCriteria::kForward);
+}
+
+void CMainFrame::OnDisplayFilterSettings() {
+    displayFilter.statistics = &doc.store.tallies;
+    CPacketFindDlg dialog(displayFilter, this);
+    if (execToolDialog(dialog) == QDialog::Accepted) SetDisplayFilterEnabled(true);
+}
+
+void CMainFrame::OnColumnSettings() {
+    if (!logView) return;
+    // Widths and order the user changed by dragging go into the column info first.
+    logView->SaveColumnLayout();
+    CLogViewCfgDlg dialog(settings.columns, this);
+    if (execToolDialog(dialog) == QDialog::Accepted) logView->SetupColumns();
 }
 
 void CMainFrame::OnPdFontSettings() {

@@ -106,7 +106,8 @@ public:
     // record file, while recording or while that export still runs.
     void RemoteExport();
     CExportDlg* AutomaticExport() const { return autoExport.get(); }
-    // Runs the modal Export and Stitch dialogs (tests drive them instead).
+    // Runs the modal dialogs: Export, Stitch, Find, Display Filter Settings, Column Settings (tests drive
+    // them instead).
     std::function<int(QDialog&)> execToolDialog = [](QDialog& d) { return d.exec(); };
 
     // Runs the modal settings dialogs and the driver prompt (tests drive them instead).
@@ -211,6 +212,10 @@ private:
     void OnPdFontSettings();
     void OnGraphFontSettings();
     void OnToggleDisplayFilter();
+    void SetDisplayFilterEnabled(bool on);
+    void OnFind();
+    void OnDisplayFilterSettings();
+    void OnColumnSettings();
     void OnInstallDriver();
     void OnRecordSettings();
     void OnRecordFileSettings();

@@ -667,9 +667,15 @@ void CQXLogView::contextMenuEvent(QContextMenuEvent* event) {
     menu.addSeparator();
     add(&menu, kCmdFindNext, "Find Next");
     add(&menu, kCmdFindPrev, "Find Prev");
+    menu.addSeparator();
+    QAction* columns = menu.addAction(QStringLiteral("Column Settings"));
+    columns->setEnabled(host.IsCommandEnabled(kCmdColumnSettings));
 
     const QAction* chosen = menu.exec(event->globalPos());
-    if (chosen && chosen->data().isValid()) OnCommand(chosen->data().toUInt());
+    if (chosen == columns)
+        host.ExecuteCommand(kCmdColumnSettings);
+    else if (chosen && chosen->data().isValid())
+        OnCommand(chosen->data().toUInt());
 }
 
 QString CQXLogView::FitText(const QString& text, int width, int margin, const QFontMetrics& metrics,

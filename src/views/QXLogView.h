@@ -40,6 +40,8 @@ public:
     static constexpr uint32_t kCmdOriginCurrent = 32785;
     static constexpr uint32_t kCmdFindPrev = 32810;
     static constexpr uint32_t kCmdFindNext = 32811;
+    // Carried by the popup menu, handled by the main window.
+    static constexpr uint32_t kCmdColumnSettings = 32843;
 
     // Longest stored cell text; longer ones keep their first and last kKeptChars characters around "...".
     static constexpr int kMaxStoredText = 260;

@@ -793,10 +793,11 @@ private slots:
         const QStringList expected = {
             "Set Marker",     "Clear Marker",       "Clear All Markers", "Set Marker A",
             "Clear Marker A", "Set Marker B",       "Clear Marker B",    "Set Time Stamp Origin",
-            "  Absolute",     "  Current Position", "Find Next",         "Find Prev"};
+            "  Absolute",     "  Current Position", "Find Next",         "Find Prev",
+            "Column Settings"};
         QCOMPARE(texts, expected);
         QCOMPARE(enabled,
-                 (QList<bool>{true, false, false, true, false, true, false, true, true, true, true, true}));
+                 (QList<bool>{true, false, false, true, false, true, false, true, true, true, true, true, false}));
         QVERIFY(f.Packet(2)->bookmarked);
         QVERIFY(f.host.doc.marksChanged);
 
@@ -808,7 +809,7 @@ private slots:
         QVERIFY(handled);
         QCOMPARE(v.ContextRow(), -1);
         QCOMPARE(enabled, (QList<bool>{false, false, true, false, false, false, false, true, true, false,
-                                       true, true}));
+                                       true, true, false}));
     }
 
     void paintedBackgrounds_data() {
