@@ -2,6 +2,7 @@
 // ranges of them and stitches numbered series, writes generated captures from traffic scenarios, and
 // records from an analyzer, real or emulated.
 #include "AnalysisCommands.h"
+#include "ImportCommand.h"
 #include "CaptureStore.h"
 #include "EmulatedAnalyzer.h"
 #include "LibusbLink.h"
@@ -535,6 +536,19 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 9999));
     stitchCmd->add_flag("--overwrite", stitchArgs.overwrite, "Replace an existing output file");
 
+    ImportArgs importArgs;
+    auto* importCmd =
+        app.add_subcommand("import", "Write a record file from a logic-analyzer capture of the CC lines");
+    importCmd->add_option("FILE", importArgs.file, "Logic capture: a session file, VCD, CSV, raw binary, ...")
+        ->required();
+    importCmd->add_option("-o,--output", importArgs.out, "Record file to write")->required();
+    importCmd->add_option("--cc1", importArgs.cc1, "Name of the logic channel that carries CC1")->required();
+    importCmd->add_option("--cc2", importArgs.cc2, "Name of the logic channel that carries CC2");
+    importCmd->add_option("--clock", importArgs.clock, "Clock setting of the edge blocks (default 0: 2.4 MHz ticks)");
+    importCmd->add_option("--format", importArgs.format,
+                          "Input format and options, as binary:samplerate=6M (default: found from the file)");
+    importCmd->add_flag("--overwrite", importArgs.overwrite, "Replace an existing output file");
+
     std::string udevBus, udevAddress;
     auto* udevProbe = app.add_subcommand(
         "udev-probe", "For the udev rule: print AMBRIO_ANALYZER=1 when a USB device is an analyzer");
@@ -567,6 +581,7 @@ int main(int argc, char** argv) {
     }
     if (*exportCmd) return ExportCommand(exportArgs);
     if (*stitchCmd) return StitchCommand(stitchArgs);
+    if (*importCmd) return ImportCommand(importArgs);
     if (*synthCmd) return Synthesize(scenario, synthOut, seconds, clockSetting, seed, listScenarios);
     if (*summaryCmd) return AnalysisCommand(summaryArgs, false);
     if (*checkCmd) return AnalysisCommand(checkArgs, true);

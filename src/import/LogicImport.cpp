@@ -1,0 +1,439 @@
+#include "LogicImport.h"
+
+#include <libsigrok/libsigrok.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace imp {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kReadChunk = 4 << 20;
+constexpr uint16_t kImportFirmwareBcd = 0x0100;
+constexpr uint8_t kImportSerial[12] = {'L', 'O', 'G', 'I', 'C', 'I', 'M', 'P', 'O', 'R', 'T', '1'};
+
+// The library's last error message, to name the cause when it gives up on a file.
+std::string lastLibraryError;
+
+int KeepError(void*, int level, const char* format, va_list args) {
+    if (level <= SR_LOG_ERR) {
+        char buf[512];
+        std::vsnprintf(buf, sizeof buf, format, args);
+        lastLibraryError = buf;
+    }
+    return SR_OK;
+}
+
+std::string RateText(uint64_t hz) {
+    char buf[64];
+    if (hz % 1000000 == 0) std::snprintf(buf, sizeof buf, "%llu MHz", (unsigned long long)(hz / 1000000));
+    else if (hz >= 1000000) std::snprintf(buf, sizeof buf, "%.3f MHz", double(hz) / 1e6);
+    else std::snprintf(buf, sizeof buf, "%llu Hz", (unsigned long long)hz);
+    return buf;
+}
+
+// The record file being written: a temporary file beside the output, renamed over it at the end and
+// removed on any failure.
+class CRecordOutput {
+public:
+    ~CRecordOutput() {
+        if (file) std::fclose(file);
+        if (!temp.empty()) ::unlink(temp.c_str());
+    }
+    bool Open(const std::string& out, std::string* error) {
+        target = out;
+        fs::path dir = fs::path(out).parent_path();
+        if (dir.empty()) dir = ".";
+        std::string pattern = (dir / ("." + fs::path(out).filename().string() + ".XXXXXX")).string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) {
+            *error = out + ": cannot be written: " + std::strerror(errno);
+            return false;
+        }
+        ::fchmod(fd, 0644);
+        temp = pattern;
+        file = ::fdopen(fd, "wb");
+        if (!file) {
+            ::close(fd);
+            *error = out + ": cannot be written: " + std::strerror(errno);
+            return false;
+        }
+        std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
+        const uint8_t header[64] = {0xF0, 0xFF}; // completed by Close
+        return Write(header);
+    }
+    bool Write(const uint8_t* block) {
+        if (std::fwrite(block, 1, 64, file) != 64 && !failed) {
+            failed = true;
+            writeErrno = errno;
+        }
+        return !failed;
+    }
+    // Rewrites the header block with the stream's length and puts the file in place.
+    bool Close(uint64_t streamBytes, std::string* error) {
+        uint8_t header[64] = {};
+        enc::WriteClosedHeaderBlock(header, kImportFirmwareBcd, kImportSerial, streamBytes);
+        if (!failed && (std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0)) Fail();
+        if (!failed && std::fwrite(header, 1, 64, file) != 64) Fail();
+        if (!failed && (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)) Fail();
+        if (std::fclose(file) != 0 && !failed) Fail();
+        file = nullptr;
+        if (!failed && std::rename(temp.c_str(), target.c_str()) != 0) Fail();
+        if (failed) {
+            *error = target + ": cannot be written: " + std::strerror(writeErrno);
+            return false;
+        }
+        temp.clear();
+        return true;
+    }
+
+private:
+    void Fail() {
+        failed = true;
+        writeErrno = errno;
+    }
+    std::string target, temp;
+    std::FILE* file = nullptr;
+    bool failed = false;
+    int writeErrno = 0;
+};
+
+// One import: the library's data feed goes to the converter once the sample rate and channels are
+// known.
+struct ImportRun {
+    const ImportRequest& request;
+    ImportReport& report;
+    CRecordOutput& output;
+    sr_session* session = nullptr;
+    bool running = false; // a loaded session runs its own loop, which an error stops
+    int bit[2] = {-1, -1};
+    bool channelsKnown = false;
+    std::unique_ptr<CLogicToRecord> converter;
+    bool stop = false; // an error was reported; ignore the rest of the feed
+
+    bool Fail(const std::string& line) {
+        if (!stop) report.error = line;
+        stop = true;
+        if (running) sr_session_stop(session);
+        return false;
+    }
+
+    // Channel names to bit indexes of the logic samples.
+    bool ResolveChannels(const sr_dev_inst* sdi) {
+        std::string names;
+        std::vector<const sr_channel*> logic;
+        for (GSList* l = sr_dev_inst_channels_get(sdi); l; l = l->next) {
+            const auto* ch = static_cast<const sr_channel*>(l->data);
+            if (ch->type != SR_CHANNEL_LOGIC) continue;
+            logic.push_back(ch);
+            names += (names.empty() ? "" : ", ") + std::string(ch->name ? ch->name : "");
+        }
+        const std::string* wanted[2] = {&request.cc1, &request.cc2};
+        for (int c = 0; c < 2; ++c) {
+            if (wanted[c]->empty()) continue;
+            for (const sr_channel* ch : logic)
+                if (ch->name && *wanted[c] == ch->name) bit[c] = ch->index;
+            if (bit[c] < 0)
+                return Fail(request.input + ": no logic channel named \"" + *wanted[c] + "\" (channels: " +
+                            (names.empty() ? "none" : names) + ")");
+            report.channelName[c] = *wanted[c];
+        }
+        channelsKnown = true;
+        return true;
+    }
+
+    bool SetSampleRate(uint64_t rate) {
+        if (report.sampleRate != 0 && rate != report.sampleRate && converter)
+            return Fail(request.input + ": the sample rate changes within the capture");
+        report.sampleRate = rate;
+        return true;
+    }
+
+    bool Start(const sr_dev_inst* sdi) {
+        // A loaded session file tells its rate through its device, not in the feed.
+        if (report.sampleRate == 0 && sdi) {
+            GVariant* v = nullptr;
+            if (const sr_dev_driver* driver = sr_dev_inst_driver_get(sdi);
+                driver && sr_config_get(driver, sdi, nullptr, SR_CONF_SAMPLERATE, &v) == SR_OK && v) {
+                report.sampleRate = g_variant_get_uint64(v);
+                g_variant_unref(v);
+            }
+        }
+        if (report.sampleRate == 0)
+            return Fail(request.input + ": the capture gives no sample rate (raw binary: --format "
+                                        "binary:samplerate=RATE)");
+        if (report.sampleRate < kMinSampleRate)
+            return Fail(request.input + ": sample rate " + RateText(report.sampleRate) +
+                        " is too low for BMC (at least " + RateText(kMinSampleRate) + ")");
+        LogicLayout layout;
+        layout.sampleRate = report.sampleRate;
+        layout.cc1Bit = bit[0];
+        layout.cc2Bit = bit[1];
+        layout.clockSetting = request.clockSetting;
+        CRecordOutput* out = &output;
+        converter = std::make_unique<CLogicToRecord>(layout, [out](const uint8_t* b) { out->Write(b); });
+        return true;
+    }
+
+    void Packet(const sr_dev_inst* sdi, const sr_datafeed_packet* packet) {
+        if (stop) return;
+        switch (packet->type) {
+        case SR_DF_META: {
+            const auto* meta = static_cast<const sr_datafeed_meta*>(packet->payload);
+            for (GSList* l = meta->config; l; l = l->next) {
+                const auto* cfg = static_cast<const sr_config*>(l->data);
+                if (cfg->key == SR_CONF_SAMPLERATE && !SetSampleRate(g_variant_get_uint64(cfg->data))) return;
+            }
+            break;
+        }
+        case SR_DF_LOGIC: {
+            const auto* logic = static_cast<const sr_datafeed_logic*>(packet->payload);
+            if (!channelsKnown && !ResolveChannels(sdi)) return;
+            if (!converter && !Start(sdi)) return;
+            converter->AddSamples(static_cast<const uint8_t*>(logic->data), logic->length, logic->unitsize);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    static void Feed(const sr_dev_inst* sdi, const sr_datafeed_packet* packet, void* data) {
+        static_cast<ImportRun*>(data)->Packet(sdi, packet);
+    }
+};
+
+// "6000000", "6M", "2.4MHz", "500k": a whole number, with k, M or G for 10^3, 10^6 or 10^9.
+bool ParseRate(std::string text, uint64_t* out) {
+    if (text.size() > 2 && (text.ends_with("Hz") || text.ends_with("hz"))) text.resize(text.size() - 2);
+    double scale = 1;
+    if (!text.empty()) {
+        switch (text.back()) {
+        case 'k': case 'K': scale = 1e3; break;
+        case 'M': scale = 1e6; break;
+        case 'G': scale = 1e9; break;
+        default: break;
+        }
+        if (scale != 1) text.pop_back();
+    }
+    char* end = nullptr;
+    const double d = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != 0 || !(d >= 0) || d * scale > 1e18) return false;
+    const double value = d * scale;
+    *out = uint64_t(value + 0.5);
+    return std::abs(value - double(*out)) < 1e-6 * std::max(1.0, value);
+}
+
+using OptionTable = std::unique_ptr<GHashTable, void (*)(GHashTable*)>;
+
+// "id:key=value:..." to the input module and its options, each value typed like the option's default.
+const sr_input_module* ParseFormat(const std::string& format, OptionTable& options, std::string* error) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    for (;;) {
+        const size_t colon = format.find(':', from);
+        parts.push_back(format.substr(from, colon - from));
+        if (colon == std::string::npos) break;
+        from = colon + 1;
+    }
+    std::string id = parts[0];
+    const sr_input_module* module = sr_input_find(id.data());
+    if (!module) {
+        std::string known;
+        for (const sr_input_module** m = sr_input_list(); m && *m; ++m)
+            known += (known.empty() ? "" : ", ") + std::string(sr_input_id_get(*m));
+        *error = "unknown format \"" + id + "\" (formats: " + known + ")";
+        return nullptr;
+    }
+    const sr_option** list = sr_input_options_get(module);
+    for (size_t k = 1; k < parts.size(); ++k) {
+        const size_t eq = parts[k].find('=');
+        const std::string key = parts[k].substr(0, eq);
+        std::string value = eq == std::string::npos ? "" : parts[k].substr(eq + 1);
+        const sr_option* opt = nullptr;
+        std::string keys;
+        for (const sr_option** o = list; o && *o; ++o) {
+            if (key == (*o)->id) opt = *o;
+            keys += (keys.empty() ? "" : ", ") + std::string((*o)->id);
+        }
+        if (!opt || !opt->def) {
+            *error = "format " + id + " has no option \"" + key + "\" (options: " + keys + ")";
+            sr_input_options_free(list);
+            return nullptr;
+        }
+        GVariant* v = nullptr;
+        const GVariantType* type = g_variant_get_type(opt->def);
+        char* end = nullptr;
+        errno = 0;
+        if (g_variant_type_equal(type, G_VARIANT_TYPE_UINT64)) {
+            uint64_t n = 0;
+            if (ParseRate(value, &n)) v = g_variant_new_uint64(n);
+        } else if (g_variant_type_equal(type, G_VARIANT_TYPE_INT32)) {
+            const long n = std::strtol(value.c_str(), &end, 0);
+            if (!value.empty() && *end == 0 && errno == 0) v = g_variant_new_int32(int32_t(n));
+        } else if (g_variant_type_equal(type, G_VARIANT_TYPE_UINT32)) {
+            const unsigned long n = std::strtoul(value.c_str(), &end, 0);
+            if (!value.empty() && *end == 0 && errno == 0) v = g_variant_new_uint32(uint32_t(n));
+        } else if (g_variant_type_equal(type, G_VARIANT_TYPE_DOUBLE)) {
+            const double d = std::strtod(value.c_str(), &end);
+            if (!value.empty() && *end == 0) v = g_variant_new_double(d);
+        } else if (g_variant_type_equal(type, G_VARIANT_TYPE_BOOLEAN)) {
+            v = g_variant_new_boolean(sr_parse_boolstring(value.c_str()));
+        } else if (g_variant_type_equal(type, G_VARIANT_TYPE_STRING)) {
+            v = g_variant_new_string(value.c_str());
+        }
+        if (!v) {
+            *error = "format " + id + ": option " + key + " cannot take \"" + value + "\"";
+            sr_input_options_free(list);
+            return nullptr;
+        }
+        g_hash_table_insert(options.get(), g_strdup(key.c_str()), g_variant_ref_sink(v));
+    }
+    sr_input_options_free(list);
+    return module;
+}
+
+// A file for one of the library's input modules, read in chunks and fed through a session of ours.
+bool ReadWithInputModule(sr_context* ctx, const sr_input* in, ImportRun& run) {
+    const std::string& path = run.request.input;
+    if (sr_session_new(ctx, &run.session) != SR_OK) return run.Fail(path + ": libsigrok cannot start a session");
+    sr_session_datafeed_callback_add(run.session, ImportRun::Feed, &run);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return run.Fail(path + ": " + std::strerror(errno));
+    GString* buf = g_string_sized_new(kReadChunk);
+    bool added = false, ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf->str, kReadChunk);
+        if (n < 0) {
+            ok = run.Fail(path + ": " + std::strerror(errno));
+            break;
+        }
+        buf->len = size_t(n);
+        if (n > 0 && sr_input_send(in, buf) != SR_OK) {
+            ok = run.Fail(path + ": cannot be read as " + sr_input_id_get(sr_input_module_get(in)) +
+                          (lastLibraryError.empty() ? "" : " (" + lastLibraryError + ")"));
+            break;
+        }
+        if (!added) {
+            if (sr_dev_inst* sdi = sr_input_dev_inst_get(in)) {
+                sr_session_dev_add(run.session, sdi);
+                added = true;
+            }
+        }
+        if (n == 0 || run.stop) break;
+    }
+    ::close(fd);
+    g_string_free(buf, TRUE);
+    if (ok && !run.stop && sr_input_end(in) != SR_OK)
+        ok = run.Fail(path + ": cannot be read as " + sr_input_id_get(sr_input_module_get(in)));
+    return ok && !run.stop;
+}
+
+bool ReadSession(sr_session* session, ImportRun& run) {
+    run.session = session;
+    sr_session_datafeed_callback_add(session, ImportRun::Feed, &run);
+    GSList* devices = nullptr;
+    if (sr_session_dev_list(session, &devices) != SR_OK || !devices)
+        return run.Fail(run.request.input + ": the session holds no device");
+    g_slist_free(devices);
+    run.running = true;
+    if (sr_session_start(session) != SR_OK || sr_session_run(session) != SR_OK)
+        return run.Fail(run.request.input + ": the session cannot be read" +
+                        (lastLibraryError.empty() ? "" : " (" + lastLibraryError + ")"));
+    return !run.stop;
+}
+
+} // namespace
+
+ImportReport ImportLogicCapture(const ImportRequest& r) {
+    ImportReport report;
+    auto fail = [&](const std::string& line) {
+        report.error = line;
+        return report;
+    };
+    std::error_code ec;
+    if (!fs::exists(r.input, ec)) return fail(r.input + ": " + std::strerror(ENOENT));
+    if (fs::is_directory(r.input, ec)) return fail(r.input + ": is a folder");
+    if (fs::exists(r.output, ec)) {
+        if (fs::equivalent(r.input, r.output, ec)) return fail(r.output + ": is the input file; choose another output");
+        if (fs::is_directory(r.output, ec)) return fail(r.output + ": is a folder");
+        if (!r.overwrite) return fail(r.output + ": exists already (--overwrite replaces it)");
+    }
+    CRecordOutput output;
+    if (!output.Open(r.output, &report.error)) return report;
+
+    lastLibraryError.clear();
+    sr_log_callback_set(KeepError, nullptr);
+    sr_log_loglevel_set(SR_LOG_ERR);
+    sr_context* ctx = nullptr;
+    if (sr_init(&ctx) != SR_OK) return fail("libsigrok cannot be initialised");
+
+    ImportRun run{r, report, output, nullptr, false, {-1, -1}, false, nullptr, false};
+    bool read = false;
+    if (!r.format.empty()) {
+        OptionTable options(g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
+                                                  reinterpret_cast<GDestroyNotify>(g_variant_unref)),
+                            g_hash_table_destroy);
+        std::string error;
+        const sr_input_module* module = ParseFormat(r.format, options, &error);
+        if (!module) {
+            report.error = error;
+        } else if (sr_input* in = sr_input_new(module, options.get())) {
+            report.format = sr_input_id_get(module);
+            read = ReadWithInputModule(ctx, in, run);
+            sr_input_free(in);
+        } else {
+            report.error = "format " + std::string(sr_input_id_get(module)) + ": options not accepted" +
+                           (lastLibraryError.empty() ? "" : " (" + lastLibraryError + ")");
+        }
+    } else {
+        sr_session* session = nullptr;
+        if (sr_session_load(ctx, r.input.c_str(), &session) == SR_OK) {
+            report.format = "session";
+            read = ReadSession(session, run);
+        } else {
+            lastLibraryError.clear();
+            const sr_input* in = nullptr;
+            if (sr_input_scan_file(r.input.c_str(), &in) == SR_OK && in) {
+                report.format = sr_input_id_get(sr_input_module_get(in));
+                read = ReadWithInputModule(ctx, in, run);
+                sr_input_free(in);
+            } else {
+                report.error = r.input + ": not a logic capture libsigrok can read (--format names the format)";
+            }
+        }
+        session = run.session;
+        if (session) sr_session_destroy(session);
+        run.session = nullptr;
+    }
+    if (run.session) sr_session_destroy(run.session);
+    if (read && !run.converter) read = run.Fail(r.input + ": the capture holds no logic samples");
+    if (read) {
+        run.converter->Finish();
+        report.samples = run.converter->Samples();
+        for (int c = 0; c < 2; ++c) report.tally[c] = run.converter->Tally(c);
+        report.moved = run.converter->MovedTransitions();
+        report.bytes = 64 + run.converter->BytesWritten();
+        read = output.Close(run.converter->BytesWritten(), &report.error);
+    }
+    sr_exit(ctx);
+    sr_log_callback_set_default();
+    report.ok = read;
+    return report;
+}
+
+} // namespace imp

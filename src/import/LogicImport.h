@@ -1,0 +1,39 @@
+// Import of logic-analyzer captures of the CC lines as record files, read through libsigrok: its
+// session files and whatever its input modules read (VCD, CSV, raw binary with a given sample rate,
+// ...). The record file gets CC edge blocks only; the captures hold no VBUS readings.
+#pragma once
+
+#include "LogicToRecord.h"
+
+#include <cstdint>
+#include <string>
+
+namespace imp {
+
+struct ImportRequest {
+    std::string input, output;
+    std::string cc1, cc2; // channel names in the capture; cc2 empty: CC2 stays idle
+    uint16_t clockSetting = 0;
+    // Empty: a session file, or the input module that recognises the file. Otherwise an input module
+    // id with options, as "binary:samplerate=6M:numchannels=8".
+    std::string format;
+    bool overwrite = false;
+};
+
+struct ImportReport {
+    bool ok = false;
+    std::string error; // one line naming the file and the cause, when !ok
+    std::string format; // session file, or the input module's id
+    uint64_t sampleRate = 0;
+    uint64_t samples = 0;
+    std::string channelName[2];
+    ChannelTally tally[2];
+    uint64_t moved = 0; // transitions placed one tick off (a distance of a whole number of 256 ticks)
+    uint64_t bytes = 0; // record file size
+};
+
+// Reads the capture and writes the record file, through a temporary file beside it that replaces
+// the output only when everything went well.
+ImportReport ImportLogicCapture(const ImportRequest& request);
+
+} // namespace imp

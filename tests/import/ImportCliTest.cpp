@@ -1,0 +1,179 @@
+// `qxtool import` run as a user runs it: the four logic captures behind the shared record files give
+// the same packets, the formats the capture library reads give the same transitions, and every bad
+// input ends in one line on stderr and status 1 with nothing left behind.
+#include "QXDoc.h"
+#include "RecordFile.h"
+#include "import/ImportSupport.h"
+#include "support/RunTool.h"
+#include "support/TempFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+using namespace imptest;
+namespace fs = std::filesystem;
+
+const fs::path kCaptures = AMBRIO_CAPTURES_DIR;
+
+std::vector<std::string> Listing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ExpectOneLineError(const RunResult& r, const std::string& what) {
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err.rfind("qxtool: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
+}
+
+TEST(ImportCli, SharedLogicCapturesGiveThePacketsOfTheirRecordFiles) {
+    if (!fs::exists(kCaptures / "sr")) GTEST_SKIP() << "no shared captures at " << kCaptures;
+    struct Case {
+        const char* capture;
+        const char* recordFile;
+        int clock;
+    };
+    const Case cases[] = {{"pixel_2015-power_supply_20V", "pixel_2015-power_supply_20V", 0},
+                          {"pixel_2015-power_supply_20V", "pixel_2015-power_supply_20V-clock4", 4},
+                          {"pixel_2015-hdmi_dongle", "pixel_2015-hdmi_dongle", 0},
+                          {"macbook_2015-apple_power_brick", "macbook_2015-apple_power_brick", 0},
+                          {"macbook_2015-apple_av_hdmi", "macbook_2015-apple_av_hdmi", 0}};
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.recordFile);
+        const std::string out = dir.File(std::string(c.recordFile) + ".qxc");
+        const RunResult r = RunQxtool("import " + (kCaptures / "sr" / (std::string(c.capture) + ".sr")).string() +
+                                      " -o " + out + " --cc1 CC1 --cc2 CC2 --clock " + std::to_string(c.clock));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        EXPECT_NE(r.out.find("at 2400000 Hz"), std::string::npos) << r.out;
+
+        const Bytes file = ReadFile(out);
+        rec::RecordFileHead head{int64_t(file.size()), Bytes(file.begin(), file.begin() + 64)};
+        EXPECT_EQ(rec::HeaderBytesWritten(head), int64_t(file.size()) - 64) << "closed header block";
+        EXPECT_EQ(CountBlocks(file, true), 0) << "the captures have no analog channels";
+
+        CQXDoc shared;
+        ASSERT_TRUE(shared.OpenDocument((kCaptures / (std::string(c.recordFile) + ".qxc")).string()));
+        const auto imported = DecodeFromSampleZero(file);
+        const CCaptureStore& want = shared.store;
+        ASSERT_GT(want.PacketCount(), 40u);
+        ASSERT_EQ(imported->PacketCount(), want.PacketCount());
+        int64_t worst = 0;
+        for (size_t i = 0; i < want.PacketCount(); ++i) {
+            const CCCPacket& a = *imported->PacketAt(i);
+            const CCCPacket& b = *want.PacketAt(i);
+            SCOPED_TRACE(::testing::Message() << "packet " << i);
+            EXPECT_EQ(a.channel, b.channel);
+            EXPECT_EQ(a.kind, b.kind);
+            EXPECT_EQ(MessageOf(a), MessageOf(b));
+            EXPECT_EQ(a.hasCrc, b.hasCrc);
+            EXPECT_EQ(a.crcGood, b.crcGood);
+            EXPECT_EQ(a.divisor, b.divisor);
+            worst = std::max(worst, std::abs(a.startTime - b.startTime));
+        }
+        EXPECT_LE(worst, 1) << "times within a tick, truncated to µs";
+    }
+}
+
+// Two messages at 10 MHz written as raw binary, CSV and VCD: each format gives the same transitions.
+TEST(ImportCli, RawBinaryCsvAndVcdGiveTheSameTransitions) {
+    const uint64_t rate = 10000000;
+    const auto cc1 = MessageChanges(200.05, rate, {0xA1, 0x11, 0x2C, 0x91, 0x01, 0x26});
+    const auto cc2 = MessageChanges(700.02, rate, {0x82, 0x10, 0x2C, 0xB1, 0x04, 0x11});
+    const uint64_t count = 30000;
+    const Bytes samples = DrawSamples(count, {{0, cc1}, {1, cc2}});
+    TempDir dir;
+    WriteFile(dir.File("cap.bin"), samples);
+    std::string csv = "CC1,CC2\n", vcd;
+    vcd = "$timescale 100 ns $end\n$scope module la $end\n$var wire 1 ! CC1 $end\n$var wire 1 \" CC2 $end\n"
+          "$upscope $end\n$enddefinitions $end\n#0\n0!\n0\"\n";
+    for (uint64_t n = 0; n < count; ++n) {
+        const int s = samples[n];
+        csv += std::to_string(s & 1) + "," + std::to_string(s >> 1 & 1) + "\n";
+        if (n > 0 && s != samples[n - 1]) {
+            vcd += "#" + std::to_string(n) + "\n";
+            if ((s ^ samples[n - 1]) & 1) vcd += std::to_string(s & 1) + "!\n";
+            if ((s ^ samples[n - 1]) & 2) vcd += std::to_string(s >> 1 & 1) + "\"\n";
+        }
+    }
+    vcd += "#" + std::to_string(count) + "\n";
+    WriteFile(dir.File("cap.csv"), Bytes(csv.begin(), csv.end()));
+    WriteFile(dir.File("cap.vcd"), Bytes(vcd.begin(), vcd.end()));
+
+    struct Case {
+        const char* input;
+        const char* options;
+    };
+    const Case cases[] = {{"cap.bin", "--cc1 0 --cc2 1 --format binary:samplerate=10M"},
+                          {"cap.csv", "--cc1 CC1 --cc2 CC2 --format csv:samplerate=10MHz"},
+                          {"cap.vcd", "--cc1 CC1 --cc2 CC2"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        const std::string out = dir.File(std::string(c.input) + ".qxc");
+        const RunResult r = RunQxtool("import " + dir.File(c.input) + " -o " + out + " " + c.options);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Bytes file = ReadFile(out);
+        for (int ch = 0; ch < 2; ++ch) {
+            std::vector<int64_t> want;
+            for (uint64_t n : ch == 0 ? cc1 : cc2) want.push_back(int64_t((n * 48 + 199) / 200)); // 10 MHz, divisor 20
+            EXPECT_EQ(TransitionTicks(file, ch), want) << "CC" << ch + 1;
+        }
+        const auto store = DecodeFromSampleZero(file);
+        ASSERT_EQ(store->PacketCount(), 2u);
+        EXPECT_TRUE(store->PacketAt(0)->crcGood && store->PacketAt(1)->crcGood);
+    }
+}
+
+TEST(ImportCli, BadInputEndsInOneLineAndLeavesNothingBehind) {
+    TempDir dir;
+    const Bytes samples = DrawSamples(3000000, {{0, MessageChanges(100, 6000000, {0x41, 0x00})}}); // 0.5 s
+    WriteFile(dir.File("cap.bin"), samples);
+    const std::string text = "not a capture\n";
+    WriteFile(dir.File("notes.txt"), Bytes(text.begin(), text.end()));
+    WriteFile(dir.File("kept.qxc"), Bytes(64, 0x5A));
+    const std::string bin = dir.File("cap.bin") + " --format binary:samplerate=6M";
+    const std::string out = " -o " + dir.File("out.qxc");
+    struct Case {
+        std::string args, what;
+    };
+    const Case cases[] = {
+        {dir.File("nosuch.sr") + out + " --cc1 CC1", "nosuch.sr: No such file or directory"},
+        {dir.File("notes.txt") + out + " --cc1 CC1", "notes.txt: not a logic capture libsigrok can read"},
+        {bin + out + " --cc1 CC3", "no logic channel named \"CC3\" (channels: 0, 1, 2, 3, 4, 5, 6, 7)"},
+        {bin + out + " --cc1 0 --cc2 8", "no logic channel named \"8\""},
+        {dir.File("cap.bin") + " --format binary:samplerate=1M" + out + " --cc1 0",
+         "sample rate 1 MHz is too low for BMC (at least 2 MHz)"},
+        {dir.File("cap.bin") + " --format binary" + out + " --cc1 0", "the capture gives no sample rate"},
+        {dir.File("cap.bin") + " --format binary:rate=6M" + out + " --cc1 0", "format binary has no option \"rate\""},
+        {bin + " -o " + dir.File("no/such/folder/out.qxc") + " --cc1 0", "out.qxc: cannot be written"},
+        {bin + " -o " + dir.File("kept.qxc") + " --cc1 0", "kept.qxc: exists already"},
+    };
+    const auto before = Listing(dir.Path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        ExpectOneLineError(RunQxtool("import " + c.args), c.what);
+        EXPECT_EQ(Listing(dir.Path()), before);
+    }
+    EXPECT_EQ(ReadFile(dir.File("kept.qxc")), Bytes(64, 0x5A));
+
+    // A disk that fills up while writing: the half-written file goes, the old output stays.
+    const std::string full = "sh -c 'ulimit -f 4; trap \"\" XFSZ; exec " + std::string(QXTOOL_PATH) + " import " +
+                             bin + " -o " + dir.File("kept.qxc") + " --cc1 0 --overwrite' 2>" + dir.File("err");
+    EXPECT_EQ(WEXITSTATUS(std::system(full.c_str())), 1);
+    const Bytes err = ReadFile(dir.File("err"));
+    EXPECT_NE(std::string(err.begin(), err.end()).find("kept.qxc: cannot be written: File too large"),
+              std::string::npos);
+    fs::remove(dir.File("err"));
+    EXPECT_EQ(Listing(dir.Path()), before);
+    EXPECT_EQ(ReadFile(dir.File("kept.qxc")), Bytes(64, 0x5A));
+}
+
+} // namespace

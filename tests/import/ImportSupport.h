@@ -1,0 +1,104 @@
+// Helpers of the import tests: logic samples drawn from transition times, the transitions a record
+// stream carries read back tick by tick, and decoding of a stream that has no VBUS sample.
+#pragma once
+
+#include "CaptureStore.h"
+#include "CCPacket.h"
+#include "RecordEncoder.h"
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace imptest {
+
+using Bytes = std::vector<uint8_t>;
+
+// One byte per sample; each channel toggles its bit at the given sample numbers.
+struct Lane {
+    int bit = 0;
+    std::vector<uint64_t> changes; // sample numbers, rising
+    int initial = 0;
+};
+
+inline Bytes DrawSamples(uint64_t count, const std::vector<Lane>& lanes) {
+    Bytes s(count, 0);
+    for (const Lane& l : lanes) {
+        int level = l.initial;
+        size_t k = 0;
+        for (uint64_t n = 0; n < count; ++n) {
+            while (k < l.changes.size() && l.changes[k] == n) {
+                level ^= 1;
+                ++k;
+            }
+            if (level) s[n] |= uint8_t(1u << l.bit);
+        }
+    }
+    return s;
+}
+
+// Sample numbers of a message's transitions starting at startUs, at the given sample rate.
+inline std::vector<uint64_t> MessageChanges(double startUs, uint64_t rate, const Bytes& bytes, uint32_t seed = 7) {
+    std::mt19937 rng(seed);
+    const std::vector<double> t = enc::FrameTransitions(1, bytes.data(), bytes.size(), {}, {}, rng);
+    std::vector<uint64_t> n;
+    for (double x : t) n.push_back(uint64_t(std::llround((startUs + x) * double(rate) / 1e6)));
+    return n;
+}
+
+// Ticks of the transitions of one channel's CC edge blocks, counted from the channel's reference
+// byte, with the step arithmetic of the decoder (a repeated byte is a filler).
+inline std::vector<int64_t> TransitionTicks(const Bytes& stream, int channel, int64_t* endTick = nullptr) {
+    std::vector<int64_t> ticks;
+    int last = -1, lastValue = 0, repeat = 0;
+    int64_t now = 0;
+    for (size_t at = 0; at + 64 <= stream.size(); at += 64) {
+        const uint8_t* b = stream.data() + at;
+        const uint16_t w = uint16_t(b[0] | b[1] << 8);
+        if (w == 0xFFF0 || (w & 0x2000) || ((w >> 14) & 1) != channel) continue;
+        for (int i = 8; i < 64; ++i) {
+            const int v = b[i];
+            if (last < 0) {
+                last = lastValue = v;
+                continue;
+            }
+            const bool edge = v != last;
+            repeat = edge ? 0 : repeat + 1;
+            const int d = edge ? v : 0;
+            now += d > lastValue ? d - lastValue : d < lastValue ? d - lastValue + 256 : (repeat < 2 ? 0 : 256);
+            last = v;
+            lastValue = d;
+            if (edge) ticks.push_back(now);
+        }
+    }
+    if (endTick) *endTick = now;
+    return ticks;
+}
+
+inline int CountBlocks(const Bytes& stream, bool vbus) {
+    int n = 0;
+    for (size_t at = 0; at + 64 <= stream.size(); at += 64) {
+        const uint16_t w = uint16_t(stream[at] | stream[at + 1] << 8);
+        if (w != 0xFFF0 && bool(w & 0x2000) == vbus) ++n;
+    }
+    return n;
+}
+
+// The store times packets from the first VBUS sample; an imported stream has none, so the tests give
+// it one at the first logic sample (time stamp 0) before the stream.
+inline std::unique_ptr<CCaptureStore> DecodeFromSampleZero(const Bytes& stream) {
+    auto store = std::make_unique<CCaptureStore>();
+    uint8_t origin[64] = {0x01, 0x20}; // one sample, time stamp 0
+    store->DecodeChunk(origin, 64, 0);
+    store->DecodeChunk(stream.data(), stream.size(), 0);
+    return store;
+}
+
+inline Bytes MessageOf(const CCCPacket& p) {
+    const int n = p.hasCrc ? p.messageByteCount + 4 : p.messageByteCount;
+    return Bytes(p.messageBytes, p.messageBytes + std::max(0, n));
+}
+
+} // namespace imptest
