@@ -3,6 +3,7 @@
 // window, down to the list's header and the settings kept for the next start.
 #include "ColumnChoice.h"
 #include "CommandTable.h"
+#include "DriveDialog.h"
 #include "FrameFixture.h"
 #include "GuiTest.h"
 #include "LogViewCfgDlg.h"
@@ -114,18 +115,7 @@ struct Window {
         if (!QTest::qWaitForWindowExposed(&w)) qWarning("window not exposed");
     }
     void Drive(const std::function<void(CLogViewCfgDlg&)>& drive) {
-        bool opened = false;
-        w.execToolDialog = [&](QDialog& d) {
-            opened = true;
-            auto* dialog = qobject_cast<CLogViewCfgDlg*>(&d);
-            if (!dialog) qFatal("not the column settings dialog");
-            d.show();
-            if (!QTest::qWaitForWindowExposed(&d)) qWarning("dialog not exposed");
-            drive(*dialog);
-            return d.result();
-        };
-        w.ExecuteCommand(cmd::kColumnSettings);
-        QVERIFY(opened);
+        QVERIFY(DriveDialog<CLogViewCfgDlg>(w, cmd::kColumnSettings, drive));
     }
 };
 

@@ -2,11 +2,12 @@
 // without "Allow to change all settings", the record written by the Check/Clear buttons and read on OK
 // only, a display filter down to two message types, and a find by text with its highlighted cell.
 #include "CommandTable.h"
+#include "DemoCapture.h"
+#include "DriveDialog.h"
 #include "FrameFixture.h"
 #include "GuiTest.h"
 #include "PacketFindDlg.h"
 #include "QXLogView.h"
-#include "Synthesizer.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -14,25 +15,18 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QToolBar>
 
 #include <filesystem>
 #include <functional>
 #include <set>
 
 namespace {
-
-std::string DemoFile(const std::string& path, double seconds) {
-    synth::Scenario sc;
-    synth::BuiltinScenario("demo", &sc);
-    synth::SynthOptions o;
-    o.seconds = seconds;
-    std::string error;
-    if (!synth::WriteScenarioFile(path, sc, o, &error)) qFatal("%s", error.c_str());
-    return path;
-}
 
 int BoxId(const char* text) {
     for (const MessageTypeBox& b : kMessageTypeBoxes)
@@ -76,24 +70,12 @@ struct OpenWindow {
     CMainFrame& w = *f.frame;
     explicit OpenWindow(double seconds = 8) {
         f.analyzer->Unplug();
-        if (!w.OpenFile(DemoFile(f.dir.File("demo.qxc"), seconds))) qFatal("demo capture not opened");
+        if (!w.OpenFile(DemoFile(f.dir, seconds))) qFatal("demo capture not opened");
         w.show();
         if (!QTest::qWaitForWindowExposed(&w)) qWarning("window not exposed");
     }
-    // The next modal dialog opened by a command is driven by `drive`, which answers with its result.
     void Drive(uint32_t command, const std::function<void(CPacketFindDlg&)>& drive) {
-        bool opened = false;
-        w.execToolDialog = [&](QDialog& d) {
-            opened = true;
-            auto* dialog = qobject_cast<CPacketFindDlg*>(&d);
-            if (!dialog) qFatal("not the find dialog");
-            d.show();
-            if (!QTest::qWaitForWindowExposed(&d)) qWarning("dialog not exposed");
-            drive(*dialog);
-            return d.result();
-        };
-        w.ExecuteCommand(command);
-        QVERIFY(opened);
+        QVERIFY(DriveDialog<CPacketFindDlg>(w, command, drive));
     }
 };
 
@@ -120,7 +102,7 @@ private slots:
         TempDir dir;
         CQXDoc doc;
         // The first seconds of the demo: a negotiation, no resets yet.
-        QVERIFY(doc.OpenDocument(DemoFile(dir.File("start.qxc"), 3)));
+        QVERIFY(doc.OpenDocument(DemoFile(dir, 3)));
         const CaptureTallies& t = doc.store.tallies;
         QCOMPARE(t.hardReset, 0u);
         QVERIFY(t.sop > 0 && t.dataByType[2] > 0);
@@ -197,7 +179,7 @@ private slots:
     void CheckAndClearButtonsWriteTheRecordAtOnce() {
         TempDir dir;
         CQXDoc doc;
-        QVERIFY(doc.OpenDocument(DemoFile(dir.File("start.qxc"), 3)));
+        QVERIFY(doc.OpenDocument(DemoFile(dir, 3)));
         CFindCriteria record(CFindCriteria::kFind);
         record.statistics = &doc.store.tallies;
         {
@@ -230,7 +212,7 @@ private slots:
             QVERIFY(BoxOf(d, kIdSop)->isChecked());
             // A box clicked afterwards counts only once OK reads the controls.
             Click(BoxOf(d, BoxId("Accept")));
-            Click(d.findChild<QRadioButton*>("c1071")); // Backward
+            Click(qobject_cast<QRadioButton*>(d.Control(kIdBackward)));
             QVERIFY(!record.messageTypes[size_t(MessageTypeBoxIndex(MessageFamily::Control, 3))]);
             Press(d.OkButton());
             QCOMPARE(d.result(), int(QDialog::Accepted));
@@ -243,7 +225,7 @@ private slots:
             CPacketFindDlg d(record);
             d.show();
             QVERIFY(QTest::qWaitForWindowExposed(&d));
-            QVERIFY(d.findChild<QRadioButton*>("c1071")->isChecked());
+            QVERIFY(qobject_cast<QRadioButton*>(d.Control(kIdBackward))->isChecked());
             Press(qobject_cast<QPushButton*>(d.Control(kIdClearAll)));
             Press(qobject_cast<QPushButton*>(d.Control(kIdCheckAllMessageTypes)));
             Press(d.CancelButton());
@@ -362,10 +344,48 @@ private slots:
         QVERIFY(o.f.messages.empty());
     }
 
+    void CommandsInMenuToolbarAndKeys() {
+        OpenWindow o;
+        CMainFrame& w = o.w;
+        // Toolbar: ... | Find, Find Prev, Find Next | Display Filter Settings, Disable Display Filters | ...
+        const QList<QAction*> bar = w.findChild<QToolBar*>("Standard")->actions();
+        const qsizetype find = bar.indexOf(w.Action(cmd::kFind));
+        QVERIFY(find > 0 && find + 6 < bar.size());
+        QVERIFY(bar[find - 1]->isSeparator());
+        QCOMPARE(bar[find + 1], w.Action(cmd::kFindPrev));
+        QCOMPARE(bar[find + 2], w.Action(cmd::kFindNext));
+        QVERIFY(bar[find + 3]->isSeparator());
+        QCOMPARE(bar[find + 4], w.Action(cmd::kDisplayFilterSettings));
+        QCOMPARE(bar[find + 5], w.Action(cmd::kDisableDisplayFilters));
+        QVERIFY(bar[find + 6]->isSeparator());
+        QCOMPARE(w.Action(cmd::kDisplayFilterSettings)->statusTip(), QString("Conigure Display Filter Settings"));
+        QCOMPARE(w.Action(cmd::kDisplayFilterSettings)->toolTip(), QString("Display Filter Settings"));
+        QCOMPARE(w.Action(cmd::kFind)->toolTip(), QString("Find"));
+
+        QStringList pd;
+        for (QAction* m : w.menuBar()->actions())
+            if (m->text() == "&PD Message")
+                for (QAction* a : m->menu()->actions()) pd << (a->isSeparator() ? QString("-") : a->text());
+        QCOMPARE(pd, (QStringList{"&Find\tCtrl+O", "Find &Prev\tF3", "Find &Next\tShift+F3", "-", "&Auto Scroll", "-",
+                                  "Display Filter Settings", "Disable Display Filters", "-", "Column Settings",
+                                  "Font Settings"}));
+
+        // Ctrl+F opens the find dialog.
+        bool opened = false;
+        w.execToolDialog = [&](QDialog& d) {
+            opened = qobject_cast<CPacketFindDlg*>(&d) != nullptr;
+            return int(QDialog::Rejected);
+        };
+        w.activateWindow();
+        if (!QTest::qWaitForWindowActive(&w)) QSKIP("no active window on this platform");
+        QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(opened);
+    }
+
     void Screenshots() {
         TempDir dir;
         CQXDoc doc;
-        QVERIFY(doc.OpenDocument(DemoFile(dir.File("start.qxc"), 3)));
+        QVERIFY(doc.OpenDocument(DemoFile(dir, 3)));
         for (const auto mode : {CFindCriteria::kFind, CFindCriteria::kDisplayFilter}) {
             CFindCriteria record(mode);
             record.statistics = &doc.store.tallies;

@@ -3,6 +3,7 @@
 // time origin, save and reopen, Clear, live capture), the drawing settings on screen, and the column
 // summary painting exactly the walk's pixels.
 #include "CommandTable.h"
+#include "DemoCapture.h"
 #include "DockableGraph.h"
 #include "GraphAxes.h"
 #include "FrameFixture.h"
@@ -37,17 +38,6 @@ int ClearColumn(const CGraphModel& m, int from, bool grid) {
             }
     }
     return x;
-}
-
-std::string DemoFile(const TempDir& dir, double seconds = 8) {
-    const std::string path = dir.File("demo.qxc");
-    synth::Scenario sc;
-    synth::BuiltinScenario("demo", &sc);
-    synth::SynthOptions o;
-    o.seconds = seconds;
-    std::string error;
-    if (!synth::WriteScenarioFile(path, sc, o, &error)) qFatal("%s", error.c_str());
-    return path;
 }
 
 // A window large enough for a graph with full-size buttons.

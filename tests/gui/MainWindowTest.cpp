@@ -2,6 +2,7 @@
 // rows arriving live, the views following the selection, marks saved and restored, and the commands'
 // enabling and check states while recording and idle.
 #include "CommandTable.h"
+#include "DemoCapture.h"
 #include "FrameFixture.h"
 #include "GuiTest.h"
 #include "PDPacketListView.h"
@@ -21,18 +22,6 @@
 #include <map>
 
 namespace {
-
-// A capture of the demo scenario written by the synthesizer.
-std::string DemoFile(const TempDir& dir, double seconds = 8) {
-    const std::string path = dir.File("demo.qxc");
-    synth::Scenario sc;
-    synth::BuiltinScenario("demo", &sc);
-    synth::SynthOptions o;
-    o.seconds = seconds;
-    std::string error;
-    if (!synth::WriteScenarioFile(path, sc, o, &error)) qFatal("%s", error.c_str());
-    return path;
-}
 
 bool RowVisible(CQXLogView* list, int row) {
     const QRect r = list->visualRect(list->model()->index(row, 0));
