@@ -340,16 +340,9 @@ bool PrintFieldsJson(const CCaptureStore& store, int64_t index, bool blockView, 
     const int32_t start = range.whole ? 0 : range.start;
     const int32_t length = !range.whole ? range.length : blockView ? p.extDataSize * 8 : p.messageByteCount * 8;
     for (const PDFieldRow& row : BuildFieldRows(p, blockView, start, length)) {
-        Json j{{"offset_bits", row[0]}, {"length_bits", row[1]}, {"name", row[2]}, {"value", row[3]},
-               {"description", row[4]}, {"hex", row[5]},         {"ascii", row[6]}};
-        // Offsets and lengths are numbers wherever the table gives one.
-        for (const char* key : {"offset_bits", "length_bits"}) {
-            const std::string& t = j[key].get_ref<const std::string&>();
-            char* end = nullptr;
-            const long long v = std::strtoll(t.c_str(), &end, 10);
-            if (!t.empty() && *end == '\0') j[key] = v;
-        }
-        PutLine(j);
+        // The table's own texts: offsets and lengths in bits may be ranges ("0..4").
+        PutLine(Json{{"offset", row[0]}, {"length", row[1]}, {"name", row[2]}, {"value", row[3]},
+                     {"description", row[4]}, {"hex", row[5]}, {"ascii", row[6]}});
     }
     return true;
 }

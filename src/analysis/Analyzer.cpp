@@ -455,7 +455,8 @@ struct Walker {
         if (q.acked || q.unreadableSince || now - q.end <= int64_t(lim[LimitId::TReceive])) return;
         std::string text = std::string(TypeName(q.type)) + " sent " + std::to_string(q.transmissions) +
                            (q.transmissions == 1 ? " time" : " times") + ", never acknowledged";
-        Add(RuleId::GoodCrcMissing, q.ref.time, q.end, {q.ref}, q.transmissions, 0, "transmissions", std::move(text));
+        Add(RuleId::GoodCrcMissing, q.ref.time, q.end, {q.ref}, q.transmissions, 1 + lim.RetryCount(q.revision),
+            "transmissions", std::move(text));
         if (k > 0) s.results.findings.back().severity = Severity::Info; // no cable plug may be there to answer
     }
 

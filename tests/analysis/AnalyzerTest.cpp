@@ -156,6 +156,10 @@ std::vector<RuleCase> RuleCases() {
     };
 }
 
+void PrintTo(const RuleCase& c, std::ostream* os) {
+    *os << c.rule;
+}
+
 class RuleScenario : public testing::TestWithParam<RuleCase> {};
 
 TEST_P(RuleScenario, BreakingItOnceGivesOneFindingKeepingItNone) {
