@@ -630,6 +630,20 @@ private slots:
         QCOMPARE(shown, 1);
     }
 
+    // The timer is held while the prompt is open and runs on once it is closed.
+    void TicksGoOnAfterTheDriverPrompt() {
+        CFrameFixture f("demo", true);
+        CMainFrame& w = *f.frame;
+        f.analyzer->Unplug();
+        int shown = 0;
+        Drive<CLaunchDriverInstallerDlg>(w, [](CLaunchDriverInstallerDlg& d) { d.CancelButton()->click(); }, &shown);
+        QVERIFY(QTest::qWaitFor([&] { return shown == 1; }, 5000));
+        // A later tick finds the analyzer.
+        f.analyzer->Plug();
+        QVERIFY(QTest::qWaitFor([&] { return w.StatusText() == kConnectedStatusText; }, 5000));
+        QCOMPARE(shown, 1);
+    }
+
     void AboutTexts_data() {
         QTest::addColumn<QString>("fw");
         QTest::addColumn<bool>("invalid");
