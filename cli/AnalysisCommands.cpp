@@ -328,18 +328,9 @@ void PrintPacketsJson(const CCaptureStore& store, const std::vector<int>& ids, b
 
 bool PrintFieldsJson(const CCaptureStore& store, int64_t index, bool blockView, const BitRange& range,
                      std::string* error) {
-    if (index < 0 || size_t(index) >= store.PacketCount()) {
-        *error = "no packet " + std::to_string(index);
-        return false;
-    }
-    const CCCPacket& p = *store.PacketAt(size_t(index));
-    if (blockView && !p.extData) {
-        *error = "packet " + std::to_string(index) + " has no extended data block";
-        return false;
-    }
-    const int32_t start = range.whole ? 0 : range.start;
-    const int32_t length = !range.whole ? range.length : blockView ? p.extDataSize * 8 : p.messageByteCount * 8;
-    for (const PDFieldRow& row : BuildFieldRows(p, blockView, start, length)) {
+    std::vector<PDFieldRow> rows;
+    if (!FieldRowsOf(store, index, blockView, range, &rows, error)) return false;
+    for (const PDFieldRow& row : rows) {
         // The table's own texts: offsets and lengths in bits may be ranges ("0..4").
         PutLine(Json{{"offset", row[0]}, {"length", row[1]}, {"name", row[2]}, {"value", row[3]},
                      {"description", row[4]}, {"hex", row[5]}, {"ascii", row[6]}});

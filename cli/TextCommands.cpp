@@ -65,8 +65,8 @@ bool ParseBitRange(const std::string& text, BitRange* range) {
     return true;
 }
 
-bool PrintFields(const CCaptureStore& store, int64_t index, bool blockView, const BitRange& range,
-                 std::string* error) {
+bool FieldRowsOf(const CCaptureStore& store, int64_t index, bool blockView, const BitRange& range,
+                 std::vector<PDFieldRow>* rows, std::string* error) {
     if (index < 0 || size_t(index) >= store.PacketCount()) {
         *error = "no packet " + std::to_string(index);
         return false;
@@ -79,8 +79,16 @@ bool PrintFields(const CCaptureStore& store, int64_t index, bool blockView, cons
     // As the packet item of the tree selects: the whole message, or the whole data block.
     const int32_t start = range.whole ? 0 : range.start;
     const int32_t length = !range.whole ? range.length : blockView ? p.extDataSize * 8 : p.messageByteCount * 8;
+    *rows = BuildFieldRows(p, blockView, start, length);
+    return true;
+}
+
+bool PrintFields(const CCaptureStore& store, int64_t index, bool blockView, const BitRange& range,
+                 std::string* error) {
+    std::vector<PDFieldRow> rows;
+    if (!FieldRowsOf(store, index, blockView, range, &rows, error)) return false;
     std::puts("Offset [bits]\tLength [bits]\tField name\tValue\tDescription\tHEX\tASCII");
-    for (const PDFieldRow& row : BuildFieldRows(p, blockView, start, length)) {
+    for (const PDFieldRow& row : rows) {
         std::string line;
         for (size_t c = 0; c < row.size(); ++c) line += (c ? "\t" : "") + row[c];
         std::puts(line.c_str());

@@ -1,6 +1,8 @@
 // qxtool's text listings of a decoded record file: chosen packet-list columns and field-table rows.
 #pragma once
 
+#include "FieldTable.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +26,11 @@ struct BitRange {
 
 // An empty text is the whole range. False when the text is not START:LENGTH with numbers up to 2^20.
 bool ParseBitRange(const std::string& text, BitRange* range);
+
+// The field-table rows of packet `index` (the whole message or data block, or the given range); false
+// with a message when the packet or its data block does not exist.
+bool FieldRowsOf(const CCaptureStore& store, int64_t index, bool blockView, const BitRange& range,
+                 std::vector<PDFieldRow>* rows, std::string* error);
 
 // The field-table rows of packet `index`: the whole message (own data) or the whole data block, or the
 // given range. False with a message when the packet or its data block does not exist.

@@ -5,6 +5,7 @@
 
 #include "FindCriteria.h"
 #include "QXDoc.h"
+#include "Settings.h"
 #include "device/SynthSupport.h"
 
 #include <gtest/gtest.h>
@@ -436,13 +437,12 @@ TEST(Limits, OverridesByKeyAndBadValuesNamed) {
     EXPECT_EQ(l[LimitId::TSenderResponse30], 33);
     EXPECT_EQ(l.RetryCount(1), 3);
     EXPECT_EQ(l.RetryCount(2), 2);
-    const std::map<std::string, std::string> settings = {{"tSenderResponse30", "50"}, {"tTransmit", "fast"}};
-    const std::string rejected = l.Load([&](const std::string& key, std::string* value) {
-        auto it = settings.find(key);
-        if (it == settings.end()) return false;
-        *value = it->second;
-        return true;
-    });
+    // The settings section "Analysis", as the window keeps it.
+    CMemorySettingsStore settings;
+    settings.SetText("tSenderResponse30", "50");
+    settings.SetText("tTransmit", "fast");
+    const std::string rejected =
+        l.Load([&](const std::string& key, std::string* value) { return settings.GetText(key, *value); });
     EXPECT_EQ(l[LimitId::TSenderResponse30], 50);
     EXPECT_EQ(l[LimitId::TTransmit], 195);
     EXPECT_NE(rejected.find("tTransmit"), std::string::npos);
