@@ -59,9 +59,9 @@ std::optional<uint32_t> ReadNumberField(const QString& text, uint32_t min, uint3
         return std::nullopt;
     }
     if (!fits || v < min || v > max) {
-        char text[96];
-        std::snprintf(text, sizeof text, "Enter an integer between %u and %u.", unsigned(min), unsigned(max));
-        *message = text;
+        char range[96];
+        std::snprintf(range, sizeof range, "Enter an integer between %u and %u.", unsigned(min), unsigned(max));
+        *message = range;
         return std::nullopt;
     }
     return uint32_t(v);
