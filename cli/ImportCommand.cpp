@@ -2,13 +2,20 @@
 
 #include "LogicImport.h"
 
+#include <atomic>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 
 namespace {
 
 constexpr int kUsageError = 2;
 constexpr int kInputError = 1;
+
+// Ctrl+C or a termination request stops the import; the half-written file is removed, the output
+// left as it was.
+std::atomic<bool> stopRequested{false};
+void RequestStop(int) { stopRequested = true; }
 
 } // namespace
 
@@ -29,6 +36,9 @@ int ImportCommand(const ImportArgs& a) {
     r.clockSetting = uint16_t(a.clock);
     r.format = a.format;
     r.overwrite = a.overwrite;
+    r.cancel = &stopRequested;
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
     const imp::ImportReport rep = imp::ImportLogicCapture(r);
     if (!rep.ok) {
         std::fprintf(stderr, "qxtool: %s\n", rep.error.c_str());

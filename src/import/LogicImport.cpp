@@ -125,6 +125,10 @@ struct ImportRun {
     std::unique_ptr<CLogicToRecord> converter;
     bool stop = false; // an error was reported; ignore the rest of the feed
 
+    bool Cancelled() {
+        return request.cancel && request.cancel->load() && !Fail(request.output + ": import stopped; nothing written");
+    }
+
     bool Fail(const std::string& line) {
         if (!stop) report.error = line;
         stop = true;
@@ -201,6 +205,7 @@ struct ImportRun {
             break;
         }
         case SR_DF_LOGIC: {
+            if (Cancelled()) return;
             const auto* logic = static_cast<const sr_datafeed_logic*>(packet->payload);
             if (!channelsKnown && !ResolveChannels(sdi)) return;
             if (!converter && !Start(sdi)) return;
@@ -334,7 +339,7 @@ bool ReadWithInputModule(sr_context* ctx, const sr_input* in, ImportRun& run) {
                 added = true;
             }
         }
-        if (n == 0 || run.stop) break;
+        if (n == 0 || run.stop || run.Cancelled()) break;
     }
     ::close(fd);
     g_string_free(buf, TRUE);

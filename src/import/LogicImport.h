@@ -5,6 +5,7 @@
 
 #include "LogicToRecord.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,8 @@ struct ImportRequest {
     // id with options, as "binary:samplerate=6M:numchannels=8".
     std::string format;
     bool overwrite = false;
+    // Set from elsewhere (a signal handler, a dialog's Cancel) to stop the import; nothing is left.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 struct ImportReport {

@@ -1,6 +1,7 @@
 // `qxtool import` run as a user runs it: the four logic captures behind the shared record files give
 // the same packets, the formats the capture library reads give the same transitions, and every bad
 // input ends in one line on stderr and status 1 with nothing left behind.
+#include "LogicImport.h"
 #include "QXDoc.h"
 #include "RecordFile.h"
 #include "import/ImportSupport.h"
@@ -172,6 +173,27 @@ TEST(ImportCli, BadInputEndsInOneLineAndLeavesNothingBehind) {
     EXPECT_NE(std::string(err.begin(), err.end()).find("kept.qxc: cannot be written: File too large"),
               std::string::npos);
     fs::remove(dir.File("err"));
+    EXPECT_EQ(Listing(dir.Path()), before);
+    EXPECT_EQ(ReadFile(dir.File("kept.qxc")), Bytes(64, 0x5A));
+}
+
+// A stop request (Ctrl+C in qxtool) ends the import at the next chunk and removes what was written.
+TEST(ImportCli, AStoppedImportLeavesTheOutputAsItWas) {
+    TempDir dir;
+    WriteFile(dir.File("cap.bin"), DrawSamples(600000, {{0, MessageChanges(100, 6000000, {0x41, 0x00})}}));
+    WriteFile(dir.File("kept.qxc"), Bytes(64, 0x5A));
+    const auto before = Listing(dir.Path());
+    const std::atomic<bool> stop{true};
+    imp::ImportRequest r;
+    r.input = dir.File("cap.bin");
+    r.output = dir.File("kept.qxc");
+    r.cc1 = "0";
+    r.format = "binary:samplerate=6M";
+    r.overwrite = true;
+    r.cancel = &stop;
+    const imp::ImportReport rep = imp::ImportLogicCapture(r);
+    EXPECT_FALSE(rep.ok);
+    EXPECT_NE(rep.error.find("import stopped"), std::string::npos) << rep.error;
     EXPECT_EQ(Listing(dir.Path()), before);
     EXPECT_EQ(ReadFile(dir.File("kept.qxc")), Bytes(64, 0x5A));
 }
