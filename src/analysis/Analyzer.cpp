@@ -920,16 +920,16 @@ struct Walker {
         if (!p.PowerRoleBit() || p.RequestChunkBit() || !p.extData) return;
         const int32_t readable = std::min(p.extDataSize, p.ExtDataReadable());
         std::vector<PowerObject> objects;
+        // Positions 1..7 are the SPR objects, padded with zeros; the EPR objects start at 8.
         for (int32_t i = 0; i + 3 < readable; i += 4) {
             const uint8_t* b = p.extData + i;
-            objects.push_back(DecodePowerObject(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
-                                                    uint32_t(b[3]) << 24,
-                                                i / 4 + 1));
+            const uint32_t raw = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+            if (raw != 0) objects.push_back(DecodePowerObject(raw, i / 4 + 1));
         }
         Connection& c = s.Conn();
         if (p.ChunkNumberField() == 0 || c.offers.empty() || !c.offers.back().epr) {
             c.offers.push_back({ref, true, objects});
-        } else if (objects.size() >= c.offers.back().objects.size()) {
+        } else if (objects.size() >= c.offers.back().objects.size() && !objects.empty()) {
             c.offers.back().objects = objects;
         }
         s.eprOffer = c.offers.back().objects;
@@ -945,9 +945,12 @@ struct Walker {
         if (epr && p.DataObjectCount() >= 2) {
             r.object = DecodePowerObject(p.DataObject(2), r.position);
             r.objectKnown = true;
-        } else if (r.position >= 1 && size_t(r.position) <= offer.size()) {
-            r.object = offer[size_t(r.position - 1)];
-            r.objectKnown = true;
+        } else {
+            for (const PowerObject& o : offer)
+                if (o.position == r.position) {
+                    r.object = o;
+                    r.objectKnown = true;
+                }
         }
         if (r.objectKnown) r.ask = MakeAsk(r.rdo, r.object, epr || r.position >= 8);
         c.requests.push_back(r);
