@@ -1,6 +1,6 @@
 // qxtool: the headless companion of Ambrio. Decodes record files and lists what they hold, exports
-// ranges of them and stitches numbered series, writes generated captures from traffic scenarios, and
-// records from an analyzer, real or emulated.
+// ranges of them and stitches numbered series, writes generated captures from traffic scenarios, imports
+// logic-analyzer captures of the CC lines, and records from an analyzer, real or emulated.
 #include "AnalysisCommands.h"
 #include "ImportCommand.h"
 #include "CaptureStore.h"

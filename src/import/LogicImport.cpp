@@ -115,6 +115,8 @@ private:
 // One import: the library's data feed goes to the converter once the sample rate and channels are
 // known.
 struct ImportRun {
+    ImportRun(const ImportRequest& r, ImportReport& rep, CRecordOutput& out) : request(r), report(rep), output(out) {}
+
     const ImportRequest& request;
     ImportReport& report;
     CRecordOutput& output;
@@ -387,7 +389,7 @@ ImportReport ImportLogicCapture(const ImportRequest& r) {
     sr_context* ctx = nullptr;
     if (sr_init(&ctx) != SR_OK) return fail("libsigrok cannot be initialised");
 
-    ImportRun run{r, report, output, nullptr, false, {-1, -1}, false, nullptr, false};
+    ImportRun run(r, report, output);
     bool read = false;
     if (!r.format.empty()) {
         OptionTable options(g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
