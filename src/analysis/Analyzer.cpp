@@ -1119,6 +1119,18 @@ struct Walker {
         CloseTransition(end, "the capture ended");
         CloseRuns(end);
         CheckLapses(end);
+        // A Hard Reset whose VBUS never got where it should before the capture ended.
+        if (s.recovery == State::Recovery::WaitOff) {
+            const double limit = lim[LimitId::TPSHardReset] + lim[LimitId::TSafe0V];
+            if (double(end - s.resetTime) > limit * kMs)
+                Add(RuleId::HardResetVsafe0V, s.resetTime, end, {s.resetRef}, 0, limit, "ms",
+                    "VBUS never reached vSafe0V after Hard Reset", false);
+        } else if (s.recovery == State::Recovery::WaitOn) {
+            const double limit = lim[LimitId::TSrcRecoverMax] + lim[LimitId::TSrcTurnOn];
+            if (double(end - s.offTime) > limit * kMs)
+                Add(RuleId::HardResetVsafe5V, s.offTime, end, {s.resetRef}, 0, limit, "ms",
+                    "VBUS never came back to vSafe5V after Hard Reset", false);
+        }
     }
 };
 

@@ -18,17 +18,8 @@ using namespace analysis;
 
 namespace {
 
-struct Decoded {
-    synthtest::Played played;
-    std::unique_ptr<CCaptureStore> store = std::make_unique<CCaptureStore>();
-};
-
-Decoded PlayAndDecode(const synth::Scenario& s) {
-    Decoded d;
-    d.played = synthtest::Play(s);
-    synthtest::Decode(d.played, *d.store);
-    return d;
-}
+using synthtest::Decoded;
+using synthtest::PlayAndDecode;
 
 synth::Scenario FromJson(const std::string& text) {
     synth::Scenario s;
@@ -457,6 +448,24 @@ TEST(Limits, OverridesByKeyAndBadValuesNamed) {
     const Decoded d = PlayAndDecode(FromJson(Scenario(
         "", R"({"message": "Get_Sink_Cap", "from": "source"}, {"message": "Sink_Capabilities", "from": "sink", "after": 40})")));
     EXPECT_EQ(CountByRule(Analyze(*d.store, l))["sender-response"], 0);
+}
+
+} // namespace
+
+namespace {
+
+// Waits cut short by the end of the capture are not judged; waits that outlast their limit are.
+TEST(CaptureEnd, OpenWaitsAreJudgedOnlyPastTheirLimit) {
+    const std::string hardReset = R"({"message": "Hard Reset", "from": "source", "after": 100})";
+    const Decoded shortly = PlayAndDecode(FromJson(Scenario("", hardReset, 0.6)));
+    EXPECT_TRUE(Analyze(*shortly.store).findings.empty()) << Describe(Analyze(*shortly.store));
+    // The slow supply never gets back within the capture: the finding says so, with nothing measured.
+    const Decoded slow = PlayAndDecode(FromJson(Scenario(R"("timing": {"slewMvPerMs": 2})", hardReset, 3)));
+    const Results r = Analyze(*slow.store);
+    EXPECT_EQ(CountByRule(r)["hard-reset-vsafe0v"], 1) << Describe(r);
+    const std::string unanswered = R"({"message": "Get_Sink_Cap", "from": "source"})";
+    EXPECT_TRUE(Analyze(*PlayAndDecode(FromJson(Scenario("", unanswered, 0.02))).store).findings.empty());
+    EXPECT_EQ(CountByRule(Analyze(*PlayAndDecode(FromJson(Scenario("", unanswered, 1))).store))["sender-response"], 1);
 }
 
 } // namespace

@@ -12,17 +12,8 @@ synth::Scenario Parse(const std::string& text) {
     return s;
 }
 
-struct Decoded {
-    synthtest::Played played;
-    std::unique_ptr<CCaptureStore> store = std::make_unique<CCaptureStore>();
-};
-
-Decoded PlayAndDecode(const synth::Scenario& s) {
-    Decoded d;
-    d.played = synthtest::Play(s);
-    synthtest::Decode(d.played, *d.store);
-    return d;
-}
+using synthtest::Decoded;
+using synthtest::PlayAndDecode;
 
 // Good messages other than GoodCRC, in order.
 std::vector<const CCCPacket*> Messages(const CCaptureStore& s) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,19 @@ inline Played Play(const synth::Scenario& s, const synth::SynthOptions& o = {}) 
 
 inline void Decode(const Played& p, CCaptureStore& store) {
     ASSERT_EQ(store.DecodeChunk(p.stream.data(), p.stream.size(), 0), p.stream.size());
+}
+
+// A scenario played and decoded into a store of its own.
+struct Decoded {
+    Played played;
+    std::unique_ptr<CCaptureStore> store = std::make_unique<CCaptureStore>();
+};
+
+inline Decoded PlayAndDecode(const synth::Scenario& s) {
+    Decoded d;
+    d.played = Play(s);
+    Decode(d.played, *d.store);
+    return d;
 }
 
 inline bool UiInRange(double ui) {
