@@ -164,6 +164,11 @@ bool IsGoodMessage(const CCCPacket& p) {
            p.crcGood && p.messageByteCount >= 2;
 }
 
+// Data objects the header announces and the frame really carried.
+int ObjectsOf(const CCCPacket& p) {
+    return std::max(0, std::min(p.DataObjectCount(), (p.messageByteCount - 2) / 4));
+}
+
 int64_t EndOf(const CCCPacket& p) {
     return p.startTime + p.LengthMicros();
 }
@@ -869,7 +874,7 @@ struct Walker {
             if (p.PowerRoleBit()) {
                 Offer o;
                 o.packet = ref;
-                for (int n = 1; n <= p.DataObjectCount(); ++n) o.objects.push_back(DecodePowerObject(p.DataObject(n), n));
+                for (int n = 1; n <= ObjectsOf(p); ++n) o.objects.push_back(DecodePowerObject(p.DataObject(n), n));
                 s.sprOffer = o.objects;
                 c.offers.push_back(std::move(o));
             }
@@ -879,7 +884,7 @@ struct Walker {
             break;
         case Request:
         case EprRequest:
-            if (!p.PowerRoleBit() && p.DataObjectCount() >= 1) RequestMessage(p, ref, type == EprRequest);
+            if (!p.PowerRoleBit() && ObjectsOf(p) >= 1) RequestMessage(p, ref, type == EprRequest);
             break;
         case Accept:
         case Reject:
@@ -942,7 +947,7 @@ struct Walker {
         r.rdo = p.DataObject(1);
         r.position = int32_t(r.rdo >> 28);
         const std::vector<PowerObject>& offer = epr ? s.eprOffer : s.sprOffer;
-        if (epr && p.DataObjectCount() >= 2) {
+        if (epr && ObjectsOf(p) >= 2) {
             r.object = DecodePowerObject(p.DataObject(2), r.position);
             r.objectKnown = true;
         } else {
@@ -1041,13 +1046,13 @@ struct Walker {
 
     // Structured VDMs: the cable's identity and the alternate modes.
     void VendorMessage(const CCCPacket& p, PacketRef ref, MessageTypeId type) {
-        if (type != VendorDefined || p.DataObjectCount() < 1) return;
+        if (type != VendorDefined || ObjectsOf(p) < 1) return;
         const uint32_t h = p.DataObject(1);
         if (!(h & 0x8000)) return;
         const uint16_t svid = uint16_t(h >> 16);
         const int command = int(h & 0x1F);
         const int commandType = int((h >> 6) & 3);
-        const int n = p.DataObjectCount();
+        const int n = ObjectsOf(p);
         Connection& c = s.Conn();
         auto mode = [&](uint16_t id) -> AltMode& {
             for (AltMode& m : c.altModes)

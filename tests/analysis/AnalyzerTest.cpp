@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
 
 using namespace analysis;
@@ -466,6 +467,28 @@ TEST(CaptureEnd, OpenWaitsAreJudgedOnlyPastTheirLimit) {
     const std::string unanswered = R"({"message": "Get_Sink_Cap", "from": "source"})";
     EXPECT_TRUE(Analyze(*PlayAndDecode(FromJson(Scenario("", unanswered, 0.02))).store).findings.empty());
     EXPECT_EQ(CountByRule(Analyze(*PlayAndDecode(FromJson(Scenario("", unanswered, 1))).store))["sender-response"], 1);
+}
+
+} // namespace
+
+namespace {
+
+// Damaged streams: bytes flipped at random through a whole capture. Whatever comes out of the decoder,
+// the analysis reads it without harm and still explains exactly the red rows.
+TEST(HostileInput, FlippedBytesGiveExplainedRowsAndNoCrash) {
+    const synthtest::Played played = synthtest::Play(synthtest::Builtin("demo"));
+    std::mt19937 random(7);
+    for (int round = 0; round < 4; ++round) {
+        std::vector<uint8_t> stream = played.stream;
+        for (int k = 0; k < 3000; ++k) stream[random() % stream.size()] ^= uint8_t(1u << (random() % 8));
+        CCaptureStore store;
+        store.DecodeChunk(stream.data(), stream.size() / 64 * 64, 0);
+        store.FlushOpenPackets();
+        const Results r = Analyze(store);
+        ExpectReasonsExactlyForInvalidPackets(store, r);
+        for (const Connection& c : r.connections)
+            for (const Offer& o : c.offers) EXPECT_LE(o.objects.size(), 13u);
+    }
 }
 
 } // namespace
