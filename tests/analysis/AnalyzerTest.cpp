@@ -99,16 +99,18 @@ std::vector<RuleCase> RuleCases() {
         {"goodcrc-missing", Scenario("", R"({"message": "Ping", "from": "source", "error": "noreply"})"),
          Scenario("", ping)},
         {"goodcrc-late", Scenario(R"("timing": {"goodCrcUs": [300, 400]})", ping), Scenario("", ping)},
+        // The sink's GoodCRCs in raw bytes after a Ping nobody answered: first one with MessageID 3, then
+        // the right one, late behind it.
         {"goodcrc-message-id",
-         Scenario("", R"({"message": "Ping", "from": "source", "error": "noreply"}, {"raw": "81 06", "from": "sink", "after": 0.05})"),
+         Scenario("", R"({"message": "Ping", "from": "source", "error": "noreply"}, {"raw": "81 06", "from": "sink", "after": 0.05},
+            {"raw": "81 00", "from": "sink", "after": 0.05})"),
          Scenario("", R"({"message": "Ping", "from": "source", "error": "noreply"}, {"raw": "81 00", "from": "sink", "after": 0.05})"),
-         {"goodcrc-missing"}},
-        // Unanswered Pings: three transmissions are the most revision 3.0 allows; the same frame again
-        // a millisecond later makes six.
+         {"goodcrc-late"}}, // the right GoodCRC can only come after the wrong one
+        // A Ping sent three times, the most revision 3.0 allows, and acknowledged at last by a raw GoodCRC;
+        // or sent a fourth time a millisecond later.
         {"retry-count",
-         Scenario("", R"({"raw": "A5 01", "from": "source", "error": "noreply"}, {"raw": "A5 01", "from": "source", "error": "noreply", "after": 1})"),
-         Scenario("", R"({"raw": "A5 01", "from": "source", "error": "noreply"})"), {"goodcrc-missing"},
-         {"goodcrc-missing"}},
+         Scenario("", R"({"raw": "A5 01", "from": "source", "error": "noreply"}, {"raw": "A5 01", "from": "source", "after": 1})"),
+         Scenario("", R"({"raw": "A5 01", "from": "source", "error": "noreply"}, {"raw": "81 00", "from": "sink", "after": 0.05})")},
         {"message-id", Scenario("", ping + R"(, {"raw": "A5 0B", "from": "source"})"),
          Scenario("", ping + R"(, {"raw": "A5 03", "from": "source"})")},
         {"sender-response",
