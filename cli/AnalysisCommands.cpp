@@ -1,5 +1,6 @@
 #include "AnalysisCommands.h"
 
+#include "AnalysisTexts.h"
 #include "CaptureStore.h"
 #include "FieldTable.h"
 #include "PacketTexts.h"
@@ -24,72 +25,15 @@ void PutLine(const Json& j) {
     std::fputs(text.c_str(), stdout);
 }
 
-std::string Seconds(const CCaptureStore& store, int64_t t) {
-    char buf[32];
-    const int64_t d = t - store.timeOrigin;
-    std::snprintf(buf, sizeof buf, "%s%" PRId64 ".%06" PRId64 " s", d < 0 ? "-" : "", (d < 0 ? -d : d) / 1000000,
-                  (d < 0 ? -d : d) % 1000000);
-    return buf;
-}
-
-std::string Fixed(double v, int digits) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.*f", digits, v);
-    return buf;
-}
-
-std::string Hex(uint32_t v, int width) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*X", width, unsigned(v));
-    return buf;
-}
-
-std::string At(const CCaptureStore& store, const PacketRef& r) {
-    if (r.number < 0) return "-";
-    return "#" + std::to_string(r.number) + " at " + Seconds(store, r.time);
-}
-
 Json RefJson(const CCaptureStore& store, const PacketRef& r) {
     if (r.number < 0) return nullptr;
     return Json{{"packet", r.number}, {"time_us", r.time - store.timeOrigin}};
 }
 
-std::string ObjectText(const PowerObject& o) {
-    std::string t = std::to_string(o.position) + ": " + SupplyKindName(o.kind);
-    switch (o.kind) {
-    case SupplyKind::Fixed:
-        return t + " " + Fixed(o.maxMv / 1000.0, 2) + " V " + Fixed(o.maxMa / 1000.0, 2) + " A";
-    case SupplyKind::Variable:
-    case SupplyKind::Pps:
-        return t + " " + Fixed(o.minMv / 1000.0, 2) + "-" + Fixed(o.maxMv / 1000.0, 2) + " V " +
-               Fixed(o.maxMa / 1000.0, 2) + " A";
-    case SupplyKind::Battery:
-    case SupplyKind::EprAvs:
-        return t + " " + Fixed(o.minMv / 1000.0, 2) + "-" + Fixed(o.maxMv / 1000.0, 2) + " V " +
-               Fixed(o.maxMw / 1000.0, 2) + " W";
-    case SupplyKind::SprAvs:
-        return t + " 9-20 V " + Fixed(o.maxMa / 1000.0, 2) + " A at 15 V";
-    case SupplyKind::Unknown:
-        break;
-    }
-    return t + " " + Hex(o.raw, 8);
-}
-
 Json ObjectJson(const PowerObject& o) {
-    return Json{{"position", o.position}, {"raw", Hex(o.raw, 8)},  {"kind", SupplyKindName(o.kind)},
+    return Json{{"position", o.position}, {"raw", HexText(o.raw, 8)},  {"kind", SupplyKindName(o.kind)},
                 {"min_mV", o.minMv},      {"max_mV", o.maxMv},     {"max_mA", o.maxMa},
                 {"max_mW", o.maxMw}};
-}
-
-std::string AskText(const Ask& a) {
-    if (a.kind == SupplyKind::Unknown) return "object not offered in this capture";
-    std::string v = a.minMv != a.maxMv ? Fixed(a.minMv / 1000.0, 2) + "-" + Fixed(a.maxMv / 1000.0, 2) + " V"
-                                       : Fixed(a.mV / 1000.0, 2) + " V";
-    std::string t = std::string(SupplyKindName(a.kind)) + (a.epr ? " (EPR)" : "") + " " + v;
-    if (a.operatingMw) t += ", operating " + Fixed(a.operatingMw / 1000.0, 2) + " W";
-    t += ", operating " + Fixed(a.operatingMa / 1000.0, 2) + " A";
-    if (a.limitMa) t += ", limit " + Fixed(a.limitMa / 1000.0, 2) + " A";
-    return t;
 }
 
 Json AskJson(const Ask& a) {
@@ -97,10 +41,6 @@ Json AskJson(const Ask& a) {
                 {"mV", a.mV},                     {"min_mV", a.minMv},
                 {"max_mV", a.maxMv},              {"operating_mA", a.operatingMa},
                 {"limit_mA", a.limitMa},          {"operating_mW", a.operatingMw}};
-}
-
-const char* KindName(int32_t kind) {
-    return kind == kKindSopPrime ? "SOP'" : kind == kKindSopDoublePrime ? "SOP''" : "SOP";
 }
 
 Json ConnectionJson(const CCaptureStore& store, const Connection& c, size_t n) {
@@ -124,7 +64,7 @@ Json ConnectionJson(const CCaptureStore& store, const Connection& c, size_t n) {
     for (const RequestEntry& r : c.requests)
         requests.push_back({{"at", RefJson(store, r.packet)},
                             {"position", r.position},
-                            {"rdo", Hex(r.rdo, 8)},
+                            {"rdo", HexText(r.rdo, 8)},
                             {"object", r.objectKnown ? ObjectJson(r.object) : Json(nullptr)},
                             {"asks", AskJson(r.ask)},
                             {"answer", r.answer.empty() ? Json(nullptr) : Json(r.answer)},
@@ -144,20 +84,20 @@ Json ConnectionJson(const CCaptureStore& store, const Connection& c, size_t n) {
         j["cable"] = {{"at", RefJson(store, c.cable.packet)}, {"active", c.cable.active},
                       {"current_mA", c.cable.currentMa},      {"max_vbus_mV", c.cable.maxVbusMv},
                       {"speed", c.cable.speed},               {"epr", c.cable.epr},
-                      {"vid", Hex(c.cable.vid, 4)},           {"pid", Hex(c.cable.pid, 4)}};
+                      {"vid", HexText(c.cable.vid, 4)},           {"pid", HexText(c.cable.pid, 4)}};
     else
         j["cable"] = nullptr;
     Json modes = Json::array();
     for (const AltMode& m : c.altModes) {
         Json list = Json::array();
-        for (uint32_t v : m.modes) list.push_back(Hex(v, 8));
-        modes.push_back({{"sop", KindName(m.kind)},
-                         {"svid", Hex(m.svid, 4)},
+        for (uint32_t v : m.modes) list.push_back(HexText(v, 8));
+        modes.push_back({{"sop", OrderedSetName(m.kind)},
+                         {"svid", HexText(m.svid, 4)},
                          {"modes", list},
                          {"entered_position", m.enteredPosition ? Json(m.enteredPosition) : Json(nullptr)},
                          {"entered_at", RefJson(store, m.entered)},
                          {"exited_at", RefJson(store, m.exited)},
-                         {"configuration", m.configuration ? Json(Hex(m.configuration, 8)) : Json(nullptr)}});
+                         {"configuration", m.configuration ? Json(HexText(m.configuration, 8)) : Json(nullptr)}});
     }
     j["alt_modes"] = modes;
     auto events = [&](const std::vector<EventEntry>& list) {
@@ -175,50 +115,7 @@ Json ConnectionJson(const CCaptureStore& store, const Connection& c, size_t n) {
 }
 
 void PrintConnectionText(const CCaptureStore& store, const Connection& c, size_t n) {
-    std::printf("Connection %zu\t%s (%s) .. %s\n", n, Seconds(store, c.startTime).c_str(), c.startReason.c_str(),
-                c.endTime < 0 ? "end of capture" : (Seconds(store, c.endTime) + " (" + c.endReason + ")").c_str());
-    std::printf("Revisions\tSOP %s; SOP' %s; SOP'' %s\n", RevisionsText(c.revisions[0]).c_str(),
-                RevisionsText(c.revisions[1]).c_str(), RevisionsText(c.revisions[2]).c_str());
-    for (const Offer& o : c.offers) {
-        std::string objects;
-        for (const PowerObject& x : o.objects) objects += (objects.empty() ? "" : "; ") + ObjectText(x);
-        std::printf("%s\t%s\t%s\n", o.epr ? "EPR offer" : "Offer", At(store, o.packet).c_str(), objects.c_str());
-    }
-    for (const RequestEntry& r : c.requests) {
-        std::string answer = r.answer.empty() ? "no answer" : r.answer + " " + At(store, r.answerPacket);
-        if (r.psRdyPacket.number >= 0)
-            answer += ", PS_RDY " + At(store, r.psRdyPacket) + ", " + Fixed(r.acceptToPsRdyUs / 1000.0, 1) +
-                      " ms after Accept";
-        std::printf("Request\t%s\tposition %d: %s\t%s\n", At(store, r.packet).c_str(), r.position,
-                    AskText(r.ask).c_str(), answer.c_str());
-    }
-    for (const Contract& k : c.contracts)
-        std::printf("Contract\t%s .. %s\t%s\n", At(store, k.psRdy).c_str(),
-                    k.endTime < 0 ? "end of capture" : (Seconds(store, k.endTime) + " (" + k.endReason + ")").c_str(),
-                    AskText(k.ask).c_str());
-    if (c.hasCable)
-        std::printf("Cable\t%s\t%s, %s, %s V, %s, EPR %s, VID %s PID %s\n", At(store, c.cable.packet).c_str(),
-                    c.cable.active ? "active" : "passive",
-                    c.cable.currentMa ? (Fixed(c.cable.currentMa / 1000.0, 0) + " A").c_str() : "current not given",
-                    Fixed(c.cable.maxVbusMv / 1000.0, 0).c_str(), c.cable.speed.c_str(), c.cable.epr ? "yes" : "no",
-                    Hex(c.cable.vid, 4).c_str(), Hex(c.cable.pid, 4).c_str());
-    for (const AltMode& m : c.altModes) {
-        std::string modes;
-        for (uint32_t v : m.modes) modes += (modes.empty() ? "" : " ") + Hex(v, 8);
-        std::string state = m.enteredPosition ? "entered mode " + std::to_string(m.enteredPosition) + " " +
-                                                    At(store, m.entered)
-                                              : "not entered";
-        if (m.exited.number >= 0) state += ", exited " + At(store, m.exited);
-        if (m.configuration) state += ", configuration " + Hex(m.configuration, 8);
-        std::printf("Alternate mode\t%s SVID %s\tmodes %s\t%s\n", KindName(m.kind), Hex(m.svid, 4).c_str(),
-                    modes.empty() ? "-" : modes.c_str(), state.c_str());
-    }
-    for (const EventEntry& e : c.resets)
-        std::printf("Reset\t%s\t%s%s\n", At(store, e.packet).c_str(), e.what.c_str(),
-                    e.by.empty() ? "" : (" by " + e.by).c_str());
-    for (const EventEntry& e : c.swaps)
-        std::printf("Swap\t%s\t%s by %s\t%s\n", At(store, e.packet).c_str(), e.what.c_str(), e.by.c_str(),
-                    e.answer.empty() ? "no answer" : e.answer.c_str());
+    for (const SummaryLine& line : ConnectionLines(store, c, n)) std::puts(line.Text().c_str());
 }
 
 Json FindingJson(const CCaptureStore& store, const Finding& f) {
@@ -260,13 +157,9 @@ size_t PrintFindings(const CCaptureStore& store, const Results& results, const s
             PutLine(FindingJson(store, f));
             continue;
         }
-        std::string packets;
-        for (const PacketRef& r : f.packets) packets += (packets.empty() ? "" : ",") + std::to_string(r.number);
-        char measured[48] = "-", limit[48] = "-";
-        if (f.hasMeasured) std::snprintf(measured, sizeof measured, "%g %s", f.measured, f.unit.c_str());
-        if (f.limit != 0 || f.hasMeasured) std::snprintf(limit, sizeof limit, "%g %s", f.limit, f.unit.c_str());
         std::printf("%s\t%s\t%" PRId64 "\t%s\t%s\t%s\t%s\n", SeverityName(f.severity), RuleInfoOf(f.rule).key,
-                    f.time - store.timeOrigin, packets.empty() ? "-" : packets.c_str(), measured, limit, f.text.c_str());
+                    f.time - store.timeOrigin, PacketsText(f).c_str(), MeasuredText(f).c_str(), LimitText(f).c_str(),
+                    f.text.c_str());
     }
     return above;
 }
@@ -360,7 +253,7 @@ void PrintInfoJson(const CCaptureStore& s, const InfoFacts& facts) {
                 header["firmware_version"] = buf;
             } else if (e.type == 3) {
                 std::string serial;
-                for (int k = e.length - 1; k >= 0; --k) serial += Hex(e.value[k], 2);
+                for (int k = e.length - 1; k >= 0; --k) serial += HexText(e.value[k], 2);
                 header["serial"] = serial;
             } else if (e.type == 4 && e.length >= 8) {
                 header["bytes_written"] = rec::ReadU64(e.value);

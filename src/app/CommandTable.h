@@ -36,6 +36,8 @@ inline constexpr uint32_t kVbusCurrentDirection = 32874;
 inline constexpr uint32_t kStitch = 32876;
 inline constexpr uint32_t kCalibration = 32919;
 inline constexpr uint32_t kShowGraph = 310;
+// View menu: the Analysis pane (an id of its own, apart from the table's).
+inline constexpr uint32_t kShowAnalysis = 33001;
 
 // Graph context menu commands the window routes to the graph (32784 is shared with the packet list's
 // "Absolute").

@@ -1,5 +1,6 @@
 #include "MainFrame.h"
 
+#include "AnalysisPane.h"
 #include "CommandTable.h"
 #include "DeviceCommands.h"
 #include "ExportDlg.h"
@@ -31,6 +32,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -49,6 +51,16 @@ constexpr size_t kRecentFileCount = 4;
 constexpr char kRecordExtension[] = ".qxc";
 // How often a long operation lets the window paint.
 constexpr auto kPaintInterval = std::chrono::milliseconds(50);
+
+// The Analysis pane's keys: the user's limit overrides (analysis::kLimitsGroup) and whether it is shown,
+// beside the application's own group in the same store.
+constexpr char kAnalysisPaneVisible[] = "PaneVisible";
+
+std::unique_ptr<QSettings> AnalysisSettings() {
+    auto s = std::make_unique<QSettings>(QStringLiteral("Vantrel Inc."), QStringLiteral("Ambrio"));
+    s->beginGroup(QString::fromLatin1(analysis::kLimitsGroup));
+    return s;
+}
 
 // The recent-file list holds absolute, normalised paths, so one file has one entry.
 std::string RecentFilePath(const std::string& path) {
@@ -160,6 +172,9 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
     notePane = new QLabel(this);
     notePane->setObjectName("documentNote");
     statusBar()->addPermanentWidget(notePane);
+    findingsPane = new QLabel(this);
+    findingsPane->setObjectName("findingsCount");
+    statusBar()->addPermanentWidget(findingsPane);
     CreatePanes();
     setAcceptDrops(true);
     UpdateTitle();
@@ -188,11 +203,14 @@ CMainFrame::~CMainFrame() {
     settings.graphShowPDPackets = showPdPackets;
     settings.graphAutoScroll = control.graphAutoScroll;
     settings.pdMessageAutoScroll = pdMessageAutoScroll;
+    if (analysisPane) AnalysisSettings()->setValue(kAnalysisPaneVisible, !analysisPane->isHidden());
     // The views go before the document and the reader they refer to; the graph leaves its area
     // switches in the settings.
     views.clear();
     delete graphPane;
     graphPane = nullptr;
+    delete analysisPane;
+    analysisPane = nullptr;
     delete takeCentralWidget();
 }
 
@@ -247,6 +265,30 @@ void CMainFrame::CreatePanes() {
     graph->SetShowPdPackets(showPdPackets);
     graph->SetShowMeasuringPoints(showPlots);
     views.push_back(graph);
+
+    // The Analysis pane shares the graph's area; its limits and visibility live in a group of their own.
+    const auto stored = AnalysisSettings();
+    analysis::CLimits limits;
+    const std::string rejected = limits.Load([&stored](const std::string& key, std::string* value) {
+        const QVariant v = stored->value(QString::fromStdString(key));
+        if (!v.isValid()) return false;
+        *value = v.toString().toStdString();
+        return true;
+    });
+    analysisPane = new CAnalysisPane(*this, limits, findingsPane, this);
+    addDockWidget(Qt::BottomDockWidgetArea, analysisPane);
+    tabifyDockWidget(graphPane, analysisPane);
+    graphPane->raise();
+    analysisPane->setVisible(stored->value(kAnalysisPaneVisible, false).toBool());
+    connect(analysisPane, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandStates(); });
+    views.push_back(analysisPane);
+    if (!rejected.empty()) {
+        // One line per key left at its default.
+        std::string text = "Analysis settings: " + rejected.substr(0, rejected.size() - 1);
+        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at))
+            text.replace(at, 1, "; ");
+        SetStatusText(text + " (the default is used)");
+    }
 }
 
 QAction* CMainFrame::AddAction(uint32_t id, bool checkable) {
@@ -281,6 +323,9 @@ void CMainFrame::CreateActions() {
     AddAction(cmd::kStitch);
     AddAction(cmd::kPdAutoScroll, true);
     for (uint32_t id : {cmd::kShowGraph, cmd::kShowPlots, cmd::kShowPdPackets, cmd::kGraphAutoScroll}) AddAction(id, true);
+    QAction* analysis = AddAction(cmd::kShowAnalysis, true);
+    analysis->setText("&Analysis");
+    analysis->setStatusTip("Show or hide the Analysis pane");
     AddAction(cmd::kGraphFontSettings);
     AddAction(cmd::kDisableDisplayFilters, true);
     for (uint32_t id : {cmd::kRecordSettings, cmd::kRecordFileSettings, cmd::kVbusCurrentDirection, cmd::kAbout})
@@ -351,11 +396,14 @@ void CMainFrame::CreateMenus() {
     graph->addSeparator();
     graph->addAction(actions[cmd::kGraphFontSettings]);
 
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction(actions[cmd::kShowAnalysis]);
+
     QMenu* help = menuBar()->addMenu("&Help");
     help->addAction(actions[cmd::kAbout]);
 
     // Enabling and check marks are evaluated when a menu is shown.
-    for (QMenu* m : {file, capture, injection, pd, graph, help})
+    for (QMenu* m : {file, capture, injection, pd, graph, view, help})
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
 }
 
@@ -436,6 +484,7 @@ bool CMainFrame::IsCommandEnabled(uint32_t id) const {
     case cmd::kPdFontSettings:
     case cmd::kShowGraph:
     case cmd::kGraphFontSettings:
+    case cmd::kShowAnalysis:
         return true;
     case cmd::kShowPlots:
     case cmd::kShowPdPackets:
@@ -459,6 +508,8 @@ std::optional<bool> CMainFrame::IsCommandChecked(uint32_t id) const {
         return !displayFilter.displayFilterEnabled;
     case cmd::kShowGraph:
         return graphPane && !graphPane->isHidden();
+    case cmd::kShowAnalysis:
+        return analysisPane && !analysisPane->isHidden();
     case cmd::kShowPlots:
         return showPlots;
     case cmd::kShowPdPackets:
@@ -555,6 +606,10 @@ void CMainFrame::ExecuteCommand(uint32_t id) {
         break;
     case cmd::kShowGraph:
         graphPane->setVisible(graphPane->isHidden());
+        break;
+    case cmd::kShowAnalysis:
+        analysisPane->setVisible(analysisPane->isHidden());
+        if (!analysisPane->isHidden()) analysisPane->raise();
         break;
     case cmd::kShowPlots:
         showPlots = !showPlots;
@@ -1037,6 +1092,11 @@ void CMainFrame::ForgetPacketRows() {
     }
     if (logView) logView->ForgetRows();
     if (treeView) treeView->ForgetShownPacket();
+    if (analysisPane) analysisPane->Reset();
+}
+
+std::string CMainFrame::FindingsText() const {
+    return findingsPane ? S(findingsPane->text()) : std::string();
 }
 
 std::string CMainFrame::RecordFolder() const {

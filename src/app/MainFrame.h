@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+class CAnalysisPane;
 class CDockableGraph;
 class CGraphView;
 class CPDPacketListView;
@@ -128,6 +129,9 @@ public:
     CPDPacketTreeView* TreeView() const { return treeView; }
     CPDPacketListView* FieldView() const { return fieldView; }
     CDockableGraph* GraphPane() const { return graphPane; }
+    CAnalysisPane* AnalysisPane() const { return analysisPane; }
+    // The findings count in the status bar; empty without a capture.
+    std::string FindingsText() const;
     CGraphView* GraphView() const;
     std::string StatusText() const;
     // The note on the open document in the status bar (a file cut short); empty when there is none.
@@ -266,6 +270,8 @@ private:
     CPDPacketTreeView* treeView = nullptr;
     CPDPacketListView* fieldView = nullptr;
     CDockableGraph* graphPane = nullptr;
+    CAnalysisPane* analysisPane = nullptr;
+    QLabel* findingsPane = nullptr;
     std::vector<IDocView*> views; // creation order
     QLabel* messagePane = nullptr;
     QLabel* notePane = nullptr;
