@@ -145,14 +145,19 @@ CPacketFindDlg::CPacketFindDlg(CFindCriteria& record, QWidget* parent) : QDialog
     okButton->setDefault(true);
 
     // The four buttons write the record (disabled boxes too) and show it.
-    auto setAll = [this](void (CFindCriteria::*set)(bool), bool on) {
-        (criteria.*set)(on);
-        RefreshControls();
+    const auto setAll = [this](QPushButton* button, bool messageTypesOnly, bool on) {
+        connect(button, &QPushButton::clicked, this, [this, messageTypesOnly, on] {
+            if (messageTypesOnly)
+                criteria.SetAllMessageTypes(on);
+            else
+                criteria.SetAll(on);
+            RefreshControls();
+        });
     };
-    connect(checkTypes, &QPushButton::clicked, this, [=] { setAll(&CFindCriteria::SetAllMessageTypes, true); });
-    connect(clearTypes, &QPushButton::clicked, this, [=] { setAll(&CFindCriteria::SetAllMessageTypes, false); });
-    connect(checkAll, &QPushButton::clicked, this, [=] { setAll(&CFindCriteria::SetAll, true); });
-    connect(clearAll, &QPushButton::clicked, this, [=] { setAll(&CFindCriteria::SetAll, false); });
+    setAll(checkTypes, true, true);
+    setAll(clearTypes, true, false);
+    setAll(checkAll, false, true);
+    setAll(clearAll, false, false);
     for (const int id : {int(kIdAllowAllSettings), int(kIdEnableText)})
         connect(boxes[id], &QCheckBox::clicked, this, [this] {
             ReadControls();
