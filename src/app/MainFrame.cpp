@@ -53,11 +53,11 @@ constexpr char kRecordExtension[] = ".qxc";
 constexpr auto kPaintInterval = std::chrono::milliseconds(50);
 
 // The Analysis pane's keys: the user's limit overrides (analysis::kLimitsGroup) and whether it is shown,
-// beside the application's own group in the same store.
+// in the application's store (as the recent files) beside its own group.
 constexpr char kAnalysisPaneVisible[] = "PaneVisible";
 
 std::unique_ptr<QSettings> AnalysisSettings() {
-    auto s = std::make_unique<QSettings>(QStringLiteral("Vantrel Inc."), QStringLiteral("Ambrio"));
+    auto s = std::make_unique<QSettings>();
     s->beginGroup(QString::fromLatin1(analysis::kLimitsGroup));
     return s;
 }

@@ -10,6 +10,8 @@
 #include <QSplitter>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 using namespace analysis;
 
 namespace {
@@ -79,7 +81,10 @@ CAnalysisPane::CAnalysisPane(IViewHost& host, const CLimits& limits, QLabel* cou
 }
 
 void CAnalysisPane::OnUpdate(IDocView*, int64_t) {
+    const auto start = std::chrono::steady_clock::now();
     Refresh(false);
+    worstUpdate = std::max(worstUpdate, std::chrono::duration_cast<std::chrono::microseconds>(
+                                            std::chrono::steady_clock::now() - start));
 }
 
 void CAnalysisPane::Reset() {
@@ -111,12 +116,15 @@ void CAnalysisPane::Refresh(bool force) {
     if (now.packetsRead != shownPackets || now.samplesRead != shownSamples || store.timeOrigin != shownOrigin)
         stale = true;
     if (stale && (force || isVisible())) {
+        std::vector<Finding> before = std::move(shown.findings);
+        // Texts carry display times: a new origin rewrites every row.
+        if (store.timeOrigin != shownOrigin) before.clear();
         shown = analyzer.Snapshot(store);
         shownPackets = now.packetsRead;
         shownSamples = now.samplesRead;
         shownOrigin = store.timeOrigin;
         stale = false;
-        Fill();
+        Fill(before);
     }
     if (countLabel) countLabel->setText(CountText(stale ? now : shown, haveCapture));
 }
@@ -130,7 +138,7 @@ QString CAnalysisPane::CountText(const Results& results, bool haveCapture) {
     return t;
 }
 
-void CAnalysisPane::Fill() {
+void CAnalysisPane::Fill(const std::vector<Finding>& before) {
     const CCaptureStore& store = host.Document()->store;
 
     summary->setUpdatesEnabled(false);
@@ -167,12 +175,16 @@ void CAnalysisPane::Fill() {
     }
     summary->setUpdatesEnabled(true);
 
+    // A live capture mostly adds findings after those shown: only the new ones get rows.
+    const bool grown = !before.empty() && size_t(findings->topLevelItemCount()) == before.size() &&
+                       before.size() <= shown.findings.size() &&
+                       std::equal(before.begin(), before.end(), shown.findings.begin());
     findings->setUpdatesEnabled(false);
     findings->setSortingEnabled(false);
-    findings->clear();
+    if (!grown) findings->clear();
     QList<QTreeWidgetItem*> rows;
-    rows.reserve(qsizetype(shown.findings.size()));
-    for (const Finding& f : shown.findings) {
+    for (size_t i = grown ? before.size() : 0; i < shown.findings.size(); ++i) {
+        const Finding& f = shown.findings[i];
         auto* item = new CFindingItem;
         item->setText(kTime, Q(SecondsText(store, f.time)));
         item->setData(kTime, kSortRole, double(f.time));

@@ -8,7 +8,9 @@
 
 #include <QDockWidget>
 
+#include <chrono>
 #include <cstdint>
+#include <vector>
 
 class QLabel;
 class QSplitter;
@@ -36,6 +38,8 @@ public:
     QTreeWidget* Findings() const { return findings; }
     // Selects the item's packet in the packet list and centres the graph on its time (a double click).
     void GoTo(QTreeWidgetItem* item);
+    // The longest update so far (feeding and, when shown, rebuilding the lists), for the live benchmark.
+    std::chrono::microseconds WorstUpdate() const { return worstUpdate; }
     // "Findings: 3 (1 error)"; empty without a capture.
     static QString CountText(const analysis::Results& results, bool haveCapture);
 
@@ -44,7 +48,8 @@ protected:
 
 private:
     void Refresh(bool force);
-    void Fill();
+    // Rebuilds the lists from `shown`; `before` is what the findings list held.
+    void Fill(const std::vector<analysis::Finding>& before);
 
     IViewHost& host;
     analysis::CAnalyzer analyzer;
@@ -59,4 +64,5 @@ private:
     int64_t shownOrigin = 0;
     bool stale = true;
     bool findingColumnsFitted = false;
+    std::chrono::microseconds worstUpdate{0};
 };

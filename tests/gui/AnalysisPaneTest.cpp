@@ -23,12 +23,13 @@ using namespace analysis;
 
 namespace {
 
+// The application's store, where the window keeps the group.
 QSettings AnalysisGroupFile() {
-    return QSettings(QStringLiteral("Vantrel Inc."), QStringLiteral("Ambrio"));
+    return QSettings();
 }
 
 void ClearAnalysisGroup() {
-    QSettings s(QStringLiteral("Vantrel Inc."), QStringLiteral("Ambrio"));
+    QSettings s;
     s.remove(QStringLiteral("Analysis"));
     s.sync();
 }
@@ -204,6 +205,14 @@ private slots:
         QVERIFY(!pane->Shown().connections.front().contracts.empty());
         QVERIFY(pane->Summary()->topLevelItemCount() > 0);
         QCOMPARE(w.FindingsText(), ExpectedCount(pane->Shown()));
+        // Findings that came over several ticks each have one row, in time order as the list sorts.
+        QTreeWidget* list = pane->Findings();
+        QVERIFY(!pane->Shown().findings.empty());
+        QCOMPARE(size_t(list->topLevelItemCount()), pane->Shown().findings.size());
+        std::vector<Finding> byTime = pane->Shown().findings;
+        std::stable_sort(byTime.begin(), byTime.end(), [](const Finding& a, const Finding& b) { return a.time < b.time; });
+        for (size_t i = 0; i < byTime.size(); ++i)
+            QCOMPARE(list->topLevelItem(int(i))->text(CAnalysisPane::kText).toStdString(), byTime[i].text);
 
         // Hidden, the pane only counts; shown again, it catches up.
         w.ExecuteCommand(cmd::kShowAnalysis);
