@@ -1,6 +1,7 @@
 #include "CaptureStore.h"
 
 #include "BmcDecoder.h"
+#include "RecordFile.h"
 #include "MessageTypes.h"
 #include "Notify.h"
 #include "PdConstants.h"
@@ -777,6 +778,10 @@ void CCaptureStore::ApplyMarkerBlock(const uint8_t* block) {
         case 19: loadedMarkerB = e.TimeValue(); break;
         case 24: loadedGraphO = e.TimeValue(); break;
         case 25: loadedGraphX = e.TimeValue(); break;
+        case rec::kCaptureOriginEntry:
+            // The header block comes before any sample or CC block; the first origin given wins.
+            if (captureOrigin < 0 && e.TimeValue() >= 0) captureOrigin = e.TimeValue();
+            break;
         default: break;
         }
         return true;

@@ -62,6 +62,14 @@ int64_t HeaderBytesWritten(const RecordFileHead& file) {
     return written;
 }
 
+void AddCaptureOriginEntry(uint8_t* headerBlock, int64_t origin) {
+    constexpr int at = 34; // where a closed header block has its end mark
+    headerBlock[at] = kCaptureOriginEntry;
+    headerBlock[at + 1] = 8;
+    WriteU64(headerBlock + at + 2, uint64_t(origin));
+    headerBlock[at + 10] = 255;
+}
+
 int64_t MissingBytes(const RecordFileHead& file) {
     const int64_t promised = HeaderBytesWritten(file);
     if (promised < 0) return 0;

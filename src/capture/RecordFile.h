@@ -8,6 +8,14 @@
 
 namespace rec {
 
+// Header block entry of a file without VBUS samples (an imported logic capture): the analyzer-clock
+// time in µs of time 0, which otherwise comes from the first sample. Readers that do not know the
+// type skip it.
+constexpr uint8_t kCaptureOriginEntry = 6;
+
+// Adds that entry to a closed header block (entries 1 to 4), in place of its end mark, which follows it.
+void AddCaptureOriginEntry(uint8_t* headerBlock, int64_t origin);
+
 struct RecordFileHead {
     int64_t size = 0;          // length of the file in bytes
     std::vector<uint8_t> head; // its first blocks (up to 64)

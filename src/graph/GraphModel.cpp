@@ -53,7 +53,13 @@ GraphRanges RangesFromStore(const CCaptureStore& store, bool reverseCurrent) {
     pair(e.minCurrent, e.maxCurrent, &r.currentMin, &r.currentMax);
     pair(e.minPower, e.maxPower, &r.wattageMin, &r.wattageMax);
     const size_t n = store.SampleCount();
-    if (n == 0) {
+    const size_t packets = store.PacketCount();
+    if (n == 0 && packets > 0) {
+        // An imported logic capture has packets but no VBUS readings: the time axis spans the packets,
+        // at least a millisecond so that fitting has a width to divide by.
+        r.dataFirstTime = store.DisplayTime(*store.PacketAt(0));
+        r.dataLastTime = std::max(store.DisplayTime(*store.PacketAt(packets - 1)), r.dataFirstTime + 1000);
+    } else if (n == 0) {
         r.dataFirstTime = 0;
         r.dataLastTime = CGraphModel::kEmptyDataSpan;
     } else {

@@ -1,5 +1,7 @@
 #include "LogicImport.h"
 
+#include "RecordFile.h"
+
 #include <libsigrok/libsigrok.h>
 
 #include <algorithm>
@@ -87,6 +89,9 @@ public:
     bool Close(uint64_t streamBytes, std::string* error) {
         uint8_t header[64] = {};
         enc::WriteClosedHeaderBlock(header, kImportFirmwareBcd, kImportSerial, streamBytes);
+        // No VBUS sample gives the packets their origin: the converter's clock starts at 0 on the
+        // first logic sample.
+        rec::AddCaptureOriginEntry(header, 0);
         if (!failed && (std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0)) Fail();
         if (!failed && std::fwrite(header, 1, 64, file) != 64) Fail();
         if (!failed && (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)) Fail();

@@ -1,6 +1,7 @@
 // `qxtool import` run as a user runs it: the four logic captures behind the shared record files give
 // the same packets, the formats the capture library reads give the same transitions, and every bad
 // input ends in one line on stderr and status 1 with nothing left behind.
+#include "GraphModel.h"
 #include "LogicImport.h"
 #include "QXDoc.h"
 #include "RecordFile.h"
@@ -61,15 +62,21 @@ TEST(ImportCli, SharedLogicCapturesGiveThePacketsOfTheirRecordFiles) {
         EXPECT_EQ(rec::HeaderBytesWritten(head), int64_t(file.size()) - 64) << "closed header block";
         EXPECT_EQ(CountBlocks(file, true), 0) << "the captures have no analog channels";
 
-        CQXDoc shared;
-        ASSERT_TRUE(shared.OpenDocument((kCaptures / (std::string(c.recordFile) + ".qxc")).string()));
-        const auto imported = DecodeFromSampleZero(file);
+        const std::string sharedFile = (kCaptures / (std::string(c.recordFile) + ".qxc")).string();
+        CQXDoc shared, imported;
+        ASSERT_TRUE(shared.OpenDocument(sharedFile));
+        ASSERT_TRUE(imported.OpenDocument(out)); // as written: no VBUS sample, the header gives the origin
         const CCaptureStore& want = shared.store;
         ASSERT_GT(want.PacketCount(), 40u);
-        ASSERT_EQ(imported->PacketCount(), want.PacketCount());
+        ASSERT_EQ(imported.store.PacketCount(), want.PacketCount());
+        EXPECT_EQ(imported.store.captureOrigin, 0);
+        EXPECT_EQ(imported.store.SampleCount(), 0u);
+        const GraphRanges span = RangesFromStore(imported.store, false); // the graph spans the packets
+        EXPECT_EQ(span.dataFirstTime, imported.store.PacketAt(0)->startTime);
+        EXPECT_EQ(span.dataLastTime, imported.store.PacketAt(want.PacketCount() - 1)->startTime);
         int64_t worst = 0;
         for (size_t i = 0; i < want.PacketCount(); ++i) {
-            const CCCPacket& a = *imported->PacketAt(i);
+            const CCCPacket& a = *imported.store.PacketAt(i);
             const CCCPacket& b = *want.PacketAt(i);
             SCOPED_TRACE(::testing::Message() << "packet " << i);
             EXPECT_EQ(a.channel, b.channel);
@@ -81,6 +88,24 @@ TEST(ImportCli, SharedLogicCapturesGiveThePacketsOfTheirRecordFiles) {
             worst = std::max(worst, std::abs(a.startTime - b.startTime));
         }
         EXPECT_LE(worst, 1) << "times within a tick, truncated to µs";
+
+        // qxtool packets lists the same rows, the time column within a tick.
+        const RunResult got = RunQxtool("packets " + out), ref = RunQxtool("packets " + sharedFile);
+        ASSERT_EQ(got.status, 0) << got.err;
+        const auto gotLines = Split(got.out, '\n'), refLines = Split(ref.out, '\n');
+        ASSERT_EQ(gotLines.size(), refLines.size());
+        ASSERT_EQ(gotLines.size(), want.PacketCount() + 1) << "heading and one row a packet";
+        for (size_t i = 0; i < refLines.size(); ++i) {
+            auto a = Split(gotLines[i], '\t'), b = Split(refLines[i], '\t');
+            ASSERT_EQ(a.size(), b.size()) << gotLines[i];
+            if (i > 0) {
+                EXPECT_LE(std::abs(std::stoll(a[2]) - std::stoll(b[2])), 1) << gotLines[i];
+                a[2] = b[2];
+            }
+            EXPECT_EQ(a, b);
+        }
+        const RunResult info = RunQxtool("info " + out);
+        EXPECT_NE(info.out.find("Capture origin [us, analyzer clock]\t0\n"), std::string::npos) << info.out;
     }
 }
 
@@ -127,9 +152,10 @@ TEST(ImportCli, RawBinaryCsvAndVcdGiveTheSameTransitions) {
             for (uint64_t n : ch == 0 ? cc1 : cc2) want.push_back(int64_t((n * 48 + 199) / 200)); // 10 MHz, divisor 20
             EXPECT_EQ(TransitionTicks(file, ch), want) << "CC" << ch + 1;
         }
-        const auto store = DecodeFromSampleZero(file);
-        ASSERT_EQ(store->PacketCount(), 2u);
-        EXPECT_TRUE(store->PacketAt(0)->crcGood && store->PacketAt(1)->crcGood);
+        CQXDoc doc;
+        ASSERT_TRUE(doc.OpenDocument(out));
+        ASSERT_EQ(doc.store.PacketCount(), 2u);
+        EXPECT_TRUE(doc.store.PacketAt(0)->crcGood && doc.store.PacketAt(1)->crcGood);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "CaptureStore.h"
 #include "CCPacket.h"
 #include "RecordEncoder.h"
+#include "RecordFile.h"
 
 #include <cmath>
 #include <cstdint>
@@ -86,13 +87,16 @@ inline int CountBlocks(const Bytes& stream, bool vbus) {
     return n;
 }
 
-// The store times packets from the first VBUS sample; an imported stream has none, so the tests give
-// it one at the first logic sample (time stamp 0) before the stream.
-inline std::unique_ptr<CCaptureStore> DecodeFromSampleZero(const Bytes& stream) {
+// A converted stream behind the header block the importer writes, whose origin entry times the
+// packets (the stream has no VBUS sample to do it), decoded as a file is. origin < 0: a header block
+// without the entry, as every other writer makes it.
+inline std::unique_ptr<CCaptureStore> DecodeImported(const Bytes& stream, int64_t origin = 0) {
     auto store = std::make_unique<CCaptureStore>();
-    uint8_t origin[64] = {0x01, 0x20}; // one sample, time stamp 0
-    store->DecodeChunk(origin, 64, 0);
-    store->DecodeChunk(stream.data(), stream.size(), 0);
+    Bytes file(64);
+    enc::WriteClosedHeaderBlock(file.data(), 0x0100, reinterpret_cast<const uint8_t*>("LOGICIMPORT1"), stream.size());
+    if (origin >= 0) rec::AddCaptureOriginEntry(file.data(), origin);
+    file.insert(file.end(), stream.begin(), stream.end());
+    store->DecodeChunk(file.data(), file.size(), 0);
     return store;
 }
 

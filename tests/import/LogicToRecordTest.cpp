@@ -59,7 +59,7 @@ TEST(LogicToRecord, EveryClockSettingPlacesChangesOnTheNextTickAndDecodes) {
         EXPECT_EQ(r.moved, 0u);
         EXPECT_EQ(CountBlocks(r.stream, true), 0) << "no VBUS sample blocks";
 
-        const auto store = DecodeFromSampleZero(r.stream);
+        const auto store = DecodeImported(r.stream);
         ASSERT_EQ(store->PacketCount(), 2u);
         const Bytes* want[2] = {&kSourceCaps, &kRequest};
         for (int i = 0; i < 2; ++i) {
@@ -104,13 +104,13 @@ TEST(LogicToRecord, AChannelThatNeverChangesCarriesOnlyFillersToTheEnd) {
     int64_t end = 0;
     TransitionTicks(held.stream, 1, &end);
     EXPECT_GE(end, 24000) << "CC2's fillers run to the end of the capture (10 ms of 1/2.4 µs ticks)";
-    const auto store = DecodeFromSampleZero(held.stream);
+    const auto store = DecodeImported(held.stream);
     ASSERT_EQ(store->PacketCount(), 1u);
     EXPECT_EQ(store->PacketAt(0)->channel, 0);
 
     const Imported silent = Import(DrawSamples(24000, {{0, {}}, {1, {}, 1}}), {rate, 0, 1, 0});
     EXPECT_GT(silent.stream.size(), 0u);
-    EXPECT_EQ(DecodeFromSampleZero(silent.stream)->PacketCount(), 0u);
+    EXPECT_EQ(DecodeImported(silent.stream)->PacketCount(), 0u);
 }
 
 // Other channels of the analyzer toggle freely; only the chosen bits count, wherever they sit in a
@@ -135,6 +135,28 @@ TEST(LogicToRecord, BitIndexesAndUnitSizesGiveTheSameStream) {
         wide.push_back(uint8_t(hi[n] | (rng() & 0xFD)));
     }
     EXPECT_EQ(Import(wide, {rate, 9, 3, 0}, 333, 2).stream, plain.stream);
+}
+
+// The header's origin entry stands in for the first VBUS sample: packets before it are dropped, the
+// others timed from it; without the entry nothing is kept, as for any file without samples.
+TEST(LogicToRecord, TheHeaderOriginTimesThePacketsOfAStreamWithoutSamples) {
+    const uint64_t rate = 6000000;
+    const auto cc1 = MessageChanges(1000, rate, kSourceCaps);
+    const auto cc2 = MessageChanges(1900, rate, kRequest);
+    const Imported r = Import(DrawSamples(rate / 200, {{0, cc1}, {1, cc2}}), {rate, 0, 1, 0});
+    struct Case {
+        int64_t origin;
+        std::vector<int64_t> startTimes;
+    };
+    const Case cases[] = {{-1, {}}, {0, {1000, 1900}}, {1500, {400}}, {1000, {0, 900}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.origin);
+        const auto store = DecodeImported(r.stream, c.origin);
+        std::vector<int64_t> times;
+        for (size_t i = 0; i < store->PacketCount(); ++i) times.push_back(store->PacketAt(i)->startTime);
+        EXPECT_EQ(times, c.startTimes);
+        EXPECT_EQ(store->captureOrigin, c.origin);
+    }
 }
 
 TEST(LogicToRecord, TickOfSampleRoundsUp) {
