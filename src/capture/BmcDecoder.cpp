@@ -6,6 +6,7 @@
 
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -463,6 +464,202 @@ bool DecodeBits(CCCPacket& p, IUserNotify* notify) {
 
 namespace {
 
+// Tolerant reading. Interval roles, as the entries' classes and kinds take them on success.
+enum : uint8_t { kTolShort, kTolHalf, kTolFull, kTolLong };
+
+// Half-UI (ticks) and the stretch of the even entries over the odd ones (ticks, either sign: which
+// level an entry is remains unknown), fitted by least squares to the intervals read as halves and full
+// UIs, a few rounds from the nominal 300 kbit/s.
+struct TolerantFit {
+    double half = 0;
+    double skew = 0;
+
+    uint8_t Role(int32_t i, uint8_t interval) const {
+        const double r = (double(interval) - ((i & 1) ? -skew : skew)) / half;
+        return r < 0.4 ? kTolShort : r < 1.5 ? kTolHalf : r < 2.6 ? kTolFull : kTolLong;
+    }
+};
+
+TolerantFit FitHalfAndSkew(const EdgeEntry* e, int32_t n, int32_t divisor) {
+    const double nominal = 3.3 * kClockTicksPerMicro / divisor * 0.5;
+    // The stretch first from the two levels' mean intervals: halves and full UIs fall on both alike, and
+    // a stretched half must not start out read as a full UI of the other level.
+    double sums[2] = {0, 0};
+    int32_t counts[2] = {0, 0};
+    for (int32_t i = 0; i < n; ++i)
+        if (e[i].interval < 3 * nominal) {
+            sums[i & 1] += e[i].interval;
+            ++counts[i & 1];
+        }
+    const double skew = counts[0] && counts[1] ? (sums[0] / counts[0] - sums[1] / counts[1]) / 2 : 0;
+    TolerantFit f{nominal, std::abs(skew) < 0.5 * nominal ? skew : 0};
+    for (int round = 0; round < 4; ++round) {
+        double mm = 0, ms = 0, ss = 0, mv = 0, sv = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            const uint8_t role = f.Role(i, e[i].interval);
+            if (role != kTolHalf && role != kTolFull) continue;
+            const double m = role == kTolHalf ? 1 : 2, s = (i & 1) ? -1 : 1, v = e[i].interval;
+            mm += m * m;
+            ms += m * s;
+            ss += 1;
+            mv += m * v;
+            sv += s * v;
+        }
+        const double det = mm * ss - ms * ms;
+        if (det <= 0) break;
+        const double half = (mv * ss - ms * sv) / det, skew = (mm * sv - ms * mv) / det;
+        // A fit far from any PD bit rate is no fit: the junk it came from will not check anyway.
+        if (!(half > 0.75 * nominal && half < 1.3 * nominal) || std::abs(skew) > 0.5 * half) break;
+        f = {half, skew};
+    }
+    return f;
+}
+
+// The message from bit k on, as DecodeSymbols would read it: a message ordered set, data symbols in
+// pairs up to an EOP, and a CRC that checks.
+bool MessageChecksAt(const uint8_t* bits, int32_t count, int32_t k) {
+    auto symbolAt = [&](int32_t at) {
+        return sym::SymbolForCode(bits[at] | (bits[at + 1] << 1) | (bits[at + 2] << 2) | (bits[at + 3] << 3) |
+                                  (bits[at + 4] << 4));
+    };
+    if (k + 20 > count) return false;
+    uint8_t os[4];
+    for (int i = 0; i < 4; ++i) os[i] = symbolAt(k + 5 * i);
+    if (!IsMessageKind(sym::OrderedSetKind(os))) return false;
+    uint8_t bytes[kMessageBytesCapacity];
+    int32_t n = 0;
+    for (int32_t at = k + 20; at + 4 < count; at += 10) {
+        const uint8_t lo = symbolAt(at);
+        if (lo == sym::kEop) {
+            if (n < 4) return false;
+            const uint32_t crc = uint32_t(bytes[n - 4]) | (uint32_t(bytes[n - 3]) << 8) |
+                                 (uint32_t(bytes[n - 2]) << 16) | (uint32_t(bytes[n - 1]) << 24);
+            return sym::Crc32(bytes, size_t(n - 4)) == crc;
+        }
+        if (lo > 0x0F || at + 9 >= count || n == kMessageBytesCapacity) return false;
+        const uint8_t hi = symbolAt(at + 5);
+        if (hi > 0x0F) return false;
+        bytes[n++] = uint8_t(lo | (hi << 4));
+    }
+    return false;
+}
+
+// Sync-1, with which every message ordered set begins: bits 0 0 0 1 1 on the line.
+bool Sync1At(const uint8_t* bits, int32_t k) {
+    return !bits[k] && !bits[k + 1] && !bits[k + 2] && bits[k + 3] && bits[k + 4];
+}
+
+} // namespace
+
+bool ReadCompletely(const CCCPacket& p) {
+    return p.kind == kKindHardReset || p.kind == kKindCableReset || (IsMessageKind(p.kind) && p.crcGood);
+}
+
+bool RecoverTolerant(CCCPacket& p, IUserNotify* notify, bool keepEntries) {
+    const int32_t n = p.intervalCount;
+    if (n == 0 || !p.edges) return false;
+    EdgeEntry* e = p.edges.get();
+    const TolerantFit fit = FitHalfAndSkew(e, n, p.divisor);
+
+    // Bits: a full UI is a zero, two halves in a row a one; a half left alone and anything shorter or
+    // longer give no bit.
+    uint8_t bits[kMaxIntervals];
+    uint16_t entryOf[kMaxIntervals];
+    uint8_t roles[kMaxIntervals];
+    int32_t count = 0, pending = -1;
+    for (int32_t i = 0; i < n; ++i) {
+        const uint8_t role = fit.Role(i, e[i].interval);
+        roles[i] = role;
+        if (role == kTolHalf && pending >= 0) {
+            entryOf[count] = uint16_t(pending);
+            bits[count++] = 1;
+            pending = -1;
+        } else if (role == kTolHalf) {
+            pending = i;
+        } else {
+            pending = -1;
+            if (role == kTolFull) {
+                entryOf[count] = uint16_t(i);
+                bits[count++] = 0;
+            }
+        }
+    }
+
+    // A message wherever its ordered set lies; failing that, a reset after a preamble of the usual length.
+    int32_t dataStart = -1, preambleStart = -1;
+    for (int32_t k = 0; k + 20 <= count; ++k)
+        if (Sync1At(bits, k) && MessageChecksAt(bits, count, k)) {
+            dataStart = k;
+            preambleStart = k;
+            while (preambleStart > 0 && (preambleStart == k || bits[preambleStart - 1] != bits[preambleStart]))
+                --preambleStart;
+            break;
+        }
+    if (dataStart < 0) {
+        int32_t start = -1, lastOne = -1;
+        if (!FindPreamble(bits, count, &start, &lastOne) || lastOne + 21 > count) return false;
+        uint8_t os[4];
+        for (int i = 0; i < 4; ++i) {
+            const int32_t at = lastOne + 1 + 5 * i;
+            os[i] = sym::SymbolForCode(bits[at] | (bits[at + 1] << 1) | (bits[at + 2] << 2) | (bits[at + 3] << 3) |
+                                       (bits[at + 4] << 4));
+        }
+        const int32_t kind = sym::OrderedSetKind(os);
+        if (kind != kKindHardReset && kind != kKindCableReset) return false;
+        dataStart = lastOne + 1;
+        preambleStart = start;
+    }
+
+    PacketBytes newBits;
+    if (!newBits.Allocate(size_t(count))) {
+        if (notify) notify->ShowMessage("No Momory");
+        return false;
+    }
+    std::memcpy(newBits.get(), bits, size_t(count));
+    p.bits = std::move(newBits);
+    p.bitCount = count;
+    int32_t shortCount = 0, longCount = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        shortCount += roles[i] == kTolShort;
+        longCount += roles[i] == kTolLong;
+    }
+    p.shortCount = shortCount;
+    p.longCount = longCount;
+    if (keepEntries) {
+        for (int32_t i = 0; i < n; ++i) {
+            const uint8_t cls = roles[i] == kTolShort  ? kClassShort
+                                : roles[i] == kTolHalf ? kClass1Bit
+                                : roles[i] == kTolFull ? kClass2Bits
+                                                       : kClassLong;
+            e[i].classKind = ClassKind(cls, kBitInvalid);
+            e[i].bitIndex = 0xFFFF;
+        }
+        for (int32_t b = 0; b < count; ++b) {
+            EdgeEntry& x = e[entryOf[b]];
+            x.bitIndex = uint16_t(b);
+            x.SetKind(bits[b] ? kBitOneFirst : kBitZero);
+            if (bits[b]) e[entryOf[b] + 1].SetKind(kBitOneSecond);
+        }
+    }
+
+    p.preambleFound = true;
+    p.preambleStart = preambleStart;
+    p.preambleLength = dataStart - preambleStart;
+    p.dataStart = dataStart;
+    p.unitInterval = 0.0f;
+    if (p.preambleLength >= 2) {
+        const int32_t sum = SumIntervals(e, entryOf[preambleStart + 1], entryOf[dataStart]);
+        p.unitInterval = float(p.divisor) * float(sum) / float(p.preambleLength - 1) / float(kClockTicksPerMicro);
+    }
+    p.messageByteCount = 0;
+    p.hasCrc = false;
+    p.crcGood = false;
+    p.receivedCrc = 0xFFFFFFFF;
+    return sym::DecodeSymbols(p, notify);
+}
+
+namespace {
+
 template <Entries kEntries> void DecodeWhole(CCCPacket& p, IUserNotify* notify) {
     if (p.intervalCount == 0) return;
     // Classify, as far as its allocation.
@@ -512,10 +709,14 @@ template <Entries kEntries> void DecodeWhole(CCCPacket& p, IUserNotify* notify) 
 
 } // namespace
 
-void DecodePacketBits(CCCPacket& p, IUserNotify* notify) { DecodeWhole<Entries::Keep>(p, notify); }
+void DecodePacketBits(CCCPacket& p, IUserNotify* notify, BitRecovery mode) {
+    DecodeWhole<Entries::Keep>(p, notify);
+    if (mode == BitRecovery::Tolerant && !ReadCompletely(p)) RecoverTolerant(p, notify, true);
+}
 
-void DecodePacketBitsDroppingEdges(CCCPacket& p, IUserNotify* notify) {
+void DecodePacketBitsDroppingEdges(CCCPacket& p, IUserNotify* notify, BitRecovery mode) {
     DecodeWhole<Entries::Drop>(p, notify);
+    if (mode == BitRecovery::Tolerant && !ReadCompletely(p)) RecoverTolerant(p, notify, false);
 }
 
 } // namespace bmc

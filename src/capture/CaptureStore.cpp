@@ -461,7 +461,8 @@ bool CCaptureStore::AddPacket(std::unique_ptr<CCCPacket>& packet) {
 
 void CCaptureStore::DecodePacket(CCCPacket& p) {
     // The bit and symbol arrays come out no larger than what the packet holds; the edges go next.
-    bmc::DecodePacketBitsDroppingEdges(p, notify);
+    bmc::DecodePacketBitsDroppingEdges(p, notify,
+                                       tolerantBits ? bmc::BitRecovery::Tolerant : bmc::BitRecovery::Standard);
 }
 
 void CCaptureStore::AttributePort(CCCPacket& p) {

@@ -121,6 +121,8 @@ public:
     ReassemblyState reassembly;
     bool vbusFull = false, packetsFull = false;
     StoreLimits limits;
+    // Packets the bit recovery rules reject get the tolerant second chance (a setting; Reset keeps it).
+    bool tolerantBits = false;
     CaptureTallies tallies;
 
     // Assembly state.

@@ -415,7 +415,15 @@ CSynthesizer::Impl::Sent CSynthesizer::Impl::Place(double start, int line, const
                                                    ExpectedPacket* x) {
     Sent s;
     if (offsets.empty()) return s;
-    const enc::PlacedFrame f = encoder->AddTransitions(line, start, offsets);
+    std::vector<double> stretched;
+    const std::vector<double>* at = &offsets;
+    if (options.highStretch != 0) {
+        // The line is low before every frame, so the odd transitions are the falling ones.
+        stretched = offsets;
+        for (size_t i = 1; i < stretched.size(); i += 2) stretched[i] += options.highStretch / 2;
+        at = &stretched;
+    }
+    const enc::PlacedFrame f = encoder->AddTransitions(line, start, *at);
     s.sent = true;
     s.end = TimeOfTick(f.lastTick);
     if (x) {

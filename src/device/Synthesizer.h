@@ -44,6 +44,9 @@ struct SynthOptions {
     // Only the bus as the scenario finds it, held: no script, no plug-in. A scenario that starts with the
     // plug-in stays detached, one that starts attached stays at vSafe5V with the sink's idle draw.
     bool idle = false;
+    // µs by which a high level on CC outlasts a low one of the same length, as a logic analyzer whose
+    // threshold sits off the middle sees the line: every falling edge comes half that late. 0: none.
+    double highStretch = 0;
 };
 
 // Clock settings whose tick is fine enough for BMC at 300 kbit/s: divisor 20 or less.
