@@ -90,6 +90,7 @@ void CAnalysisPane::OnUpdate(IDocView*, int64_t) {
 void CAnalysisPane::Reset() {
     analyzer.Reset();
     shown = {};
+    vbusNote = nullptr;
     shownPackets = shownSamples = -1;
     stale = true;
     summary->clear();
@@ -116,9 +117,9 @@ void CAnalysisPane::Refresh(bool force) {
     if (now.packetsRead != shownPackets || now.samplesRead != shownSamples || store.timeOrigin != shownOrigin)
         stale = true;
     if (stale && (force || isVisible())) {
-        std::vector<Finding> before = std::move(shown.findings);
+        Results before = std::move(shown);
         // Texts carry display times: a new origin rewrites every row.
-        if (store.timeOrigin != shownOrigin) before.clear();
+        if (store.timeOrigin != shownOrigin) before = {};
         shown = analyzer.Snapshot(store);
         shownPackets = now.packetsRead;
         shownSamples = now.samplesRead;
@@ -138,12 +139,20 @@ QString CAnalysisPane::CountText(const Results& results, bool haveCapture) {
     return t;
 }
 
-void CAnalysisPane::Fill(const std::vector<Finding>& before) {
+void CAnalysisPane::Fill(const Results& before) {
     const CCaptureStore& store = host.Document()->store;
 
     summary->setUpdatesEnabled(false);
-    summary->clear();
-    for (size_t n = 0; n < shown.connections.size(); ++n) {
+    // Connections that did not change keep their rows; a live capture changes the last one only.
+    if (vbusNote) delete summary->takeTopLevelItem(summary->indexOfTopLevelItem(vbusNote));
+    vbusNote = nullptr;
+    size_t kept = 0;
+    if (size_t(summary->topLevelItemCount()) == before.connections.size())
+        while (kept < before.connections.size() && kept < shown.connections.size() &&
+               before.connections[kept] == shown.connections[kept])
+            ++kept;
+    while (size_t(summary->topLevelItemCount()) > kept) delete summary->takeTopLevelItem(summary->topLevelItemCount() - 1);
+    for (size_t n = kept; n < shown.connections.size(); ++n) {
         QTreeWidgetItem* top = nullptr;
         for (const SummaryLine& line : ConnectionLines(store, shown.connections[n], n + 1)) {
             QTreeWidgetItem* item = top ? new QTreeWidgetItem(top) : new QTreeWidgetItem(summary);
@@ -165,9 +174,9 @@ void CAnalysisPane::Fill(const std::vector<Finding>& before) {
         if (top) top->setExpanded(true);
     }
     if (!shown.analogSeen && !shown.connections.empty()) {
-        auto* item = new QTreeWidgetItem(summary, {QStringLiteral("VBUS")});
-        item->setText(2, QStringLiteral("no readings that move: the VBUS and current rules were not judged"));
-        SetPacket(item, {});
+        vbusNote = new QTreeWidgetItem(summary, {QStringLiteral("VBUS")});
+        vbusNote->setText(2, QStringLiteral("no readings that move: the VBUS and current rules were not judged"));
+        SetPacket(vbusNote, {});
     }
     for (int c : {0, 1}) {
         summary->resizeColumnToContents(c);
@@ -176,14 +185,15 @@ void CAnalysisPane::Fill(const std::vector<Finding>& before) {
     summary->setUpdatesEnabled(true);
 
     // A live capture mostly adds findings after those shown: only the new ones get rows.
-    const bool grown = !before.empty() && size_t(findings->topLevelItemCount()) == before.size() &&
-                       before.size() <= shown.findings.size() &&
-                       std::equal(before.begin(), before.end(), shown.findings.begin());
+    const std::vector<Finding>& had = before.findings;
+    const bool grown = !had.empty() && size_t(findings->topLevelItemCount()) == had.size() &&
+                       had.size() <= shown.findings.size() &&
+                       std::equal(had.begin(), had.end(), shown.findings.begin());
     findings->setUpdatesEnabled(false);
     findings->setSortingEnabled(false);
     if (!grown) findings->clear();
     QList<QTreeWidgetItem*> rows;
-    for (size_t i = grown ? before.size() : 0; i < shown.findings.size(); ++i) {
+    for (size_t i = grown ? had.size() : 0; i < shown.findings.size(); ++i) {
         const Finding& f = shown.findings[i];
         auto* item = new CFindingItem;
         item->setText(kTime, Q(SecondsText(store, f.time)));

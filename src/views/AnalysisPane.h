@@ -48,8 +48,8 @@ protected:
 
 private:
     void Refresh(bool force);
-    // Rebuilds the lists from `shown`; `before` is what the findings list held.
-    void Fill(const std::vector<analysis::Finding>& before);
+    // Brings the lists up to `shown`; `before` is what they showed (empty: rebuild them).
+    void Fill(const analysis::Results& before);
 
     IViewHost& host;
     analysis::CAnalyzer analyzer;
@@ -58,6 +58,7 @@ private:
     QSplitter* split = nullptr;
     QTreeWidget* summary = nullptr;
     QTreeWidget* findings = nullptr;
+    QTreeWidgetItem* vbusNote = nullptr; // the row saying VBUS was not judged
     // What the lists were built from: the walk's position and the time origin of their texts.
     int64_t shownPackets = -1;
     int64_t shownSamples = -1;
