@@ -57,6 +57,13 @@ void DoubleClick(QTreeWidget* tree, QTreeWidgetItem* item) {
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
 }
 
+// Nothing in the tree, the list or the count.
+void ExpectEmpty(CMainFrame& w) {
+    QCOMPARE(w.AnalysisPane()->Summary()->topLevelItemCount(), 0);
+    QCOMPARE(w.AnalysisPane()->Findings()->topLevelItemCount(), 0);
+    QCOMPARE(w.FindingsText(), std::string());
+}
+
 std::string ExpectedCount(const Results& r) {
     size_t errors = 0;
     for (const Finding& f : r.findings) errors += f.severity == Severity::Error;
@@ -178,9 +185,7 @@ private slots:
 
         // New empties the pane and the count.
         w.ExecuteCommand(cmd::kNew);
-        QCOMPARE(pane->Summary()->topLevelItemCount(), 0);
-        QCOMPARE(pane->Findings()->topLevelItemCount(), 0);
-        QCOMPARE(w.FindingsText(), std::string());
+        ExpectEmpty(w);
     }
 
     void followsALiveCaptureAndClear() {
@@ -241,9 +246,7 @@ private slots:
         w.ExecuteCommand(cmd::kStop);
         f.TickUntilStopped();
         w.ExecuteCommand(cmd::kClear);
-        QCOMPARE(pane->Summary()->topLevelItemCount(), 0);
-        QCOMPARE(pane->Findings()->topLevelItemCount(), 0);
-        QCOMPARE(w.FindingsText(), std::string());
+        ExpectEmpty(w);
     }
 
     void visibilityAndLimitsFromTheSettings() {
