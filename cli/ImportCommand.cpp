@@ -1,11 +1,12 @@
 #include "ImportCommand.h"
 
-#include "LogicImport.h"
+#include "ImportModule.h"
 
 #include <atomic>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -39,7 +40,13 @@ int ImportCommand(const ImportArgs& a) {
     r.cancel = &stopRequested;
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
-    const imp::ImportReport rep = imp::ImportLogicCapture(r);
+    std::string error;
+    const imp::ImportModuleApi* module = imp::LoadImportModule(&error);
+    if (!module) {
+        std::fprintf(stderr, "qxtool: %s\n", error.c_str());
+        return kInputError;
+    }
+    const imp::ImportReport rep = module->importCapture(r);
     if (!rep.ok) {
         std::fprintf(stderr, "qxtool: %s\n", rep.error.c_str());
         return kInputError;

@@ -117,6 +117,15 @@ private:
     int writeErrno = 0;
 };
 
+std::vector<const sr_channel*> LogicChannels(const sr_dev_inst* sdi) {
+    std::vector<const sr_channel*> logic;
+    for (GSList* l = sdi ? sr_dev_inst_channels_get(sdi) : nullptr; l; l = l->next) {
+        const auto* ch = static_cast<const sr_channel*>(l->data);
+        if (ch->type == SR_CHANNEL_LOGIC) logic.push_back(ch);
+    }
+    return logic;
+}
+
 // One import: the library's data feed goes to the converter once the sample rate and channels are
 // known.
 struct ImportRun {
@@ -146,13 +155,8 @@ struct ImportRun {
     // Channel names to bit indexes of the logic samples.
     bool ResolveChannels(const sr_dev_inst* sdi) {
         std::string names;
-        std::vector<const sr_channel*> logic;
-        for (GSList* l = sr_dev_inst_channels_get(sdi); l; l = l->next) {
-            const auto* ch = static_cast<const sr_channel*>(l->data);
-            if (ch->type != SR_CHANNEL_LOGIC) continue;
-            logic.push_back(ch);
-            names += (names.empty() ? "" : ", ") + std::string(ch->name ? ch->name : "");
-        }
+        const std::vector<const sr_channel*> logic = LogicChannels(sdi);
+        for (const sr_channel* ch : logic) names += (names.empty() ? "" : ", ") + std::string(ch->name ? ch->name : "");
         const std::string* wanted[2] = {&request.cc1, &request.cc2};
         for (int c = 0; c < 2; ++c) {
             if (wanted[c]->empty()) continue;
@@ -446,6 +450,79 @@ ImportReport ImportLogicCapture(const ImportRequest& r) {
     sr_log_callback_set_default();
     report.ok = read;
     return report;
+}
+
+bool ListLogicChannels(const std::string& path, const std::string& format, std::vector<std::string>* names,
+                       std::string* error) {
+    names->clear();
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        *error = path + ": " + std::strerror(ENOENT);
+        return false;
+    }
+    if (fs::is_directory(path, ec)) {
+        *error = path + ": is a folder";
+        return false;
+    }
+    lastLibraryError.clear();
+    sr_log_callback_set(KeepError, nullptr);
+    sr_log_loglevel_set(SR_LOG_ERR);
+    sr_context* ctx = nullptr;
+    if (sr_init(&ctx) != SR_OK) {
+        *error = "libsigrok cannot be initialised";
+        sr_log_callback_set_default();
+        return false;
+    }
+    auto take = [&](const sr_dev_inst* sdi) {
+        for (const sr_channel* ch : LogicChannels(sdi)) names->push_back(ch->name ? ch->name : "");
+    };
+    // An input module knows the channels once it has seen the start of the file.
+    auto fromInput = [&](sr_input* in) {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0) {
+            *error = path + ": " + std::strerror(errno);
+            return;
+        }
+        GString* buf = g_string_sized_new(kReadChunk);
+        const ssize_t n = ::read(fd, buf->str, kReadChunk);
+        ::close(fd);
+        buf->len = n > 0 ? size_t(n) : 0;
+        if (n > 0 && sr_input_send(in, buf) == SR_OK) take(sr_input_dev_inst_get(in));
+        g_string_free(buf, TRUE);
+        if (names->empty() && error->empty())
+            *error = path + ": cannot be read as " + sr_input_id_get(sr_input_module_get(in));
+    };
+    error->clear();
+    bool recognised = true;
+    if (!format.empty()) {
+        OptionTable options(g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
+                                                  reinterpret_cast<GDestroyNotify>(g_variant_unref)),
+                            g_hash_table_destroy);
+        if (const sr_input_module* module = ParseFormat(format, options, error)) {
+            if (sr_input* in = sr_input_new(module, options.get())) {
+                fromInput(in);
+                sr_input_free(in);
+            } else {
+                *error = "format " + std::string(sr_input_id_get(module)) + ": options not accepted";
+            }
+        }
+    } else if (sr_session* session = nullptr; sr_session_load(ctx, path.c_str(), &session) == SR_OK) {
+        GSList* devices = nullptr;
+        if (sr_session_dev_list(session, &devices) == SR_OK && devices)
+            take(static_cast<const sr_dev_inst*>(devices->data));
+        g_slist_free(devices);
+        sr_session_destroy(session);
+    } else if (const sr_input* in = nullptr; sr_input_scan_file(path.c_str(), &in) == SR_OK && in) {
+        fromInput(const_cast<sr_input*>(in));
+        sr_input_free(in);
+    } else {
+        recognised = false;
+    }
+    sr_exit(ctx);
+    sr_log_callback_set_default();
+    if (!recognised) *error = path + ": not a logic capture libsigrok can read";
+    else if (names->empty() && error->empty()) *error = path + ": the capture has no logic channels";
+    return error->empty();
 }
 
 } // namespace imp

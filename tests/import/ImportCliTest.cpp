@@ -203,6 +203,25 @@ TEST(ImportCli, BadInputEndsInOneLineAndLeavesNothingBehind) {
     EXPECT_EQ(ReadFile(dir.File("kept.qxc")), Bytes(64, 0x5A));
 }
 
+// qxtool loads the importer only for import; without the module beside it (or installed) import says
+// so in one line, and the other commands run as ever.
+TEST(ImportCli, AMissingImportModuleIsOneLine) {
+    TempDir dir;
+    const std::string qxtool = dir.File("qxtool");
+    fs::copy_file(QXTOOL_PATH, qxtool);
+    WriteFile(dir.File("cap.bin"), DrawSamples(60000, {{0, MessageChanges(100, 6000000, {0x41, 0x00})}}));
+    const std::string run = qxtool + " import " + dir.File("cap.bin") + " --format binary:samplerate=6M --cc1 0 -o " +
+                            dir.File("out.qxc") + " 2>" + dir.File("err");
+    EXPECT_EQ(WEXITSTATUS(std::system(run.c_str())), 1);
+    const Bytes err = ReadFile(dir.File("err"));
+    const std::string text(err.begin(), err.end());
+    EXPECT_EQ(text.rfind("qxtool: the import module libambrio_import_plugin.so is missing (looked in " + dir.Path().string(), 0),
+              0u) << text;
+    EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+    EXPECT_FALSE(fs::exists(dir.File("out.qxc")));
+    EXPECT_EQ(WEXITSTATUS(std::system((qxtool + " info " + kCaptures.string() + "/pixel_2015-hdmi_dongle.qxc >/dev/null").c_str())), 0);
+}
+
 // A stop request (Ctrl+C in qxtool) ends the import at the next chunk and removes what was written.
 TEST(ImportCli, AStoppedImportLeavesTheOutputAsItWas) {
     TempDir dir;

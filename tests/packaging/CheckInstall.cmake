@@ -1,5 +1,5 @@
 # Installs the build into a staging folder (DESTDIR) and checks that the desktop integration is there:
-# both programs, the launcher, the file type, the icon and the udev rule pointing at the probe.
+# both programs, the import module, the launcher, the file type, the icon and the udev rule pointing at the probe.
 # Called as: cmake -DBUILD=<build dir> -DSTAGE=<empty folder> -P CheckInstall.cmake
 file(REMOVE_RECURSE "${STAGE}")
 set(ENV{DESTDIR} "${STAGE}")
@@ -11,7 +11,7 @@ endif()
 include("${BUILD}/packaging/InstallPaths.cmake")
 foreach(f "${BINDIR}/ambrio" "${BINDIR}/qxtool" "${DATADIR}/applications/ambrio.desktop"
           "${DATADIR}/mime/packages/ambrio.xml" "${DATADIR}/icons/hicolor/scalable/apps/ambrio.svg"
-          "${UDEVDIR}/70-ambrio-analyzer.rules")
+          "${UDEVDIR}/70-ambrio-analyzer.rules" "${LIBDIR}/ambrio/libambrio_import_plugin.so")
   if(NOT EXISTS "${STAGE}${f}")
     message(FATAL_ERROR "not installed: ${f}")
   endif()
@@ -29,6 +29,12 @@ endif()
 file(READ "${STAGE}${DATADIR}/mime/packages/ambrio.xml" mime)
 if(NOT mime MATCHES "type=\"application/x-ambrio-record\"" OR NOT mime MATCHES "pattern=\"\\*.qxc\"")
   message(FATAL_ERROR "the file type does not claim *.qxc")
+endif()
+# The installed qxtool finds its import module: the error is about the input, not the module.
+execute_process(COMMAND "${STAGE}${BINDIR}/qxtool" import "${STAGE}/no-such.sr" -o "${STAGE}/out.qxc" --cc1 CC1
+                ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(NOT rc EQUAL 1 OR NOT err MATCHES "no-such.sr: No such file or directory")
+  message(FATAL_ERROR "the installed qxtool does not load its import module: ${err}")
 endif()
 find_program(VALIDATE desktop-file-validate)
 if(VALIDATE)
