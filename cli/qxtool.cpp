@@ -41,6 +41,9 @@ constexpr int kInputError = 1;
 
 using OpenedFile = rec::RecordFileHead;
 
+// --tolerant of the commands that decode: packets the bit recovery rules reject get a second chance.
+bool tolerantBits = false;
+
 // Checks and decodes a record file; a file shorter than its header block says is decoded as far as
 // it goes, with a warning.
 bool OpenAndDecode(CQXDoc& doc, const std::string& path, OpenedFile* file) {
@@ -49,6 +52,7 @@ bool OpenAndDecode(CQXDoc& doc, const std::string& path, OpenedFile* file) {
         std::fprintf(stderr, "qxtool: %s: %s\n", path.c_str(), reason.c_str());
         return false;
     }
+    doc.store.tolerantBits = tolerantBits;
     if (!doc.OpenDocument(path)) {
         std::fprintf(stderr, "qxtool: %s: cannot be opened\n", path.c_str());
         return false;
@@ -213,7 +217,7 @@ int ShowInfo(const std::string& path) {
 }
 
 int Synthesize(const std::string& name, const std::string& out, double seconds, uint16_t clockSetting,
-               uint32_t seed, bool list) {
+               uint32_t seed, double highStretch, bool list) {
     if (list) {
         for (const std::string& n : synth::BuiltinScenarioNames()) {
             synth::Scenario sc;
@@ -242,6 +246,7 @@ int Synthesize(const std::string& name, const std::string& out, double seconds, 
     options.seconds = seconds;
     options.clockSetting = clockSetting;
     options.seed = seed;
+    options.highStretch = highStretch;
     if (!synth::WriteScenarioFile(out, sc, options, &error)) {
         std::fprintf(stderr, "qxtool: %s\n", error.c_str());
         return 1;
@@ -472,6 +477,12 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0.01, 86400.0));
     synthCmd->add_option("--clock", clockSetting, "Clock setting of the CC edge blocks (0 = divisor 20)");
     synthCmd->add_option("--seed", seed, "Seed of the timing, jitter and analog noise");
+    double highStretch = 0;
+    synthCmd
+        ->add_option("--high-stretch", highStretch,
+                     "Microseconds by which high half-bits outlast low ones, as a logic analyzer may see the "
+                     "CC line (default 0)")
+        ->check(CLI::Range(0.0, 1.5));
     synthCmd->add_flag("--list", listScenarios, "List the built-in scenarios");
 
     RecordArgs rec;
@@ -557,6 +568,13 @@ int main(int argc, char** argv) {
     // Missing, extra or malformed arguments end in status 1 without output, like any other "no".
     udevProbe->allow_extras();
 
+    // Every command that decodes takes --tolerant.
+    const char* tolerantHelp = "Give packets that the bit recovery rules reject a second chance: a short or "
+                               "missing preamble, stretched high half-bits; a message counts only when its "
+                               "CRC checks";
+    for (CLI::App* cmd : {packets, fields, info, summaryCmd, checkCmd})
+        cmd->add_flag("--tolerant", tolerantBits, tolerantHelp);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -582,7 +600,7 @@ int main(int argc, char** argv) {
     if (*exportCmd) return ExportCommand(exportArgs);
     if (*stitchCmd) return StitchCommand(stitchArgs);
     if (*importCmd) return ImportCommand(importArgs);
-    if (*synthCmd) return Synthesize(scenario, synthOut, seconds, clockSetting, seed, listScenarios);
+    if (*synthCmd) return Synthesize(scenario, synthOut, seconds, clockSetting, seed, highStretch, listScenarios);
     if (*summaryCmd) return AnalysisCommand(summaryArgs, false);
     if (*checkCmd) return AnalysisCommand(checkArgs, true);
     if (*packets && packetsJson) {

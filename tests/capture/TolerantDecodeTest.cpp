@@ -7,6 +7,7 @@
 #include "RecordEncoder.h"
 #include "SymbolDecoder.h"
 #include "device/SynthSupport.h"
+#include "support/RunTool.h"
 
 #include <gtest/gtest.h>
 
@@ -33,15 +34,18 @@ void ExpectSamePacket(const CCCPacket& want, const CCCPacket& got) {
     EXPECT_EQ(got.shortCount, want.shortCount);
     EXPECT_EQ(got.longCount, want.longCount);
     ASSERT_EQ(got.bitCount, want.bitCount);
-    if (want.bitCount > 0) EXPECT_EQ(std::memcmp(got.bits.get(), want.bits.get(), size_t(want.bitCount)), 0);
+    if (want.bitCount > 0) {
+        EXPECT_EQ(std::memcmp(got.bits.get(), want.bits.get(), size_t(want.bitCount)), 0);
+    }
     EXPECT_EQ(got.preambleFound, want.preambleFound);
     EXPECT_EQ(got.preambleStart, want.preambleStart);
     EXPECT_EQ(got.preambleLength, want.preambleLength);
     EXPECT_EQ(got.dataStart, want.dataStart);
     EXPECT_EQ(std::memcmp(&got.unitInterval, &want.unitInterval, sizeof(float)), 0);
     ASSERT_EQ(got.symbolCount, want.symbolCount);
-    if (want.symbolCount > 0)
+    if (want.symbolCount > 0) {
         EXPECT_EQ(std::memcmp(got.symbols.get(), want.symbols.get(), size_t(want.symbolCount)), 0);
+    }
     EXPECT_EQ(got.eopFound, want.eopFound);
     EXPECT_EQ(got.eopPosition, want.eopPosition);
     EXPECT_EQ(std::memcmp(got.kCodes, want.kCodes, 4), 0);
@@ -134,7 +138,8 @@ TEST(TolerantDecode, AvHdmiCaptureGivesAllItsMessages) {
     EXPECT_EQ(CountGood(standard->store), 81u);
     ASSERT_EQ(CountGood(tolerant->store), 84u);
 
-    const std::vector<ReferenceMessage> ref = ReadReference(kCaptures / "macbook_2015-apple_av_hdmi.sigrok.txt");
+    const std::vector<ReferenceMessage> ref =
+        ReadReference(kCaptures / "macbook_2015-apple_av_hdmi.sigrok.txt");
     ASSERT_EQ(ref.size(), 84u);
     size_t k = 0;
     for (size_t i = 0; i < tolerant->store.PacketCount(); ++i) {
@@ -163,10 +168,11 @@ TEST(TolerantDecode, AvHdmiCaptureGivesAllItsMessages) {
         EXPECT_EQ(p->kind, kKindSop);
         EXPECT_TRUE(p->eopFound);
         // Measured over the preamble there was; not at all without two bits of it.
-        if (r.uiMeasured)
+        if (r.uiMeasured) {
             EXPECT_NEAR(p->unitInterval, 3.33, 0.1);
-        else
+        } else {
             EXPECT_EQ(p->unitInterval, 0.0f);
+        }
         const CCCPacket* s = standard->store.FindPacketAt(int64_t(r.startUs));
         ASSERT_NE(s, nullptr);
         EXPECT_FALSE(s->crcGood);
@@ -189,14 +195,15 @@ TEST(TolerantDecode, SharedCapturesGainNoMessageTheReferenceLacks) {
         const std::vector<ReferenceMessage> ref = ReadReference(kCaptures / (base + ".sigrok.txt"));
         const auto standard = Open(entry.path(), false);
         const auto tolerant = Open(entry.path(), true);
-        ExpectRulesReadingsKept(standard->store, *&tolerant->store);
+        ExpectRulesReadingsKept(standard->store, tolerant->store);
         for (size_t i = 0; i < tolerant->store.PacketCount(); ++i) {
             const CCCPacket& p = *tolerant->store.PacketAt(i);
             if (!MessageGood(p)) continue;
             const std::string bytes = Hex(p.messageBytes, size_t(p.messageByteCount));
             bool listed = false;
             for (const ReferenceMessage& r : ref)
-                listed |= r.channel == p.channel && r.bytes == bytes && std::abs(r.startUs - double(p.startTime)) < 3;
+                listed |= r.channel == p.channel && r.bytes == bytes &&
+                          std::abs(r.startUs - double(p.startTime)) < 3;
             EXPECT_TRUE(listed) << "packet " << i << " at " << p.startTime << ": " << bytes;
         }
     }
@@ -231,7 +238,7 @@ TEST(TolerantDecode, StretchedHalfBitsTable) {
         double stretch;
         uint16_t clock;
     };
-    const Case cases[] = {{0, 0},   {0.25, 0}, {0.5, 0}, {0.75, 0}, {1.0, 0},
+    const Case cases[] = {{0, 0},    {0.25, 0}, {0.5, 0}, {0.75, 0}, {1.0, 0},
                           {1.25, 0}, {0.5, 4},  {1.0, 4}, {1.25, 4}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "stretch " << c.stretch << " µs, clock " << c.clock);
@@ -243,7 +250,8 @@ TEST(TolerantDecode, StretchedHalfBitsTable) {
         for (size_t i = 0; i < sent.size(); ++i) {
             const synth::ExpectedPacket& x = sent[i];
             const CCCPacket& p = *tolerant.store->PacketAt(i);
-            SCOPED_TRACE(testing::Message() << "packet " << i << " at " << x.startTime << " sent as " << x.name);
+            SCOPED_TRACE(testing::Message()
+                         << "packet " << i << " at " << x.startTime << " sent as " << x.name);
             rulesGood += bmc::ReadCompletely(*standard.store->PacketAt(i));
             if (x.outcome != synth::Outcome::Good) {
                 EXPECT_FALSE(IsMessageKind(p.kind) && p.crcGood && x.outcome != synth::Outcome::NoPreamble);
@@ -252,8 +260,10 @@ TEST(TolerantDecode, StretchedHalfBitsTable) {
             ++good;
             EXPECT_EQ(p.kind, x.kind);
             EXPECT_TRUE(bmc::ReadCompletely(p));
-            if (IsMessageKind(x.kind))
-                EXPECT_EQ(Hex(p.messageBytes, size_t(p.messageByteCount)), Hex(x.bytes.data(), x.bytes.size()));
+            if (IsMessageKind(x.kind)) {
+                EXPECT_EQ(Hex(p.messageBytes, size_t(p.messageByteCount)),
+                          Hex(x.bytes.data(), x.bytes.size()));
+            }
             EXPECT_EQ(p.GetMessageTypeText(), x.name);
             // The whole preamble comes back, and the unit interval over it stays true.
             EXPECT_EQ(p.preambleLength, 64);
@@ -261,8 +271,9 @@ TEST(TolerantDecode, StretchedHalfBitsTable) {
         }
         EXPECT_GT(good, 90);
         ExpectRulesReadingsKept(*standard.store, *tolerant.store);
-        std::printf("stretch %.2f us, clock %u: rules read %d of %zu packets, tolerant %d good frames whole\n",
-                    c.stretch, unsigned(c.clock), rulesGood, sent.size(), good);
+        std::printf(
+            "stretch %.2f us, clock %u: rules read %d of %zu packets, tolerant %d good frames whole\n",
+            c.stretch, unsigned(c.clock), rulesGood, sent.size(), good);
     }
 }
 
@@ -323,8 +334,8 @@ TEST(TolerantDecode, OnlyACheckingCrcOrAFullPreambleIsTaken) {
         enc::FrameOptions fo;
         fo.preambleBits = c.preambleBits;
         fo.corruptCrc = c.corruptCrc;
-        const std::vector<int> v =
-            Intervals(enc::SymbolsToBits(enc::FrameSymbols(c.kind, msg.data(), msg.size(), fo), c.preambleBits), 16);
+        const std::vector<int> v = Intervals(
+            enc::SymbolsToBits(enc::FrameSymbols(c.kind, msg.data(), msg.size(), fo), c.preambleBits), 16);
         auto rules = Packet(v);
         bmc::DecodePacketBits(*rules, nullptr);
         EXPECT_FALSE(bmc::ReadCompletely(*rules));
@@ -348,4 +359,35 @@ TEST(TolerantDecode, OnlyACheckingCrcOrAFullPreambleIsTaken) {
             EXPECT_EQ(tolerant->bits[e.bitIndex], e.Kind() == kBitOneFirst ? 1 : 0) << i;
         }
     }
+}
+
+// The command line: synth stretches the high half-bits, and the commands that decode read them with
+// --tolerant; without it they decode by the rules alone.
+TEST(TolerantDecode, QxtoolSynthStretchAndTolerantCommands) {
+    TempDir dir;
+    const std::string file = dir.File("stretched.qxc");
+    const RunResult made = RunQxtool("synth spr --high-stretch 1.0 -o " + file);
+    ASSERT_EQ(made.status, 0) << made.err;
+    auto goodRows = [](const std::string& out) {
+        int n = 0;
+        for (const std::string& line : Split(out, '\n'))
+            n += Split(line, '\t').size() > 4 && Split(line, '\t')[4] == "good";
+        return n;
+    };
+    const RunResult rules = RunQxtool("packets " + file);
+    const RunResult tolerant = RunQxtool("packets --tolerant " + file);
+    ASSERT_EQ(rules.status, 0) << rules.err;
+    ASSERT_EQ(tolerant.status, 0) << tolerant.err;
+    const size_t rows = Split(tolerant.out, '\n').size() - 1;
+    EXPECT_EQ(goodRows(tolerant.out), int(rows));
+    EXPECT_LT(goodRows(rules.out), int(rows) / 2);
+    for (const char* cmd : {"info", "fields", "summary", "check"}) {
+        const RunResult r =
+            RunQxtool(std::string(cmd) + " --tolerant " + file + (std::string(cmd) == "fields" ? " 0" : ""));
+        EXPECT_TRUE(r.err.empty()) << cmd << ": " << r.err;
+        EXPECT_FALSE(r.out.empty()) << cmd;
+    }
+    const RunResult info = RunQxtool("info --tolerant " + file);
+    EXPECT_NE(info.out.find("no preamble 0, bad CRC 0, no EOP 0"), std::string::npos) << info.out;
+    EXPECT_EQ(RunQxtool("synth spr --high-stretch 2 -o " + dir.File("x.qxc")).status, 2);
 }
