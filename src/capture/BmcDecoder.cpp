@@ -471,12 +471,20 @@ enum : uint8_t { kTolShort, kTolHalf, kTolFull, kTolLong };
 // level an entry is remains unknown), fitted by least squares to the intervals read as halves and full
 // UIs, a few rounds from the nominal 300 kbit/s.
 struct TolerantFit {
-    double half = 0;
-    double skew = 0;
+    TolerantFit(double half, double skew) : half(half), skew(skew) {
+        // The borders 0.4, 1.5 and 2.6 half-UIs, in ticks for each level: no division per interval.
+        for (int level = 0; level < 2; ++level)
+            for (int k = 0; k < 3; ++k)
+                borders[level][k] = half * (k == 0 ? 0.4 : k == 1 ? 1.5 : 2.6) + (level ? -skew : skew);
+    }
+    double half;
+    double skew;
+    double borders[2][3];
 
     uint8_t Role(int32_t i, uint8_t interval) const {
-        const double r = (double(interval) - ((i & 1) ? -skew : skew)) / half;
-        return r < 0.4 ? kTolShort : r < 1.5 ? kTolHalf : r < 2.6 ? kTolFull : kTolLong;
+        const double* b = borders[i & 1];
+        const double v = interval;
+        return v < b[0] ? kTolShort : v < b[1] ? kTolHalf : v < b[2] ? kTolFull : kTolLong;
     }
 };
 
@@ -484,14 +492,17 @@ TolerantFit FitHalfAndSkew(const EdgeEntry* e, int32_t n, int32_t divisor) {
     const double nominal = 3.3 * kClockTicksPerMicro / divisor * 0.5;
     // The stretch first from the two levels' mean intervals: halves and full UIs fall on both alike, and
     // a stretched half must not start out read as a full UI of the other level.
-    double sums[2] = {0, 0};
-    int32_t counts[2] = {0, 0};
-    for (int32_t i = 0; i < n; ++i)
-        if (e[i].interval < 3 * nominal) {
-            sums[i & 1] += e[i].interval;
-            ++counts[i & 1];
+    const int32_t limit = int32_t(3 * nominal);
+    int32_t sums[2] = {0, 0}, counts[2] = {0, 0};
+    for (int32_t i = 0; i + 1 < n; i += 2)
+        for (int level = 0; level < 2; ++level) {
+            const int32_t v = e[i + level].interval;
+            const bool used = v <= limit;
+            sums[level] += used ? v : 0;
+            counts[level] += used;
         }
-    const double skew = counts[0] && counts[1] ? (sums[0] / counts[0] - sums[1] / counts[1]) / 2 : 0;
+    const double skew =
+        counts[0] && counts[1] ? (double(sums[0]) / counts[0] - double(sums[1]) / counts[1]) / 2 : 0;
     TolerantFit f{nominal, std::abs(skew) < 0.5 * nominal ? skew : 0};
     for (int round = 0; round < 4; ++round) {
         double mm = 0, ms = 0, ss = 0, mv = 0, sv = 0;
@@ -510,7 +521,9 @@ TolerantFit FitHalfAndSkew(const EdgeEntry* e, int32_t n, int32_t divisor) {
         const double half = (mv * ss - ms * sv) / det, skew = (mm * sv - ms * mv) / det;
         // A fit far from any PD bit rate is no fit: the junk it came from will not check anyway.
         if (!(half > 0.75 * nominal && half < 1.3 * nominal) || std::abs(skew) > 0.5 * half) break;
+        const bool settled = std::abs(half - f.half) < 0.01 && std::abs(skew - f.skew) < 0.01;
         f = {half, skew};
+        if (settled) break;
     }
     return f;
 }
