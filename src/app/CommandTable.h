@@ -38,6 +38,8 @@ inline constexpr uint32_t kCalibration = 32919;
 inline constexpr uint32_t kShowGraph = 310;
 // View menu: the Analysis pane (an id of its own, apart from the table's).
 inline constexpr uint32_t kShowAnalysis = 33001;
+// Capture menu: tolerant bit recovery for the open file and what is decoded next (an id of its own).
+inline constexpr uint32_t kTolerantDecoding = 33020;
 
 // Graph context menu commands the window routes to the graph (32784 is shared with the packet list's
 // "Absolute").

@@ -56,6 +56,9 @@ constexpr auto kPaintInterval = std::chrono::milliseconds(50);
 // in the application's store (as the recent files) beside its own group.
 constexpr char kAnalysisPaneVisible[] = "PaneVisible";
 
+// Tolerant bit recovery: on or off, in a group of its own in the application's store, off by default.
+constexpr char kTolerantDecodingKey[] = "Decoding/Tolerant";
+
 std::unique_ptr<QSettings> AnalysisSettings() {
     auto s = std::make_unique<QSettings>();
     s->beginGroup(QString::fromLatin1(analysis::kLimitsGroup));
@@ -158,6 +161,7 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
     dialogs.chooseFolder = [this](const std::string& current) { return BrowseForRecordFolder(this, current); };
     recordFileDlg = std::make_unique<CCaptureFilenameDlg>(settings, this);
     recordFileDlg->clock = [this] { return control.clock(); };
+    doc.store.tolerantBits = QSettings().value(kTolerantDecodingKey, false).toBool();
 
     setObjectName("ZerlinApp");
     setWindowIcon(AppIcon());
@@ -204,6 +208,7 @@ CMainFrame::~CMainFrame() {
     settings.graphAutoScroll = control.graphAutoScroll;
     settings.pdMessageAutoScroll = pdMessageAutoScroll;
     if (analysisPane) AnalysisSettings()->setValue(kAnalysisPaneVisible, !analysisPane->isHidden());
+    QSettings().setValue(kTolerantDecodingKey, doc.store.tolerantBits);
     // The views go before the document and the reader they refer to; the graph leaves its area
     // switches in the settings.
     views.clear();
@@ -326,6 +331,10 @@ void CMainFrame::CreateActions() {
     QAction* analysis = AddAction(cmd::kShowAnalysis, true);
     analysis->setText("&Analysis");
     analysis->setStatusTip("Show or hide the Analysis pane");
+    QAction* tolerant = AddAction(cmd::kTolerantDecoding, true);
+    tolerant->setText("&Tolerant Bit Recovery");
+    tolerant->setStatusTip("Also read packets with a short or missing preamble or stretched half-bits; a "
+                           "message counts only when its CRC checks");
     AddAction(cmd::kGraphFontSettings);
     AddAction(cmd::kDisableDisplayFilters, true);
     for (uint32_t id : {cmd::kRecordSettings, cmd::kRecordFileSettings, cmd::kVbusCurrentDirection, cmd::kAbout})
@@ -367,6 +376,7 @@ void CMainFrame::CreateMenus() {
     capture->addAction(actions[cmd::kRecordFileSettings]);
     capture->addAction(actions[cmd::kVbusCurrentDirection]);
     capture->addAction(actions[cmd::kCalibration]);
+    capture->addAction(actions[cmd::kTolerantDecoding]);
     QMenu* injection = capture->addMenu(kCcInjectionMenuText);
     for (const CcInjectionCommand& c : kCcInjectionCommands) {
         if (c.id == 32906) injection->addSeparator();
@@ -470,6 +480,8 @@ bool CMainFrame::IsCommandEnabled(uint32_t id) const {
         return false;
     case cmd::kInstallDriver:
         return !connection.connected;
+    case cmd::kTolerantDecoding: // the open file is decoded again, which a recording must not see
+        return !RecordingActive() && !Busy();
     case cmd::kExit:
     case cmd::kVbusCurrentDirection:
     case cmd::kAbout:
@@ -510,6 +522,8 @@ std::optional<bool> CMainFrame::IsCommandChecked(uint32_t id) const {
         return graphPane && !graphPane->isHidden();
     case cmd::kShowAnalysis:
         return analysisPane && !analysisPane->isHidden();
+    case cmd::kTolerantDecoding:
+        return doc.store.tolerantBits;
     case cmd::kShowPlots:
         return showPlots;
     case cmd::kShowPdPackets:
@@ -607,6 +621,9 @@ void CMainFrame::ExecuteCommand(uint32_t id) {
     case cmd::kShowGraph:
         graphPane->setVisible(graphPane->isHidden());
         break;
+    case cmd::kTolerantDecoding:
+        OnToggleTolerantDecoding();
+        break;
     case cmd::kShowAnalysis:
         analysisPane->setVisible(analysisPane->isHidden());
         if (!analysisPane->isHidden()) analysisPane->raise();
@@ -644,6 +661,14 @@ void CMainFrame::OnNew() {
     doc.NewDocument();
     titleName = cmd::kUntitled;
     UpdateTitle();
+}
+
+void CMainFrame::OnToggleTolerantDecoding() {
+    doc.store.tolerantBits = !doc.store.tolerantBits;
+    // The open file is read again the new way; when it cannot be (the user kept unsaved marks, the file
+    // is gone) the setting stays as the list shows it.
+    const std::string path = doc.docPath;
+    if (!path.empty() && !OpenFile(path)) doc.store.tolerantBits = !doc.store.tolerantBits;
 }
 
 void CMainFrame::OnOpen() {

@@ -212,6 +212,7 @@ private:
     // Command handlers.
     void OnNew();
     void OnOpen();
+    void OnToggleTolerantDecoding();
     void OnSave(bool askName);
     void OnPdFontSettings();
     void OnGraphFontSettings();
