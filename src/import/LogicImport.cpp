@@ -326,10 +326,17 @@ const sr_input_module* ParseFormat(const std::string& format, OptionTable& optio
 // A file for one of the library's input modules, read in chunks and fed through a session of ours.
 bool ReadWithInputModule(sr_context* ctx, const sr_input* in, ImportRun& run) {
     const std::string& path = run.request.input;
-    if (sr_session_new(ctx, &run.session) != SR_OK) return run.Fail(path + ": libsigrok cannot start a session");
+    if (sr_session_new(ctx, &run.session) != SR_OK) {
+        run.session = nullptr;
+        return run.Fail(path + ": libsigrok cannot start a session");
+    }
     sr_session_datafeed_callback_add(run.session, ImportRun::Feed, &run);
     const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return run.Fail(path + ": " + std::strerror(errno));
+    if (fd < 0) {
+        sr_session_destroy(run.session);
+        run.session = nullptr;
+        return run.Fail(path + ": " + std::strerror(errno));
+    }
     GString* buf = g_string_sized_new(kReadChunk);
     bool added = false, ok = true;
     for (;;) {
@@ -356,6 +363,9 @@ bool ReadWithInputModule(sr_context* ctx, const sr_input* in, ImportRun& run) {
     g_string_free(buf, TRUE);
     if (ok && !run.stop && sr_input_end(in) != SR_OK)
         ok = run.Fail(path + ": cannot be read as " + sr_input_id_get(sr_input_module_get(in)));
+    // The session refers to the input's device: it goes first, before the caller frees the input.
+    sr_session_destroy(run.session);
+    run.session = nullptr;
     return ok && !run.stop;
 }
 
@@ -396,7 +406,10 @@ ImportReport ImportLogicCapture(const ImportRequest& r) {
     sr_log_callback_set(KeepError, nullptr);
     sr_log_loglevel_set(SR_LOG_ERR);
     sr_context* ctx = nullptr;
-    if (sr_init(&ctx) != SR_OK) return fail("libsigrok cannot be initialised");
+    if (sr_init(&ctx) != SR_OK) {
+        sr_log_callback_set_default();
+        return fail("libsigrok cannot be initialised");
+    }
 
     ImportRun run(r, report, output);
     bool read = false;
