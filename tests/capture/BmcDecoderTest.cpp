@@ -1,6 +1,7 @@
 #include "BmcDecoder.h"
 #include "RecordEncoder.h"
 #include "SymbolDecoder.h"
+#include "support/DecodedPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -8,25 +9,13 @@
 
 namespace {
 
+using testdecoded::BmcIntervals;
+
 CCCPacket FromIntervals(const std::vector<int>& intervals, int divisor) {
     CCCPacket p;
     p.divisor = divisor;
     for (int v : intervals) p.AppendInterval(uint8_t(v));
     return p;
-}
-
-// BMC intervals of a bit sequence: a zero is one full-UI interval, a one two half-UI intervals.
-std::vector<int> BmcIntervals(const std::vector<uint8_t>& bits, int half) {
-    std::vector<int> v;
-    for (uint8_t b : bits) {
-        if (b) {
-            v.push_back(half);
-            v.push_back(half);
-        } else {
-            v.push_back(2 * half);
-        }
-    }
-    return v;
 }
 
 std::vector<uint8_t> Preamble(int n = 64) {

@@ -5,6 +5,7 @@
 #include "CaptureStore.h"
 #include "RecordEncoder.h"
 #include "support/Blocks.h"
+#include "support/DecodedPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 using namespace testblocks;
+using testdecoded::ExpectSameDecode;
 
 namespace {
 
@@ -33,41 +35,6 @@ void DecodeStepByStep(CCCPacket& p) {
         bmc::DecodeBits(p, nullptr);
     else if (!bmc::TryAlternative(p, kClass1BitResolved, nullptr))
         bmc::TryAlternative(p, kClass2BitsResolved, nullptr);
-}
-
-void ExpectSameDecode(const CCCPacket& want, const CCCPacket& got, bool entries) {
-    EXPECT_EQ(got.tickSum, want.tickSum);
-    EXPECT_EQ(got.shortCount, want.shortCount);
-    EXPECT_EQ(got.longCount, want.longCount);
-    ASSERT_EQ(got.bitCount, want.bitCount);
-    if (want.bitCount > 0) {
-        ASSERT_TRUE(got.bits);
-        EXPECT_EQ(std::memcmp(got.bits.get(), want.bits.get(), size_t(want.bitCount)), 0);
-    }
-    EXPECT_EQ(got.preambleFound, want.preambleFound);
-    EXPECT_EQ(got.preambleStart, want.preambleStart);
-    EXPECT_EQ(got.preambleLength, want.preambleLength);
-    EXPECT_EQ(got.dataStart, want.dataStart);
-    EXPECT_EQ(std::memcmp(&got.unitInterval, &want.unitInterval, sizeof(float)), 0)
-        << got.unitInterval << " " << want.unitInterval;
-    ASSERT_EQ(got.symbolCount, want.symbolCount);
-    if (want.symbolCount > 0) {
-        EXPECT_EQ(std::memcmp(got.symbols.get(), want.symbols.get(), size_t(want.symbolCount)), 0);
-    }
-    EXPECT_EQ(got.eopFound, want.eopFound);
-    EXPECT_EQ(got.eopPosition, want.eopPosition);
-    EXPECT_EQ(std::memcmp(got.kCodes, want.kCodes, 4), 0);
-    EXPECT_EQ(got.kind, want.kind);
-    EXPECT_EQ(got.hasCrc, want.hasCrc);
-    EXPECT_EQ(got.receivedCrc, want.receivedCrc);
-    EXPECT_EQ(got.crcGood, want.crcGood);
-    ASSERT_EQ(got.messageByteCount, want.messageByteCount);
-    EXPECT_EQ(std::memcmp(got.messageBytes, want.messageBytes, size_t(want.messageByteCount)), 0);
-    if (!entries) return;
-    for (int32_t i = 0; i < want.intervalCount; ++i) {
-        EXPECT_EQ(got.edges[i].classKind, want.edges[i].classKind) << "entry " << i;
-        EXPECT_EQ(got.edges[i].bitIndex, want.edges[i].bitIndex) << "entry " << i;
-    }
 }
 
 // BMC intervals of a frame: a zero is one full-UI interval, a one two half-UI intervals.

@@ -7,6 +7,7 @@
 #include "RecordEncoder.h"
 #include "SymbolDecoder.h"
 #include "device/SynthSupport.h"
+#include "support/DecodedPackets.h"
 #include "support/RunTool.h"
 
 #include <gtest/gtest.h>
@@ -25,39 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every field the decoders fill, compared: the packets must be the same packet.
-void ExpectSamePacket(const CCCPacket& want, const CCCPacket& got) {
-    EXPECT_EQ(got.startTime, want.startTime);
-    EXPECT_EQ(got.channel, want.channel);
-    EXPECT_EQ(got.intervalCount, want.intervalCount);
-    EXPECT_EQ(got.tickSum, want.tickSum);
-    EXPECT_EQ(got.shortCount, want.shortCount);
-    EXPECT_EQ(got.longCount, want.longCount);
-    ASSERT_EQ(got.bitCount, want.bitCount);
-    if (want.bitCount > 0) {
-        EXPECT_EQ(std::memcmp(got.bits.get(), want.bits.get(), size_t(want.bitCount)), 0);
-    }
-    EXPECT_EQ(got.preambleFound, want.preambleFound);
-    EXPECT_EQ(got.preambleStart, want.preambleStart);
-    EXPECT_EQ(got.preambleLength, want.preambleLength);
-    EXPECT_EQ(got.dataStart, want.dataStart);
-    EXPECT_EQ(std::memcmp(&got.unitInterval, &want.unitInterval, sizeof(float)), 0);
-    ASSERT_EQ(got.symbolCount, want.symbolCount);
-    if (want.symbolCount > 0) {
-        EXPECT_EQ(std::memcmp(got.symbols.get(), want.symbols.get(), size_t(want.symbolCount)), 0);
-    }
-    EXPECT_EQ(got.eopFound, want.eopFound);
-    EXPECT_EQ(got.eopPosition, want.eopPosition);
-    EXPECT_EQ(std::memcmp(got.kCodes, want.kCodes, 4), 0);
-    EXPECT_EQ(got.kind, want.kind);
-    EXPECT_EQ(got.hasCrc, want.hasCrc);
-    EXPECT_EQ(got.receivedCrc, want.receivedCrc);
-    EXPECT_EQ(got.crcGood, want.crcGood);
-    ASSERT_EQ(got.messageByteCount, want.messageByteCount);
-    EXPECT_EQ(std::memcmp(got.messageBytes, want.messageBytes, size_t(want.messageByteCount)), 0);
-    EXPECT_EQ(got.port, want.port);
-}
-
 // The same stream decoded by the rules and tolerantly: packet for packet the same wherever the rules
 // read a packet completely, and wherever the tolerant reading found nothing better.
 void ExpectRulesReadingsKept(const CCaptureStore& standard, const CCaptureStore& tolerant) {
@@ -67,7 +35,7 @@ void ExpectRulesReadingsKept(const CCaptureStore& standard, const CCaptureStore&
         const CCCPacket& t = *tolerant.PacketAt(i);
         if (!bmc::ReadCompletely(s) && bmc::ReadCompletely(t)) continue; // a second chance taken
         SCOPED_TRACE(testing::Message() << "packet " << i << " at " << s.startTime);
-        ExpectSamePacket(s, t);
+        testdecoded::ExpectSameDecode(s, t);
     }
 }
 
@@ -287,19 +255,6 @@ TEST(TolerantDecode, UnstretchedTrafficDecodesAsSentByTheRules) {
 
 namespace {
 
-std::vector<int> Intervals(const std::vector<uint8_t>& bits, int half) {
-    std::vector<int> v;
-    for (uint8_t b : bits) {
-        if (b) {
-            v.push_back(half);
-            v.push_back(half);
-        } else {
-            v.push_back(2 * half);
-        }
-    }
-    return v;
-}
-
 std::unique_ptr<CCCPacket> Packet(const std::vector<int>& intervals, int divisor = 5) {
     auto p = std::make_unique<CCCPacket>();
     p->divisor = divisor;
@@ -334,7 +289,7 @@ TEST(TolerantDecode, OnlyACheckingCrcOrAFullPreambleIsTaken) {
         enc::FrameOptions fo;
         fo.preambleBits = c.preambleBits;
         fo.corruptCrc = c.corruptCrc;
-        const std::vector<int> v = Intervals(
+        const std::vector<int> v = testdecoded::BmcIntervals(
             enc::SymbolsToBits(enc::FrameSymbols(c.kind, msg.data(), msg.size(), fo), c.preambleBits), 16);
         auto rules = Packet(v);
         bmc::DecodePacketBits(*rules, nullptr);
@@ -343,7 +298,7 @@ TEST(TolerantDecode, OnlyACheckingCrcOrAFullPreambleIsTaken) {
         bmc::DecodePacketBits(*tolerant, nullptr, bmc::BitRecovery::Tolerant);
         EXPECT_EQ(bmc::ReadCompletely(*tolerant), c.taken);
         if (!c.taken) {
-            ExpectSamePacket(*rules, *tolerant);
+            testdecoded::ExpectSameDecode(*rules, *tolerant);
             for (int32_t i = 0; i < rules->intervalCount; ++i)
                 EXPECT_EQ(tolerant->edges[i].classKind, rules->edges[i].classKind) << i;
             continue;
