@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
@@ -44,6 +45,13 @@ double Busyness(const QImage& image, int step) {
 int main(int argc, char** argv) {
     // No display is needed: widgets render into memory.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The runtime folder the test runner names is made here, private as the toolkit wants it.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        std::error_code ec;
+        std::filesystem::create_directories(runtime, ec);
+        std::filesystem::permissions(runtime, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace, ec);
+    }
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Vantrel Inc.");
     QApplication::setApplicationName("AmbrioTests");
