@@ -36,6 +36,8 @@ inline constexpr uint32_t kVbusCurrentDirection = 32874;
 inline constexpr uint32_t kStitch = 32876;
 inline constexpr uint32_t kCalibration = 32919;
 inline constexpr uint32_t kShowGraph = 310;
+// File menu: a logic-analyzer capture of the CC lines becomes a record file (an id of its own).
+inline constexpr uint32_t kImportLogic = 33010;
 // View menu: the Analysis pane (an id of its own, apart from the table's).
 inline constexpr uint32_t kShowAnalysis = 33001;
 // Capture menu: tolerant bit recovery for the open file and what is decoded next (an id of its own).
@@ -111,6 +113,8 @@ inline constexpr char kReadyText[] = "Ready";
 inline constexpr char kWindowTitle[] = "Ambrio App";
 inline constexpr char kUntitled[] = "Untitled";
 inline constexpr char kFileFilter[] = "Ambrio Files (*.qxc)";
+inline constexpr char kLogicCaptureFilter[] =
+    "Logic captures (*.sr *.vcd *.csv *.bin *.raw);;All files (*)";
 inline constexpr char kDriverNotFoundText[] = "Driver Installer files not found.\n\n \"%s\"";
 inline constexpr char kDriverInstaller64[] = "./driver/DriverSetup64";
 inline constexpr char kDriverInstaller32[] = "./driver/DriverSetup32";

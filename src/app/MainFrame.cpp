@@ -7,6 +7,7 @@
 #include "DockableGraph.h"
 #include "GraphFont.h"
 #include "GraphView.h"
+#include "ImportLogicDlg.h"
 #include "LogViewCfgDlg.h"
 #include "PacketFindDlg.h"
 #include "PDPacketListView.h"
@@ -40,6 +41,7 @@
 #include <QToolBar>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -139,6 +141,9 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
     };
     dialogs.openFileName = [this] {
         return S(QFileDialog::getOpenFileName(this, QString(), QString(), cmd::kFileFilter));
+    };
+    dialogs.openLogicCaptureName = [this] {
+        return S(QFileDialog::getOpenFileName(this, "Import Logic Capture", QString(), cmd::kLogicCaptureFilter));
     };
     dialogs.saveFileName = [this](const std::string& suggested) {
         // The dialog adds the extension to a bare name before it asks about replacing a file.
@@ -326,6 +331,9 @@ void CMainFrame::CreateActions() {
         AddAction(id);
     AddAction(cmd::kExport);
     AddAction(cmd::kStitch);
+    QAction* import = AddAction(cmd::kImportLogic);
+    import->setText("&Import logic capture...");
+    import->setStatusTip("Write a record file from a logic-analyzer capture of the CC lines and open it");
     AddAction(cmd::kPdAutoScroll, true);
     for (uint32_t id : {cmd::kShowGraph, cmd::kShowPlots, cmd::kShowPdPackets, cmd::kGraphAutoScroll}) AddAction(id, true);
     QAction* analysis = AddAction(cmd::kShowAnalysis, true);
@@ -350,6 +358,7 @@ void CMainFrame::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     file->addAction(actions[cmd::kNew]);
     file->addAction(actions[cmd::kOpen]);
+    file->addAction(actions[cmd::kImportLogic]);
     file->addAction(actions[cmd::kSave]);
     file->addAction(actions[cmd::kSaveAs]);
     file->addAction(actions[cmd::kExport]);
@@ -481,6 +490,7 @@ bool CMainFrame::IsCommandEnabled(uint32_t id) const {
     case cmd::kInstallDriver:
         return !connection.connected;
     case cmd::kTolerantDecoding: // the open file is decoded again, which a recording must not see
+    case cmd::kImportLogic:
         return !RecordingActive() && !Busy();
     case cmd::kExit:
     case cmd::kVbusCurrentDirection:
@@ -547,7 +557,8 @@ void CMainFrame::UpdateCommandStates() {
 
 void CMainFrame::ExecuteCommand(uint32_t id) {
     if (!IsCommandEnabled(id)) return;
-    if (id == cmd::kNew || id == cmd::kOpen || id == cmd::kRun || id == cmd::kClear) FinishAutomaticExport();
+    if (id == cmd::kNew || id == cmd::kOpen || id == cmd::kImportLogic || id == cmd::kRun || id == cmd::kClear)
+        FinishAutomaticExport();
     switch (id) {
     case cmd::kExport:
         OnExport();
@@ -560,6 +571,9 @@ void CMainFrame::ExecuteCommand(uint32_t id) {
         break;
     case cmd::kOpen:
         OnOpen();
+        break;
+    case cmd::kImportLogic:
+        OnImportLogic();
         break;
     case cmd::kSave:
         OnSave(false);
@@ -713,6 +727,55 @@ bool CMainFrame::OpenFile(const std::string& path) {
         notePane->setToolTip(Q(note));
         SetStatusText(note);
     }
+    return true;
+}
+
+void CMainFrame::OnImportLogic() {
+    const std::string path = dialogs.openLogicCaptureName();
+    if (!path.empty()) ImportLogicCapture(path);
+}
+
+bool CMainFrame::ImportLogicCapture(const std::string& path, bool dropped) {
+    FinishAutomaticExport();
+    if (RecordingActive() || Busy()) return false;
+    CImportLogicDlg dialog(path, this);
+    dialog.chooseOutput = [this](const std::string& suggested) { return dialogs.saveFileName(suggested); };
+    dialog.askReplace = [this](const std::string& text) { return dialogs.askYesNo(text); };
+    BeginWaitCursor();
+    const bool readable = dialog.ReadChannels();
+    EndWaitCursor();
+    // A dropped file that is neither a record file nor a capture the library recognises gets the open
+    // message; from the menu the dialog says why and takes a format.
+    if (!readable && dropped) return OpenFile(path);
+    if (ExecSettingsDialog(dialog) != QDialog::Accepted) return false;
+    imp::ImportRequest request = dialog.Request();
+    // Replacing the open document's own file: its unsaved marks are asked for first.
+    std::error_code ec;
+    if (!doc.docPath.empty() && std::filesystem::equivalent(request.output, doc.docPath, ec) && !SaveModified())
+        return false;
+
+    // The import runs beside the window, which keeps painting its progress meanwhile.
+    BeginWaitCursor();
+    SetStatusText("Importing \"" + path + "\"...");
+    imp::ImportReport report;
+    std::atomic<bool> done = false;
+    std::thread worker([&] {
+        report = imp::ImportLogicCapture(request);
+        done = true;
+    });
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    worker.join();
+    EndWaitCursor();
+    if (!report.ok) {
+        SetStatusText("Import failed.");
+        ShowMessage("Cannot import \"" + path + "\": " + report.error);
+        return false;
+    }
+    if (!OpenFile(request.output)) return false;
+    SetStatusText("Imported " + std::to_string(report.samples) + " samples into \"" + request.output + "\".");
     return true;
 }
 
@@ -1195,7 +1258,16 @@ void CMainFrame::dropEvent(QDropEvent* event) {
         if (!url.isLocalFile()) continue;
         event->acceptProposedAction();
         activateWindow();
-        if (!RecordingActive()) OpenFile(S(url.toLocalFile()));
+        if (RecordingActive()) return;
+        // A file that is no record file may be a logic capture: the import dialog takes it.
+        const std::string path = S(url.toLocalFile());
+        rec::RecordFileHead head;
+        std::string reason;
+        if (!HasRecordExtension(path) && !rec::CheckRecordFile(path, &head, &reason) &&
+            std::filesystem::is_regular_file(path))
+            ImportLogicCapture(path, true);
+        else
+            OpenFile(path);
         return;
     }
 }

@@ -45,6 +45,8 @@ struct FrameDialogs {
     std::function<SaveAnswer(const std::string& title)> askSave;
     // File names from the open and save dialogs; empty when cancelled.
     std::function<std::string()> openFileName;
+    // The capture File > Import logic capture... reads; empty when cancelled.
+    std::function<std::string()> openLogicCaptureName;
     std::function<std::string(const std::string& suggested)> saveFileName;
     std::function<std::optional<QFont>(const QFont& current)> chooseFont;
     // A yes/no question; true for yes.
@@ -85,6 +87,10 @@ public:
 
     // Opens a record file like File Open (after the save prompt); false when it could not be opened.
     bool OpenFile(const std::string& path);
+    // Imports a logic capture through the import dialog, then opens the record file it wrote; false
+    // when the dialog was cancelled or nothing could be opened. A dropped file the capture library
+    // does not recognise is opened as a record file instead (which names the problem).
+    bool ImportLogicCapture(const std::string& path, bool dropped = false);
     // Runs a command as menu, toolbar or accelerator would (subject to its enabling rule).
     void ExecuteCommand(uint32_t id) override;
     bool IsCommandEnabled(uint32_t id) const override;
@@ -212,6 +218,7 @@ private:
     // Command handlers.
     void OnNew();
     void OnOpen();
+    void OnImportLogic();
     void OnToggleTolerantDecoding();
     void OnSave(bool askName);
     void OnPdFontSettings();

@@ -126,6 +126,32 @@ std::vector<const sr_channel*> LogicChannels(const sr_dev_inst* sdi) {
     return logic;
 }
 
+// The library for one import or listing: errors are kept to name the cause; its own log handler is back
+// on every way out.
+struct LibraryScope {
+    LibraryScope() {
+        lastLibraryError.clear();
+        sr_log_callback_set(KeepError, nullptr);
+        sr_log_loglevel_set(SR_LOG_ERR);
+        if (sr_init(&ctx) != SR_OK) ctx = nullptr;
+    }
+    ~LibraryScope() {
+        if (ctx) sr_exit(ctx);
+        sr_log_callback_set_default();
+    }
+    LibraryScope(const LibraryScope&) = delete;
+    LibraryScope& operator=(const LibraryScope&) = delete;
+    sr_context* ctx = nullptr;
+};
+
+// Empty when the input is a file that can be tried; otherwise the line that says why not.
+std::string InputProblem(const std::string& path) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) return path + ": " + std::strerror(ENOENT);
+    if (fs::is_directory(path, ec)) return path + ": is a folder";
+    return {};
+}
+
 // One import: the library's data feed goes to the converter once the sample rate and channels are
 // known.
 struct ImportRun {
@@ -391,9 +417,8 @@ ImportReport ImportLogicCapture(const ImportRequest& r) {
         report.error = line;
         return report;
     };
+    if (std::string problem = InputProblem(r.input); !problem.empty()) return fail(problem);
     std::error_code ec;
-    if (!fs::exists(r.input, ec)) return fail(r.input + ": " + std::strerror(ENOENT));
-    if (fs::is_directory(r.input, ec)) return fail(r.input + ": is a folder");
     if (fs::exists(r.output, ec)) {
         if (fs::equivalent(r.input, r.output, ec)) return fail(r.output + ": is the input file; choose another output");
         if (fs::is_directory(r.output, ec)) return fail(r.output + ": is a folder");
@@ -402,14 +427,9 @@ ImportReport ImportLogicCapture(const ImportRequest& r) {
     CRecordOutput output;
     if (!output.Open(r.output, &report.error)) return report;
 
-    lastLibraryError.clear();
-    sr_log_callback_set(KeepError, nullptr);
-    sr_log_loglevel_set(SR_LOG_ERR);
-    sr_context* ctx = nullptr;
-    if (sr_init(&ctx) != SR_OK) {
-        sr_log_callback_set_default();
-        return fail("libsigrok cannot be initialised");
-    }
+    LibraryScope library;
+    sr_context* ctx = library.ctx;
+    if (!ctx) return fail("libsigrok cannot be initialised");
 
     ImportRun run(r, report, output);
     bool read = false;
@@ -459,10 +479,102 @@ ImportReport ImportLogicCapture(const ImportRequest& r) {
         report.bytes = 64 + run.converter->BytesWritten();
         read = output.Close(run.converter->BytesWritten(), &report.error);
     }
-    sr_exit(ctx);
-    sr_log_callback_set_default();
     report.ok = read;
     return report;
+}
+
+namespace {
+
+// An input module names its channels once it has seen the start of the file; the data it sends on
+// the way goes nowhere.
+void ChannelsFromInput(sr_context* ctx, sr_input* in, const std::string& path, std::vector<std::string>* names,
+                       std::string* error) {
+    sr_session* session = nullptr;
+    if (sr_session_new(ctx, &session) != SR_OK) {
+        *error = path + ": libsigrok cannot start a session";
+        return;
+    }
+    sr_session_datafeed_callback_add(
+        session, [](const sr_dev_inst*, const sr_datafeed_packet*, void*) {}, nullptr);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        *error = path + ": " + std::strerror(errno);
+        sr_session_destroy(session);
+        return;
+    }
+    GString* buf = g_string_sized_new(kReadChunk);
+    const sr_dev_inst* sdi = nullptr;
+    bool sendFailed = false;
+    // A few chunks at most: a capture whose channels are not declared by then is not one to list.
+    for (int chunk = 0; chunk < 4 && !sdi && !sendFailed; ++chunk) {
+        const ssize_t n = ::read(fd, buf->str, kReadChunk);
+        if (n <= 0) {
+            sr_input_end(in);
+        } else {
+            buf->len = size_t(n);
+            sendFailed = sr_input_send(in, buf) != SR_OK;
+        }
+        if ((sdi = sr_input_dev_inst_get(in))) sr_session_dev_add(session, const_cast<sr_dev_inst*>(sdi));
+        if (n <= 0) break;
+    }
+    ::close(fd);
+    g_string_free(buf, TRUE);
+    for (const sr_channel* ch : LogicChannels(sdi)) names->push_back(ch->name ? ch->name : "");
+    if (names->empty())
+        *error = path + ": cannot be read as " + sr_input_id_get(sr_input_module_get(in)) +
+                 (lastLibraryError.empty() ? "" : " (" + lastLibraryError + ")");
+    // The session refers to the input's device: it goes first.
+    sr_session_destroy(session);
+}
+
+} // namespace
+
+bool ListLogicChannels(const std::string& path, const std::string& format, std::vector<std::string>* names,
+                       std::string* error) {
+    names->clear();
+    error->clear();
+    if (std::string problem = InputProblem(path); !problem.empty()) {
+        *error = problem;
+        return false;
+    }
+    LibraryScope library;
+    if (!library.ctx) {
+        *error = "libsigrok cannot be initialised";
+        return false;
+    }
+    if (!format.empty()) {
+        OptionTable options(g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
+                                                  reinterpret_cast<GDestroyNotify>(g_variant_unref)),
+                            g_hash_table_destroy);
+        const sr_input_module* module = ParseFormat(format, options, error);
+        if (!module) return false;
+        sr_input* in = sr_input_new(module, options.get());
+        if (!in) {
+            *error = "format " + std::string(sr_input_id_get(module)) + ": options not accepted" +
+                     (lastLibraryError.empty() ? "" : " (" + lastLibraryError + ")");
+            return false;
+        }
+        ChannelsFromInput(library.ctx, in, path, names, error);
+        sr_input_free(in);
+    } else if (sr_session* session = nullptr; sr_session_load(library.ctx, path.c_str(), &session) == SR_OK) {
+        GSList* devices = nullptr;
+        if (sr_session_dev_list(session, &devices) == SR_OK && devices)
+            for (const sr_channel* ch : LogicChannels(static_cast<const sr_dev_inst*>(devices->data)))
+                names->push_back(ch->name ? ch->name : "");
+        g_slist_free(devices);
+        sr_session_destroy(session);
+        if (names->empty()) *error = path + ": the capture has no logic channels";
+    } else {
+        lastLibraryError.clear();
+        const sr_input* in = nullptr;
+        if (sr_input_scan_file(path.c_str(), &in) != SR_OK || !in) {
+            *error = path + ": not a logic capture libsigrok can read";
+            return false;
+        }
+        ChannelsFromInput(library.ctx, const_cast<sr_input*>(in), path, names, error);
+        sr_input_free(in);
+    }
+    return error->empty();
 }
 
 } // namespace imp

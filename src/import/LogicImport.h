@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace imp {
 
@@ -38,5 +39,10 @@ struct ImportReport {
 // Reads the capture and writes the record file, through a temporary file beside it that replaces
 // the output only when everything went well.
 ImportReport ImportLogicCapture(const ImportRequest& request);
+
+// The names of the capture's logic channels in its order, read the way the import reads the file
+// (format as in ImportRequest). false with *error one line naming the file and the cause.
+bool ListLogicChannels(const std::string& path, const std::string& format, std::vector<std::string>* names,
+                       std::string* error);
 
 } // namespace imp

@@ -45,6 +45,7 @@ public:
         };
         frame->dialogs.saveFileName = [this](const std::string&) { return NextName(); };
         frame->dialogs.openFileName = [this] { return NextName(); };
+        frame->dialogs.openLogicCaptureName = [this] { return NextName(); };
         frame->dialogs.askYesNo = [this](const std::string& text) {
             questions.push_back(text);
             if (yesNoAnswers.empty()) return false;
