@@ -132,6 +132,7 @@ int ExportCommand(const ExportArgs& a) {
         return kUsageError;
     }
     CQXDoc doc;
+    doc.store.tolerantBits = a.tolerant;
     if (!OpenRecord(doc, a.file)) return kInputError;
     const CCaptureStore& store = doc.store;
     const CSavedMarks marks(store);

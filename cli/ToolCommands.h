@@ -12,6 +12,7 @@ struct ExportArgs {
     bool allColumns = false;
     bool invertCurrent = false;
     bool overwrite = false;
+    bool tolerant = false; // the tolerant bit recovery decodes the file (the texts of a CSV export)
 };
 
 struct StitchArgs {

@@ -574,6 +574,7 @@ int main(int argc, char** argv) {
                                "CRC checks";
     for (CLI::App* cmd : {packets, fields, info, summaryCmd, checkCmd})
         cmd->add_flag("--tolerant", tolerantBits, tolerantHelp);
+    exportCmd->add_flag("--tolerant", exportArgs.tolerant, tolerantHelp);
 
     try {
         app.parse(argc, argv);

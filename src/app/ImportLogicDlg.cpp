@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -77,7 +78,8 @@ CImportLogicDlg::CImportLogicDlg(const std::string& inputPath, QWidget* parent)
     top->addWidget(ButtonRow({}, "Import"));
 
     connect(readButton, &QPushButton::clicked, this, [this] { ReadChannels(); });
-    connect(format, &QLineEdit::returnPressed, this, [this] { ReadChannels(); });
+    // Enter in the format field reads the channels; it must not also start the import.
+    format->installEventFilter(this);
     connect(browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
     connect(output, &QLineEdit::textChanged, this, [this] { replaceAgreed = false; });
     chooseOutput = [](const std::string&) { return std::string(); };
@@ -104,6 +106,17 @@ bool CImportLogicDlg::ReadChannels() {
     cc2->setEnabled(ok);
     okButton->setEnabled(ok);
     return ok;
+}
+
+bool CImportLogicDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == format && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            ReadChannels();
+            return true;
+        }
+    }
+    return CSettingsDialog::eventFilter(watched, event);
 }
 
 void CImportLogicDlg::OnBrowse() {

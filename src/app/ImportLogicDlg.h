@@ -45,6 +45,7 @@ public:
 
 protected:
     bool Validate() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnBrowse();

@@ -238,7 +238,9 @@ bool ResolveRange(const CCaptureStore& store, const std::vector<MarkerEntry>& ma
     int64_t from = 0, to = 0;
     switch (o.fromKind) {
     case kRangeCapture:
-        if (store.SampleCount() == 0 || !CaptureTop(store, &from)) return false;
+        // Without samples a recorded file keeps no packets either; an imported capture has packets
+        // only, and they span it.
+        if (!CaptureTop(store, &from)) return false;
         break;
     case kRangeNumber:
         if (packets == 0 || o.fromNumber < 0 || o.fromNumber >= packets) return false;
@@ -251,7 +253,7 @@ bool ResolveRange(const CCaptureStore& store, const std::vector<MarkerEntry>& ma
     }
     switch (o.toKind) {
     case kRangeCapture:
-        if (store.SampleCount() == 0 || !CaptureEnd(store, &to)) return false;
+        if (!CaptureEnd(store, &to)) return false;
         break;
     case kRangeNumber:
         if (packets == 0 || o.toNumber < 0) return false;

@@ -139,6 +139,39 @@ TEST_F(ToolCli, BadInputsEndInOneLineAndLoseNothing) {
     EXPECT_EQ(ReadFile(dir.File("taken.csv")), (Bytes{1, 2, 3}));
 }
 
+// --tolerant decodes the file as the window's tolerant mode does, so an export of traffic whose high
+// half-bits are stretched holds its messages; without it the rules read next to none of them.
+TEST(ToolCliExport, TolerantDecodingGivesTheStretchedMessages) {
+    TempDir dir;
+    synth::Scenario sc;
+    synth::BuiltinScenario("demo", &sc);
+    synth::SynthOptions o;
+    o.seconds = 4;
+    std::string error;
+    ASSERT_TRUE(synth::WriteScenarioFile(dir.File("plain.qxc"), sc, o, &error)) << error;
+    o.highStretch = 1.0;
+    ASSERT_TRUE(synth::WriteScenarioFile(dir.File("stretched.qxc"), sc, o, &error)) << error;
+    // Rows naming a message type (the Type cell is the CSV's 16th).
+    const auto typedRows = [&](const std::string& input, const std::string& flags) {
+        const std::string out = dir.File("out.csv");
+        const RunResult r = RunQxtool("export " + dir.File(input) + " -o " + out + " --csv --items messages --overwrite" + flags);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> types;
+        for (const std::string& line : CsvLines(out)) {
+            std::vector<std::string> cells;
+            std::stringstream in(line);
+            for (std::string cell; std::getline(in, cell, ',');) cells.push_back(cell);
+            if (cells.size() > 15 && cells[15] != "\"\"" && cells[15] != "\"Type\"") types.push_back(cells[15]);
+        }
+        return types;
+    };
+    const std::vector<std::string> plain = typedRows("plain.qxc", "");
+    ASSERT_GT(plain.size(), 20u);
+    EXPECT_EQ(typedRows("plain.qxc", " --tolerant"), plain) << "what the rules read stays as it is";
+    EXPECT_LT(typedRows("stretched.qxc", "").size(), plain.size() / 4);
+    EXPECT_EQ(typedRows("stretched.qxc", " --tolerant"), plain);
+}
+
 TEST(ToolCliStitch, JoinsTheSeriesUnderItsNumberedName) {
     TempDir d;
     Bytes joined;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -169,6 +170,33 @@ TEST(ImportCli, RawBinaryCsvAndVcdGiveTheSameTransitions) {
         ASSERT_EQ(doc.store.PacketCount(), 2u);
         EXPECT_TRUE(doc.store.PacketAt(0)->crcGood && doc.store.PacketAt(1)->crcGood);
     }
+}
+
+// An imported file has packets and no samples: the export's default range (top to end) spans the
+// packets, as CSV and as a record file.
+TEST(ImportCli, AnImportedFileExportsWholeByDefault) {
+    const LibraryLeaksKnown leaks;
+    const uint64_t rate = 6000000;
+    TempDir dir;
+    WriteFile(dir.File("cap.bin"),
+              DrawSamples(30000, {{0, MessageChanges(300, rate, {0xA1, 0x11, 0x2C, 0x91, 0x01, 0x26})},
+                                  {0, MessageChanges(2500, rate, {0x41, 0x00}, 9)}}));
+    const std::string qxc = dir.File("cap.qxc");
+    ASSERT_EQ(RunQxtool("import " + dir.File("cap.bin") + " --format binary:samplerate=6M --cc1 0 -o " + qxc).status, 0);
+
+    const RunResult csv = RunQxtool("export " + qxc + " -o " + dir.File("out.csv") + " --csv");
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const Bytes text = ReadFile(dir.File("out.csv"));
+    const std::string lines(text.begin(), text.end());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3) << lines; // the heading and both messages
+    EXPECT_NE(lines.find("\"Source_Capabilities\""), std::string::npos) << lines;
+    EXPECT_NE(lines.find("\"GoodCRC\""), std::string::npos) << lines;
+
+    const RunResult rec = RunQxtool("export " + qxc + " -o " + dir.File("out.qxc") + " --qxc");
+    ASSERT_EQ(rec.status, 0) << rec.err;
+    CQXDoc doc;
+    ASSERT_TRUE(doc.OpenDocument(dir.File("out.qxc")));
+    EXPECT_EQ(doc.store.PacketCount(), 2u);
 }
 
 TEST(ImportCli, BadInputEndsInOneLineAndLeavesNothingBehind) {
