@@ -28,36 +28,6 @@ using namespace imptest;
 
 namespace {
 
-// Two messages at 10 MHz, one on each line, as raw binary, CSV and VCD.
-struct SmallCaptures {
-    std::string bin, csv, vcd;
-};
-
-SmallCaptures WriteSmallCaptures(const TempDir& dir) {
-    const uint64_t rate = 10000000, count = 30000;
-    const Bytes samples =
-        DrawSamples(count, {{0, MessageChanges(200.05, rate, {0xA1, 0x11, 0x2C, 0x91, 0x01, 0x26})},
-                            {1, MessageChanges(700.02, rate, {0x82, 0x10, 0x2C, 0xB1, 0x04, 0x11})}});
-    std::string csv = "CC1,CC2\n";
-    std::string vcd = "$timescale 100 ns $end\n$scope module la $end\n$var wire 1 ! CC1 $end\n"
-                      "$var wire 1 \" CC2 $end\n$upscope $end\n$enddefinitions $end\n#0\n0!\n0\"\n";
-    for (uint64_t n = 0; n < count; ++n) {
-        const int s = samples[n];
-        csv += std::to_string(s & 1) + "," + std::to_string(s >> 1 & 1) + "\n";
-        if (n > 0 && s != samples[n - 1]) {
-            vcd += "#" + std::to_string(n) + "\n";
-            if ((s ^ samples[n - 1]) & 1) vcd += std::to_string(s & 1) + "!\n";
-            if ((s ^ samples[n - 1]) & 2) vcd += std::to_string(s >> 1 & 1) + "\"\n";
-        }
-    }
-    vcd += "#" + std::to_string(count) + "\n";
-    SmallCaptures c{dir.File("cap.bin"), dir.File("cap.csv"), dir.File("cap.vcd")};
-    WriteFile(c.bin, samples);
-    WriteFile(c.csv, Bytes(csv.begin(), csv.end()));
-    WriteFile(c.vcd, Bytes(vcd.begin(), vcd.end()));
-    return c;
-}
-
 std::set<std::string> Listing(const fs::path& dir) {
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());

@@ -124,28 +124,10 @@ TEST(ImportCli, SharedLogicCapturesGiveThePacketsOfTheirRecordFiles) {
 // Two messages at 10 MHz written as raw binary, CSV and VCD: each format gives the same transitions.
 TEST(ImportCli, RawBinaryCsvAndVcdGiveTheSameTransitions) {
     const LibraryLeaksKnown leaks;
-    const uint64_t rate = 10000000;
-    const auto cc1 = MessageChanges(200.05, rate, {0xA1, 0x11, 0x2C, 0x91, 0x01, 0x26});
-    const auto cc2 = MessageChanges(700.02, rate, {0x82, 0x10, 0x2C, 0xB1, 0x04, 0x11});
-    const uint64_t count = 30000;
-    const Bytes samples = DrawSamples(count, {{0, cc1}, {1, cc2}});
     TempDir dir;
-    WriteFile(dir.File("cap.bin"), samples);
-    std::string csv = "CC1,CC2\n", vcd;
-    vcd = "$timescale 100 ns $end\n$scope module la $end\n$var wire 1 ! CC1 $end\n$var wire 1 \" CC2 $end\n"
-          "$upscope $end\n$enddefinitions $end\n#0\n0!\n0\"\n";
-    for (uint64_t n = 0; n < count; ++n) {
-        const int s = samples[n];
-        csv += std::to_string(s & 1) + "," + std::to_string(s >> 1 & 1) + "\n";
-        if (n > 0 && s != samples[n - 1]) {
-            vcd += "#" + std::to_string(n) + "\n";
-            if ((s ^ samples[n - 1]) & 1) vcd += std::to_string(s & 1) + "!\n";
-            if ((s ^ samples[n - 1]) & 2) vcd += std::to_string(s >> 1 & 1) + "\"\n";
-        }
-    }
-    vcd += "#" + std::to_string(count) + "\n";
-    WriteFile(dir.File("cap.csv"), Bytes(csv.begin(), csv.end()));
-    WriteFile(dir.File("cap.vcd"), Bytes(vcd.begin(), vcd.end()));
+    const SmallCaptures small = WriteSmallCaptures(dir);
+    const auto& cc1 = small.cc1;
+    const auto& cc2 = small.cc2;
 
     struct Case {
         const char* input;

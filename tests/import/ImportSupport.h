@@ -6,11 +6,13 @@
 #include "CCPacket.h"
 #include "RecordEncoder.h"
 #include "RecordFile.h"
+#include "support/TempFiles.h"
 
 #include <cmath>
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace imptest {
@@ -103,6 +105,39 @@ inline std::unique_ptr<CCaptureStore> DecodeImported(const Bytes& stream, int64_
 inline Bytes MessageOf(const CCCPacket& p) {
     const int n = p.hasCrc ? p.messageByteCount + 4 : p.messageByteCount;
     return Bytes(p.messageBytes, p.messageBytes + std::max(0, n));
+}
+
+// Two messages at 10 MHz, one on each line (bits 0 and 1, channels CC1 and CC2), written as raw
+// binary, CSV and VCD into dir; the transition sample numbers of each line come back too.
+struct SmallCaptures {
+    std::string bin, csv, vcd;
+    std::vector<uint64_t> cc1, cc2;
+    uint64_t rate = 10000000;
+};
+
+inline SmallCaptures WriteSmallCaptures(const TempDir& dir) {
+    SmallCaptures c{dir.File("cap.bin"), dir.File("cap.csv"), dir.File("cap.vcd")};
+    c.cc1 = MessageChanges(200.05, c.rate, {0xA1, 0x11, 0x2C, 0x91, 0x01, 0x26});
+    c.cc2 = MessageChanges(700.02, c.rate, {0x82, 0x10, 0x2C, 0xB1, 0x04, 0x11});
+    const uint64_t count = 30000;
+    const Bytes samples = DrawSamples(count, {{0, c.cc1}, {1, c.cc2}});
+    std::string csv = "CC1,CC2\n";
+    std::string vcd = "$timescale 100 ns $end\n$scope module la $end\n$var wire 1 ! CC1 $end\n"
+                      "$var wire 1 \" CC2 $end\n$upscope $end\n$enddefinitions $end\n#0\n0!\n0\"\n";
+    for (uint64_t n = 0; n < count; ++n) {
+        const int s = samples[n];
+        csv += std::to_string(s & 1) + "," + std::to_string(s >> 1 & 1) + "\n";
+        if (n > 0 && s != samples[n - 1]) {
+            vcd += "#" + std::to_string(n) + "\n";
+            if ((s ^ samples[n - 1]) & 1) vcd += std::to_string(s & 1) + "!\n";
+            if ((s ^ samples[n - 1]) & 2) vcd += std::to_string(s >> 1 & 1) + "\"\n";
+        }
+    }
+    vcd += "#" + std::to_string(count) + "\n";
+    WriteFile(c.bin, samples);
+    WriteFile(c.csv, Bytes(csv.begin(), csv.end()));
+    WriteFile(c.vcd, Bytes(vcd.begin(), vcd.end()));
+    return c;
 }
 
 } // namespace imptest
