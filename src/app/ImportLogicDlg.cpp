@@ -100,6 +100,8 @@ bool CImportLogicDlg::ReadChannels() {
     int second = PreferredChannel(channels, "CC2", 1);
     if (second == cc1->currentIndex()) second = -1;
     cc2->setCurrentIndex(second + 1);
+    if (!ok && format->text().trimmed().isEmpty() && error.find("not a logic capture") != std::string::npos)
+        error += ". Name its format above, as binary:samplerate=6M for raw binary.";
     problem->setText(Q(error));
     problem->setVisible(!ok);
     cc1->setEnabled(ok);

@@ -33,6 +33,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
@@ -53,6 +54,8 @@ constexpr size_t kRecentFileCount = 4;
 constexpr char kRecordExtension[] = ".qxc";
 // How often a long operation lets the window paint.
 constexpr auto kPaintInterval = std::chrono::milliseconds(50);
+// An import that takes longer than this shows its progress box with Cancel.
+constexpr int kImportProgressDelayMs = 700;
 
 // The Analysis pane's keys: the user's limit overrides (analysis::kLimitsGroup) and whether it is shown,
 // in the application's store (as the recent files) beside its own group.
@@ -754,22 +757,39 @@ bool CMainFrame::ImportLogicCapture(const std::string& path, bool dropped) {
     if (!doc.docPath.empty() && std::filesystem::equivalent(request.output, doc.docPath, ec) && !SaveModified())
         return false;
 
-    // The import runs beside the window, which keeps painting its progress meanwhile.
+    // The import runs beside the window, which keeps painting meanwhile. A long one shows a modal
+    // progress box whose Cancel stops it (nothing is left of the output then); until that box is up,
+    // the user's input waits.
     BeginWaitCursor();
     SetStatusText("Importing \"" + path + "\"...");
     imp::ImportReport report;
-    std::atomic<bool> done = false;
+    std::atomic<bool> done = false, cancel = false;
+    request.cancel = &cancel;
+    QProgressDialog progress(Q("Importing \"" + path + "\"..."), "Cancel", 0, 0, this);
+    progress.setWindowTitle("Import Logic Capture");
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(kImportProgressDelayMs);
+    progress.setAutoReset(false);
+    progress.setMinimumWidth(420);
+    connect(&progress, &QProgressDialog::canceled, &progress, [&cancel] { cancel = true; });
     std::thread worker([&] {
         report = imp::ImportLogicCapture(request);
         done = true;
     });
     while (!done) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        progress.setValue(0); // shows the box once the delay has passed
+        QCoreApplication::processEvents(progress.isVisible() ? QEventLoop::AllEvents
+                                                             : QEventLoop::ExcludeUserInputEvents);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     worker.join();
+    progress.hide();
     EndWaitCursor();
     if (!report.ok) {
+        if (cancel) {
+            SetStatusText("Import stopped; nothing was written.");
+            return false;
+        }
         SetStatusText("Import failed.");
         ShowMessage("Cannot import \"" + path + "\": " + report.error);
         return false;
