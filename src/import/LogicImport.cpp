@@ -349,6 +349,20 @@ const sr_input_module* ParseFormat(const std::string& format, OptionTable& optio
     return module;
 }
 
+// The input module a --format names, with its options; nullptr with *error one line.
+sr_input* NewInput(const std::string& format, std::string* error) {
+    OptionTable options(g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
+                                              reinterpret_cast<GDestroyNotify>(g_variant_unref)),
+                        g_hash_table_destroy);
+    const sr_input_module* module = ParseFormat(format, options, error);
+    if (!module) return nullptr;
+    sr_input* in = sr_input_new(module, options.get());
+    if (!in)
+        *error = "format " + std::string(sr_input_id_get(module)) + ": options not accepted" +
+                 (lastLibraryError.empty() ? "" : " (" + lastLibraryError + ")");
+    return in;
+}
+
 // A file for one of the library's input modules, read in chunks and fed through a session of ours.
 bool ReadWithInputModule(sr_context* ctx, const sr_input* in, ImportRun& run) {
     const std::string& path = run.request.input;
@@ -434,20 +448,10 @@ ImportReport ImportLogicCapture(const ImportRequest& r) {
     ImportRun run(r, report, output);
     bool read = false;
     if (!r.format.empty()) {
-        OptionTable options(g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
-                                                  reinterpret_cast<GDestroyNotify>(g_variant_unref)),
-                            g_hash_table_destroy);
-        std::string error;
-        const sr_input_module* module = ParseFormat(r.format, options, &error);
-        if (!module) {
-            report.error = error;
-        } else if (sr_input* in = sr_input_new(module, options.get())) {
-            report.format = sr_input_id_get(module);
+        if (sr_input* in = NewInput(r.format, &report.error)) {
+            report.format = sr_input_id_get(sr_input_module_get(in));
             read = ReadWithInputModule(ctx, in, run);
             sr_input_free(in);
-        } else {
-            report.error = "format " + std::string(sr_input_id_get(module)) + ": options not accepted" +
-                           (lastLibraryError.empty() ? "" : " (" + lastLibraryError + ")");
         }
     } else {
         sr_session* session = nullptr;
@@ -543,17 +547,8 @@ bool ListLogicChannels(const std::string& path, const std::string& format, std::
         return false;
     }
     if (!format.empty()) {
-        OptionTable options(g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
-                                                  reinterpret_cast<GDestroyNotify>(g_variant_unref)),
-                            g_hash_table_destroy);
-        const sr_input_module* module = ParseFormat(format, options, error);
-        if (!module) return false;
-        sr_input* in = sr_input_new(module, options.get());
-        if (!in) {
-            *error = "format " + std::string(sr_input_id_get(module)) + ": options not accepted" +
-                     (lastLibraryError.empty() ? "" : " (" + lastLibraryError + ")");
-            return false;
-        }
+        sr_input* in = NewInput(format, error);
+        if (!in) return false;
         ChannelsFromInput(library.ctx, in, path, names, error);
         sr_input_free(in);
     } else if (sr_session* session = nullptr; sr_session_load(library.ctx, path.c_str(), &session) == SR_OK) {

@@ -37,18 +37,9 @@ void DecodeStepByStep(CCCPacket& p) {
         bmc::TryAlternative(p, kClass2BitsResolved, nullptr);
 }
 
-// BMC intervals of a frame: a zero is one full-UI interval, a one two half-UI intervals.
+// BMC intervals of a frame.
 std::vector<int> FrameIntervals(const std::vector<uint8_t>& bytes, int half) {
-    std::vector<int> v;
-    for (uint8_t b : enc::SymbolsToBits(enc::FrameSymbols(kKindSop, bytes.data(), bytes.size()))) {
-        if (b) {
-            v.push_back(half);
-            v.push_back(half);
-        } else {
-            v.push_back(2 * half);
-        }
-    }
-    return v;
+    return testdecoded::BmcIntervals(enc::SymbolsToBits(enc::FrameSymbols(kKindSop, bytes.data(), bytes.size())), half);
 }
 
 } // namespace
