@@ -153,10 +153,12 @@ bool CQXDoc::SaveDocument(const std::string& newPath) {
             return false;
         }
     }
-    if (marksChanged) {
-        marksChanged = false;
-        AppendMarks(newPath);
+    // Marks that did not reach the disk are not saved: the document keeps them, and stays modified.
+    if (marksChanged && !AppendMarks(newPath)) {
+        if (notify) notify->ShowMessage("Save File Error");
+        return false;
     }
+    marksChanged = false;
     // From now on the document stands for the saved file, as its title says: the next Save appends
     // to it instead of copying the old file over it (which would also wipe the marks just saved).
     store.recordPath = newPath;
@@ -165,21 +167,23 @@ bool CQXDoc::SaveDocument(const std::string& newPath) {
     return true;
 }
 
-void CQXDoc::AppendMarks(const std::string& path) {
-    if (docPath.empty()) return;
+bool CQXDoc::AppendMarks(const std::string& path) {
+    if (docPath.empty()) return true;
     FilePtr f(std::fopen(path.c_str(), "r+b"));
-    if (!f) return;
-    if (fseeko(f.get(), 0, SEEK_END) != 0) return;
+    if (!f) return false;
+    // Unbuffered: a block that failed must not be written later by the close, past the truncation.
+    std::setvbuf(f.get(), nullptr, _IONBF, 0);
+    if (fseeko(f.get(), 0, SEEK_END) != 0) return false;
     // Marker blocks only count on the block grid. A file cut inside a block (a copy cut short, a writer
     // killed) ends in a fragment that can never decode; it goes, so that the marks land on the grid and
     // are found again on reopen.
     const off_t length = ftello(f.get());
-    if (length < 0) return;
+    if (length < 0) return false;
     const off_t tail = length % rec::kBlockSize;
     if (tail != 0) {
         std::fflush(f.get());
-        if (::ftruncate(fileno(f.get()), length - tail) != 0) return;
-        if (fseeko(f.get(), length - tail, SEEK_SET) != 0) return;
+        if (::ftruncate(fileno(f.get()), length - tail) != 0) return false;
+        if (fseeko(f.get(), length - tail, SEEK_SET) != 0) return false;
         if (notify) {
             char text[160];
             std::snprintf(text, sizeof text,
@@ -191,6 +195,8 @@ void CQXDoc::AppendMarks(const std::string& path) {
 
     uint8_t block[rec::kBlockSize] = {};
     int pos = 0;
+    bool written = true;
+    auto writeBlock = [&] { written = std::fwrite(block, 1, sizeof block, f.get()) == sizeof block && written; };
     auto startBlock = [&] {
         std::fill(std::begin(block), std::end(block), 0);
         rec::WriteU16(block, rec::kMarkerWord);
@@ -203,7 +209,7 @@ void CQXDoc::AppendMarks(const std::string& path) {
         if (pos + 10 < rec::kBlockSize) block[pos + 10] = 255;
         pos += 10;
         if (pos > 54) {
-            std::fwrite(block, 1, sizeof block, f.get());
+            writeBlock();
             startBlock();
         }
     };
@@ -231,8 +237,14 @@ void CQXDoc::AppendMarks(const std::string& path) {
         writeEntry(24, o + store.timeOrigin);
         writeEntry(25, x + store.timeOrigin);
     }
-    if (pos > 2) std::fwrite(block, 1, sizeof block, f.get());
-    std::fflush(f.get());
+    if (pos > 2) writeBlock();
+    written = std::fflush(f.get()) == 0 && written;
+    // A group of marks cut short would be applied in part on reopen: the file goes back to its end.
+    if (!written) {
+        std::clearerr(f.get());
+        if (::ftruncate(fileno(f.get()), length - tail) != 0) return false;
+    }
+    return std::fclose(f.release()) == 0 && written;
 }
 
 void CQXDoc::SetTimeOrigin(int64_t t, bool relative) {

@@ -42,7 +42,8 @@ public:
     bool DecodeAvailable();
     bool DecodeStep(bool* endReached);
     void DecodeFile(const std::string& path);
-    void AppendMarks(const std::string& path);
+    // False when the marks did not all reach the file (which then ends where it ended before).
+    bool AppendMarks(const std::string& path);
     void SetTimeOrigin(int64_t t, bool relative);
 
     // Marks changed by a view command: sets both the marks flag and the modified flag.

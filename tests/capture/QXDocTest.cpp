@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 using namespace testblocks;
 
 namespace {
@@ -331,5 +335,52 @@ TEST(QXDoc, MarksSavedToAFileCutInsideABlockAreRestored) {
             EXPECT_EQ(reopened.store.SampleCount(), samples);
             for (size_t i = 0; i < 3; ++i) EXPECT_EQ(reopened.store.PacketAt(i)->bookmarked, i == 1) << i;
         }
+    }
+}
+
+// Marks that cannot be written (a full disk) are a failed save: the message, the document stays
+// modified with its marks, and the file keeps no half-written marker blocks. The disk fills at the end
+// of the record file, by a file size limit (its signal ignored, so the write reports the failure).
+TEST(QXDoc, MarksThatCannotBeWrittenFailTheSave) {
+    struct Case {
+        const char* name;
+        bool ownPath;
+    };
+    for (const Case& c : {Case{"own path", true}, Case{"copy", false}}) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.File("f.qxc");
+        WriteFile(path, RecordWithPackets(9));
+        const std::string target = c.ownPath ? path : dir.File("copy.qxc");
+        const size_t size = ReadFile(path).size();
+        RecordingNotify n;
+        GraphHooks hooks;
+        CQXDoc doc(&n, &hooks);
+        ASSERT_TRUE(doc.OpenDocument(path));
+        for (size_t i = 0; i < 9; ++i) doc.store.PacketAt(i)->bookmarked = true; // two marker blocks
+        doc.SetMarksChanged();
+
+        rlimit old{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit full = old;
+        full.rlim_cur = size + 64; // room for the first marker block only
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+        const bool saved = doc.SaveDocument(target);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(n.messages, std::vector<std::string>{"Save File Error"});
+        EXPECT_TRUE(doc.modified);
+        EXPECT_TRUE(doc.marksChanged);
+        EXPECT_EQ(doc.store.recordPath, path);
+        if (c.ownPath) EXPECT_EQ(ReadFile(path).size(), size);
+        // Once there is room the same save goes through with every mark.
+        n.messages.clear();
+        ASSERT_TRUE(doc.SaveDocument(target));
+        CQXDoc reopened;
+        ASSERT_TRUE(reopened.OpenDocument(target));
+        for (size_t i = 0; i < 9; ++i) EXPECT_TRUE(reopened.store.PacketAt(i)->bookmarked) << i;
     }
 }
