@@ -31,16 +31,19 @@ public:
     void UpdateAllViews() override {}
     bool SaveModified() override {
         ++saveAsked;
+        WhileOpen("save prompt");
         return saveAnswer;
     }
     bool RecordFileSettingsDialog(RecordFileChoice* choice) override {
         ++dialogs;
+        WhileOpen("Record File Settings");
         if (!dialogAnswer) return false;
         *choice = *dialogAnswer;
         return true;
     }
     bool ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) override {
         replaceAsked.push_back(existing);
+        WhileOpen("replace question");
         return replaceAnswer;
     }
     void SetDocumentTitle(const std::string& text) override { title = text; }
@@ -57,6 +60,9 @@ public:
     // Runs with each message while its box would be open; a message box runs the event loop, the
     // window's timer included.
     std::function<void(const std::string&)> onMessage;
+    // Runs while a dialog or question would be open (named as the argument): a modal dialog runs the
+    // event loop, in which remote calls and the timer arrive.
+    std::function<void(const std::string& dialog)> whileDialogOpen;
     // The Save prompt's answer, and how often it came.
     bool saveAnswer = true;
     int saveAsked = 0;
@@ -68,6 +74,10 @@ public:
     std::vector<std::vector<std::string>> replaceAsked;
 
 private:
+    void WhileOpen(const std::string& dialog) {
+        if (whileDialogOpen) whileDialogOpen(dialog);
+    }
+
     const CReaderThread& reader;
     bool messageOpen = false;
 };

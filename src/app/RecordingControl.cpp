@@ -17,7 +17,23 @@ uint64_t Percent(uint64_t count, uint64_t max) {
     return count * 100 / std::max<uint64_t>(max, 1);
 }
 
+// The characters the Record File Settings dialog refuses in a caption.
+constexpr char kNameForbidden[] = "\\/:*?\"<>|";
+constexpr size_t kMaxNameLength = 64;
+
 } // namespace
+
+std::string RecordNameProblem(const std::string& name) {
+    size_t characters = 0;
+    for (unsigned char c : name) characters += (c & 0xC0) != 0x80;
+    const bool forbidden = name.find_first_of(kNameForbidden) != std::string::npos;
+    if (!forbidden && name.find("..") == std::string::npos && characters <= kMaxNameLength &&
+        std::none_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20; }))
+        return {};
+    return "The record name \"" + name +
+           "\" cannot be used: it must be a plain file name of at most 64 characters, without \\ / : * ? \" "
+           "< > | and without \"..\".";
+}
 
 std::string RecordBaseName(const std::string& caption, bool appendTimestamp, std::time_t startTime) {
     if (!appendTimestamp) return caption;
@@ -99,7 +115,17 @@ ReaderCalibration ReaderCalibrationFrom(const CalibrationRatios& r) {
 
 CRecordingControl::CRecordingControl(CSettings& s, CDeviceConnection& c, CReaderThread& r, CQXDoc* d,
                                      IMainWindowUi& u)
-    : graphAutoScroll(s.graphAutoScroll), settings(s), connection(c), reader(r), doc(d), ui(u) {}
+    : gate(r), graphAutoScroll(s.graphAutoScroll), settings(s), connection(c), reader(r), doc(d), ui(u) {}
+
+bool CRecordingControl::SetExternalRecordName(const std::string& name, std::string* why) {
+    std::string problem = RecordNameProblem(name);
+    if (!problem.empty()) {
+        if (why) *why = std::move(problem);
+        return false;
+    }
+    externalRecordName = name;
+    return true;
+}
 
 std::string CRecordingControl::RecordFolder() {
     return namesFixed ? names.folder : settings.RecordFolder();
@@ -125,34 +151,58 @@ bool CRecordingControl::ResetDocument(bool prompt) {
     return true;
 }
 
-bool CRecordingControl::Run(bool remote) {
+bool CRecordingControl::StillStartable() const {
     // A stop still under way belongs to the reader thread, which clears the request once it is through;
     // clearing it here could swallow a Stop meant for the recording this Run starts.
-    if (!reader.readerRunning || reader.capturing || reader.captureStopRequest) return false;
-    if (!doc || !ResetDocument()) return false;
+    return reader.readerRunning && !reader.readerExitRequest && !reader.capturing && !reader.captureStopRequest;
+}
+
+bool CRecordingControl::Run(bool remote) {
+    lastRunRefusal.clear();
+    if (!StillStartable() || !doc) return false;
+    // From the reset to the first byte the document is this Run's: the dialogs below run nested event
+    // loops, and nothing that arrives in them may start, open or export meanwhile.
+    CDocumentGate::CHold hold = gate.Enter(DocUse::Run, &lastRunRefusal);
+    if (!hold) return false;
+    return RunHeld(remote);
+}
+
+bool CRecordingControl::RunHeld(bool remote) {
+    // The name is the one set when Run began, whatever another program sets while a dialog is open.
+    const std::string external = externalRecordName;
+    if (!ResetDocument() || !StillStartable()) return false;
 
     RecordFileChoice choice;
-    if (!externalRecordName.empty() || settings.recordDoNotAskAgain) {
+    if (!external.empty() || settings.recordDoNotAskAgain) {
         choice.caption = settings.recordFileCaption;
         choice.appendTimestamp = settings.recordAppendTimestamp;
         choice.startTime = clock();
-    } else if (!ui.RecordFileSettingsDialog(&choice)) {
+    } else if (!ui.RecordFileSettingsDialog(&choice) || !StillStartable()) {
         return false;
     }
     recordBaseName = RecordBaseName(choice.caption, choice.appendTimestamp, choice.startTime);
 
+    // The names are fixed for the whole recording; the reader thread numbers its files from them.
+    const RecordNames next{settings.RecordFolder(), recordBaseName, external, settings.recordMultiCaptureFile};
+    const std::vector<std::string> existing = next.ExistingFiles();
+    if (!existing.empty() && !remote && !replaceUnasked &&
+        (!ui.ConfirmReplaceRecordFiles(existing) || !StillStartable()))
+        return false;
+    // Nothing of the reader's is touched before this point: only now is it sure that no recording runs.
+    names = next;
+    namesFixed = true;
     reader.fileNumber = 1;
     shownFileNumber = 1;
     reader.rotatedForFull = false;
     reader.rotationRequest = false;
-
-    // The names are fixed for the whole recording; the reader thread numbers its files from them.
-    names = RecordNames{settings.RecordFolder(), recordBaseName, externalRecordName,
-                        settings.recordMultiCaptureFile};
-    namesFixed = true;
-    if (!remote && !replaceUnasked) {
-        const std::vector<std::string> existing = names.ExistingFiles();
-        if (!existing.empty() && !ui.ConfirmReplaceRecordFiles(existing)) return false;
+    // The new recording replaces the old series whole: a later file of the old one left behind would
+    // read as part of the new series.
+    for (const std::string& path : existing) {
+        std::error_code ec;
+        if (std::filesystem::remove(path, ec); ec && std::filesystem::exists(path)) {
+            ui.ShowMessage(kCreateRecordFileErrorText);
+            return false;
+        }
     }
     reader.SetRecordFiles([n = names](int32_t number) { return n.Path(number); },
                           settings.recordMaxFileSizeMB, names.multiFile);
@@ -198,7 +248,7 @@ void CRecordingControl::Clear() {
         restartAfterStop = true;
         clearedRestart = true;
         reader.RequestCaptureStop();
-    } else {
+    } else if (CDocumentGate::CHold hold = gate.Enter(DocUse::New)) {
         ResetDocument();
     }
 }
@@ -254,11 +304,15 @@ void CRecordingControl::OnTimer() {
     if (reader.recordWriteFailed.exchange(false)) ui.ShowMessage(kRecordWriteFailedText);
 
     if (reader.capturing) {
-        doc->store.SetLimits(settings.CaptureLimits());
-        FollowFileNumber();
-        doc->DecodeAvailable();
-        if (graphAutoScroll) ui.GraphFollowNewest();
-        ui.UpdateAllViews();
+        // While something else holds the document (an export being refused is not one of them) this
+        // tick decodes nothing; the next one reads what was added.
+        if (CDocumentGate::CHold hold = gate.Enter(DocUse::Decode)) {
+            doc->store.SetLimits(settings.CaptureLimits());
+            FollowFileNumber();
+            doc->DecodeAvailable();
+            if (graphAutoScroll) ui.GraphFollowNewest();
+            ui.UpdateAllViews();
+        }
         UpdateStatus();
     } else if (reader.finalDecodePending) {
         if (restartAfterStop) {
@@ -268,7 +322,8 @@ void CRecordingControl::OnTimer() {
                 reader.finalDecodePending = false;
                 RunCommand();
             }
-        } else {
+        } else if (CDocumentGate::CHold hold = gate.Enter(DocUse::Decode)) {
+            // The final decode waits for a tick on which the document is free; it is never skipped.
             reader.finalDecodePending = false;
             doc->store.SetLimits(settings.CaptureLimits());
             FollowFileNumber();
@@ -277,6 +332,12 @@ void CRecordingControl::OnTimer() {
             ui.UpdateAllViews();
         }
     } else {
+        // A Clear whose recording wrote nothing only stopped it: no restart follows, and the next Run
+        // asks again before it replaces files.
+        if (!reader.capturing && !reader.captureStopRequest && restartAfterStop) {
+            restartAfterStop = false;
+            clearedRestart = false;
+        }
         ui.SetStatusText(connection.connected ? kConnectedStatusText : kDisconnectedStatusText);
     }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "DeviceConnection.h"
+#include "DocumentGate.h"
 #include "QXDoc.h"
 #include "ReaderThread.h"
 #include "Settings.h"
@@ -66,6 +67,11 @@ public:
     virtual bool ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) = 0;
 };
 
+// Why a record name given by another program cannot be used, or empty when it can: the caption rules
+// of the Record File Settings dialog (none of \ / : * ? " < > |, at most 64 characters), and no "..",
+// so that the name stays a file in the record folder.
+std::string RecordNameProblem(const std::string& name);
+
 // Base name of the record files: the caption, then the start time as _YYYYMMDD-hhmmss in local time
 // when asked for.
 std::string RecordBaseName(const std::string& caption, bool appendTimestamp, std::time_t startTime);
@@ -122,7 +128,8 @@ public:
     bool ResetDocument(bool prompt = true);
 
     // Remote control by other programs (the D-Bus service): the record name and folder, start, stop.
-    void SetExternalRecordName(const std::string& name) { externalRecordName = name; }
+    // A name that is no plain file name is refused with the reason (the name stays as it was).
+    bool SetExternalRecordName(const std::string& name, std::string* why = nullptr);
     void SetExternalRecordFolder(const std::string& folder) { settings.externalRecordFolder = folder; }
     // The copy-data message: dwData 1 names the record file, 2 the folder; other values are ignored.
     void OnCopyData(uint64_t dwData, std::u16string_view text);
@@ -133,6 +140,12 @@ public:
 
     // The one-second timer tick.
     void OnTimer();
+
+    // Who may use the document now; Run, Clear and the tick's decoding go through it, as every command
+    // of the window does.
+    CDocumentGate gate;
+    // Why the last Run did not start; empty when it was cancelled by the user or started.
+    std::string lastRunRefusal;
 
     // The folder of the current (or last) recording's files; the settings' record folder before the
     // first recording.
@@ -156,6 +169,9 @@ public:
     bool storeFullMessageShown = false;
 
 private:
+    bool RunHeld(bool remote);
+    // The recording could start after a dialog: nothing else started one meanwhile.
+    bool StillStartable() const;
     void FollowFileNumber();
     void UpdateStatus();
 

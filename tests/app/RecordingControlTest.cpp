@@ -723,6 +723,128 @@ TEST_F(RecordingControlTest, RecordFileThatCannotBeCreated) {
     EXPECT_EQ(ui.status, kConnectedStatusText);
 }
 
+// The dialogs and questions of Run run the event loop, where a remote Run arrives. The user's Run holds
+// the document from its reset on: the remote one is refused at once with the reason, and the user's
+// Run goes on alone; when the state changed under a dialog (the window closing), the user's Run stops.
+TEST_F(RecordingControlTest, RemoteRunInsideTheDialogsOfRunIsRefused) {
+    struct Case {
+        const char* dialog;
+        bool closeMeanwhile;
+    };
+    const Case cases[] = {
+        {"save prompt", false},          {"Record File Settings", false}, {"replace question", false},
+        {"Record File Settings", true},  {"replace question", true},
+    };
+    settings.recordDoNotAskAgain = false;
+    ui.dialogAnswer = RecordFileChoice{"Test", false, 0};
+    Tick();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.dialog) + (c.closeMeanwhile ? ", window closing" : ""));
+        WriteFile(dir.File("Test.qxc"), Bytes(64, 0)); // asks before replacing it
+        doc.modified = true;                             // asks to save
+        bool ran = false, remoteStarted = false;
+        std::string refusal;
+        ui.whileDialogOpen = [&](const std::string& dialog) {
+            if (dialog != c.dialog) return;
+            ran = true;
+            ASSERT_TRUE(control.SetExternalRecordName("ext"));
+            remoteStarted = control.RemoteRun();
+            refusal = control.lastRunRefusal;
+            control.SetExternalRecordName("");
+            if (c.closeMeanwhile) reader.readerExitRequest = true;
+        };
+        const bool started = control.RunCommand();
+        ui.whileDialogOpen = nullptr;
+        ASSERT_TRUE(ran);
+        EXPECT_FALSE(remoteStarted);
+        EXPECT_EQ(refusal, "Starting a recording is not possible now: a recording is being started (its dialog "
+                           "or question is open).");
+        EXPECT_FALSE(std::filesystem::exists(dir.File("ext.qxc")));
+        EXPECT_EQ(started, !c.closeMeanwhile);
+        EXPECT_EQ(bool(reader.capturing), !c.closeMeanwhile);
+        if (started) {
+            EXPECT_EQ(doc.docPath, dir.File("Test.qxc"));
+            control.Stop();
+            WaitStopped();
+            Tick();
+        } else {
+            EXPECT_EQ(File("Test.qxc"), Bytes(64, 0)); // untouched
+            reader.readerExitRequest = false;
+        }
+        EXPECT_FALSE(control.gate.Held());
+    }
+}
+
+// A Clear that stopped a recording before its first byte restarts nothing: a later, unrelated Run asks
+// again before it replaces the file.
+TEST_F(RecordingControlTest, ClearBeforeAnyDataLeavesTheNextRunAsking) {
+    Tick();
+    ASSERT_TRUE(control.RunCommand());
+    control.Clear();
+    WaitStopped();
+    Tick(3);
+    EXPECT_FALSE(reader.capturing);
+    ASSERT_TRUE(std::filesystem::exists(dir.File("Test.qxc")));
+    ui.replaceAnswer = false;
+    EXPECT_FALSE(control.RunCommand());
+    ASSERT_EQ(ui.replaceAsked.size(), 1u);
+    EXPECT_EQ(ui.replaceAsked[0], std::vector<std::string>{dir.File("Test.qxc")});
+}
+
+// Replacing a series replaces it whole: the later files of the old series go, so that no stitch or
+// listing takes them for part of the new one. Without the user's yes nothing is touched.
+TEST_F(RecordingControlTest, ReplacingASeriesRemovesItsLaterFiles) {
+    struct Case {
+        const char* name;
+        bool remote;
+        bool answer;
+    };
+    settings.recordMultiCaptureFile = true;
+    Tick();
+    for (const Case& c : {Case{"user, yes", false, true}, Case{"user, no", false, false}, Case{"remote", true, true}}) {
+        SCOPED_TRACE(c.name);
+        const std::string stem = c.remote ? "ext" : "Test";
+        for (const char* n : {"_0001.qxc", "_0002.qxc", "_0003.qxc", "_0004.qxc"})
+            WriteFile(dir.File(stem + n), Bytes(128, 7));
+        WriteFile(dir.File(stem + "_12.qxc"), Bytes(128, 7)); // not of the series
+        ui.replaceAnswer = c.answer;
+        if (c.remote) ASSERT_TRUE(control.SetExternalRecordName(stem));
+        EXPECT_EQ(c.remote ? control.RemoteRun() : control.RunCommand(), c.answer);
+        for (const char* n : {"_0002.qxc", "_0003.qxc", "_0004.qxc"})
+            EXPECT_EQ(std::filesystem::exists(dir.File(stem + n)), !c.answer) << n;
+        EXPECT_EQ(File(stem + "_0001.qxc").size(), c.answer ? 64u : 128u);
+        EXPECT_TRUE(std::filesystem::exists(dir.File(stem + "_12.qxc")));
+        if (c.answer) {
+            control.RemoteStop();
+            WaitStopped();
+            Tick();
+        }
+    }
+}
+
+// Another program's record name is a file name in the record folder, never a path.
+TEST_F(RecordingControlTest, RemoteRecordNameMustBeAPlainFileName) {
+    struct Case {
+        std::string name;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"ext", true},         {"with blank", true},    {std::string(64, 'n'), true}, {"", true},
+        {"Ger\xC3\xA4t", true}, {"../x", false},        {"a/b", false},             {"a\\b", false},
+        {"..", false},         {"x..y", false},         {"c:x", false},             {"a*?", false},
+        {"q\"", false},        {"t\nx", false},         {std::string(65, 'n'), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(control.SetExternalRecordName("before"));
+        std::string why;
+        EXPECT_EQ(control.SetExternalRecordName(c.name, &why), c.accepted);
+        EXPECT_EQ(control.externalRecordName, c.accepted ? c.name : "before");
+        EXPECT_EQ(why.empty(), c.accepted) << why;
+        EXPECT_EQ(RecordNameProblem(c.name).empty(), c.accepted);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------
 // The headless session of `qxtool record`.
 
