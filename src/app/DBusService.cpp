@@ -2,6 +2,8 @@
 
 #include "MainFrame.h"
 
+#include <QDBusMessage>
+
 CZerlinAppService::CZerlinAppService(CMainFrame& f) : QObject(&f), frame(f), bus(QString()) {
     connect(&frame, &CMainFrame::connStateChanged, this, &CZerlinAppService::ConnStateChanged);
 }
@@ -27,7 +29,9 @@ void CZerlinAppService::Unregister() {
 }
 
 void CZerlinAppService::SetRecordName(const QString& name) {
-    frame.RemoteSetRecordName(name.toStdString());
+    std::string reason;
+    if (!frame.RemoteSetRecordName(name.toStdString(), &reason) && calledFromDBus())
+        sendErrorReply(kDBusInvalidNameError, QString::fromStdString(reason));
 }
 
 void CZerlinAppService::SetRecordFolder(const QString& folder) {
@@ -45,6 +49,20 @@ void CZerlinAppService::Stop() {
     frame.RemoteStop();
 }
 
-void CZerlinAppService::Export() {
-    frame.RemoteExport();
+QString CZerlinAppService::Export() {
+    std::string reason;
+    if (!calledFromDBus()) {
+        frame.RemoteExport(&reason);
+        return {};
+    }
+    // The answer waits for the worker, not the caller's thread: the window goes on meanwhile.
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    QDBusConnection link = connection();
+    const bool started = frame.RemoteExport(&reason, [call, link](bool ok, const std::string& fileOrReason) mutable {
+        const QString text = QString::fromStdString(fileOrReason);
+        link.send(ok ? call.createReply(text) : call.createErrorReply(kDBusExportFailedError, text));
+    });
+    if (!started) link.send(call.createErrorReply(kDBusExportFailedError, QString::fromStdString(reason)));
+    return {};
 }

@@ -1,15 +1,15 @@
+// The main window: construction, layout, menus and toolbar, the command table's enabling and dispatch,
+// the document's views and the window's own events. The commands live by family: FileCommands.cpp,
+// CaptureCommands.cpp, ViewCommands.cpp and RemoteControl.cpp, each taking the document from the gate.
 #include "MainFrame.h"
 
 #include "AnalysisPane.h"
 #include "CommandTable.h"
 #include "DeviceCommands.h"
-#include "ExportDlg.h"
 #include "DockableGraph.h"
-#include "GraphFont.h"
+#include "ExportDlg.h"
+#include "FrameText.h"
 #include "GraphView.h"
-#include "ImportLogicDlg.h"
-#include "LogViewCfgDlg.h"
-#include "PacketFindDlg.h"
 #include "PDPacketListView.h"
 #include "PDPacketTreeView.h"
 #include "Pictures.h"
@@ -17,7 +17,6 @@
 #include "QXLogView.h"
 #include "RecordFile.h"
 #include "SettingsDialogs.h"
-#include "StitchFileDlg.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,37 +24,33 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontDialog>
-#include <QTimer>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QProcess>
-#include <QProgressDialog>
 #include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QSysInfo>
+#include <QTimer>
 #include <QToolBar>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <thread>
+
+using frame::HasRecordExtension;
+using frame::kRecentFileCount;
+using frame::kRecordExtension;
+using frame::Q;
+using frame::S;
 
 namespace {
 
-constexpr size_t kRecentFileCount = 4;
-constexpr char kRecordExtension[] = ".qxc";
 // How often a long operation lets the window paint.
 constexpr auto kPaintInterval = std::chrono::milliseconds(50);
-// An import that takes longer than this shows its progress box with Cancel.
-constexpr int kImportProgressDelayMs = 700;
+// A close that came while an open was under way is tried again after this.
+constexpr int kCloseRetryMs = 200;
 
 // The Analysis pane's keys: the user's limit overrides (analysis::kLimitsGroup) and whether it is shown,
 // in the application's store (as the recent files) beside its own group.
@@ -70,51 +65,33 @@ std::unique_ptr<QSettings> AnalysisSettings() {
     return s;
 }
 
-// The recent-file list holds absolute, normalised paths, so one file has one entry.
-std::string RecentFilePath(const std::string& path) {
-    std::error_code ec;
-    const std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
-    return ec ? path : full;
-}
-
-bool HasRecordExtension(const std::string& path) {
-    const size_t n = std::strlen(kRecordExtension);
-    return path.size() >= n && QString::fromStdString(path.substr(path.size() - n)).compare(
-                                   kRecordExtension, Qt::CaseInsensitive) == 0;
-}
-
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
-std::string S(const QString& s) {
-    return s.toStdString();
-}
-
 QString MenuText(const char* text) {
     return QString::fromUtf8(text);
 }
 
-// Where `cmake --install` puts the analyzer's udev rule (set by the build from packaging/).
-#ifndef AMBRIO_UDEV_RULE
-#define AMBRIO_UDEV_RULE "/etc/udev/rules.d/70-ambrio-analyzer.rules"
-#endif
-
-// The driver installer in "driver" below the current folder, one per word size of the system.
-std::string DriverInstallerPath() {
-    return QSysInfo::currentCpuArchitecture().contains("64") ? cmd::kDriverInstaller64 : cmd::kDriverInstaller32;
-}
-
-// Here the driver is the udev rule that lets the user open the analyzer: the prompt says where the
-// installation puts it and how udev takes it up without a restart.
-QString DriverPromptText() {
-    return QStringLiteral("  Would you like to install Ambrio Driver?\n\n"
-                          "On this system the Ambrio driver is the udev rule\n"
-                          "    %1\n"
-                          "which \"cmake --install\" puts in place. Once it is there, let udev read it (as root):\n"
-                          "    udevadm control --reload-rules && udevadm trigger\n\n"
-                          "\"Install Driver\" starts the installer %2 when there is one.")
-        .arg(AMBRIO_UDEV_RULE, Q(DriverInstallerPath()));
+// The document use a command needs, for the reason a refused command gives.
+std::optional<DocUse> CommandUse(uint32_t id) {
+    switch (id) {
+    case cmd::kNew:
+    case cmd::kClear:
+        return DocUse::New;
+    case cmd::kOpen:
+    case cmd::kTolerantDecoding:
+        return DocUse::Open;
+    case cmd::kImportLogic:
+        return DocUse::Import;
+    case cmd::kSave:
+    case cmd::kSaveAs:
+        return DocUse::Save;
+    case cmd::kExport:
+        return DocUse::Export;
+    case cmd::kStitch:
+        return DocUse::Stitch;
+    case cmd::kRun:
+        return DocUse::Run;
+    default:
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -470,59 +447,22 @@ QAction* CMainFrame::Action(uint32_t id) const {
 }
 
 bool CMainFrame::IsCommandEnabled(uint32_t id) const {
-    const bool active = control.RecordingActive();
-    switch (id) {
-    case cmd::kNew:
-    case cmd::kOpen:
-    case cmd::kRecordSettings:
-    case cmd::kRecordFileSettings:
-        return !active;
-    case cmd::kSave:
-    case cmd::kSaveAs:
-    case cmd::kExport:
-    case cmd::kStitch:
-        return !active && !doc.store.recordPath.empty();
-    case cmd::kRun:
-        return control.CanRun();
-    case cmd::kStop:
-        return active;
-    case cmd::kClear:
-        return doc.store.SampleCount() != 0;
-    case cmd::kCalibration:
-        return false;
-    case cmd::kInstallDriver:
-        return !connection.connected;
-    case cmd::kTolerantDecoding: // the open file is decoded again, which a recording must not see
-    case cmd::kImportLogic:
-        return !RecordingActive() && !Busy();
-    case cmd::kExit:
-    case cmd::kVbusCurrentDirection:
-    case cmd::kAbout:
-    case kIdEnterFirmwareUpdate:
-    case cmd::kFindPrev:
-    case cmd::kFindNext:
-    case cmd::kPdAutoScroll:
-    case cmd::kDisableDisplayFilters:
-    case cmd::kFind:
-    case cmd::kDisplayFilterSettings:
-    case cmd::kColumnSettings:
-    case cmd::kPdFontSettings:
-    case cmd::kShowGraph:
-    case cmd::kGraphFontSettings:
-    case cmd::kShowAnalysis:
-        return true;
-    case cmd::kShowPlots:
-    case cmd::kShowPdPackets:
-    case cmd::kGraphAutoScroll:
-        return graphPane && !graphPane->isHidden();
-    case cmd::kGraphMarkerO:
-    case cmd::kGraphMarkerX:
-    case cmd::kGraphOriginCurrent:
-    case CGraphView::kCmdOriginAbsolute:
-        return GraphView() && GraphView()->IsCommandEnabled(id);
-    default:
-        return FindCcInjectionCommand(id) != nullptr;
-    }
+    // Each family keeps its own rules: FileCommands.cpp, CaptureCommands.cpp, ViewCommands.cpp.
+    if (const auto e = FileCommandEnabled(id)) return *e;
+    if (const auto e = CaptureCommandEnabled(id)) return *e;
+    if (const auto e = ViewCommandEnabled(id)) return *e;
+    return false;
+}
+
+bool CMainFrame::Free(DocUse use) const {
+    return control.gate.Refusal(use).empty();
+}
+
+CDocumentGate::CHold CMainFrame::EnterGate(DocUse use) {
+    std::string why;
+    CDocumentGate::CHold hold = control.gate.Enter(use, &why);
+    if (!hold) SetStatusText(why);
+    return hold;
 }
 
 std::optional<bool> CMainFrame::IsCommandChecked(uint32_t id) const {
@@ -554,478 +494,20 @@ void CMainFrame::UpdateCommandStates() {
         a->setEnabled(IsCommandEnabled(id));
         if (const auto checked = IsCommandChecked(id)) a->setChecked(*checked);
     }
-    for (QAction* a : recentActions) a->setEnabled(!RecordingActive());
+    for (QAction* a : recentActions) a->setEnabled(!RecordingActive() && Free(DocUse::Open));
     UpdateTitle();
 }
 
 void CMainFrame::ExecuteCommand(uint32_t id) {
-    if (!IsCommandEnabled(id)) return;
-    if (id == cmd::kNew || id == cmd::kOpen || id == cmd::kImportLogic || id == cmd::kRun || id == cmd::kClear)
-        FinishAutomaticExport();
-    switch (id) {
-    case cmd::kExport:
-        OnExport();
-        break;
-    case cmd::kStitch:
-        OnStitch();
-        break;
-    case cmd::kNew:
-        OnNew();
-        break;
-    case cmd::kOpen:
-        OnOpen();
-        break;
-    case cmd::kImportLogic:
-        OnImportLogic();
-        break;
-    case cmd::kSave:
-        OnSave(false);
-        break;
-    case cmd::kSaveAs:
-        OnSave(true);
-        break;
-    case cmd::kExit:
-        close();
-        break;
-    case cmd::kRun:
-        control.RunCommand();
-        break;
-    case cmd::kStop:
-        control.Stop();
-        break;
-    case cmd::kClear:
-        control.Clear();
-        break;
-    case cmd::kFindNext:
-        if (logView) logView->FindInList(true);
-        break;
-    case cmd::kFindPrev:
-        if (logView) logView->FindInList(false);
-        break;
-    case cmd::kPdAutoScroll:
-        pdMessageAutoScroll = !pdMessageAutoScroll;
-        break;
-    case cmd::kDisableDisplayFilters:
-        OnToggleDisplayFilter();
-        break;
-    case cmd::kFind:
-        OnFind();
-        break;
-    case cmd::kDisplayFilterSettings:
-        OnDisplayFilterSettings();
-        break;
-    case cmd::kColumnSettings:
-        OnColumnSettings();
-        break;
-    case cmd::kPdFontSettings:
-        OnPdFontSettings();
-        break;
-    case cmd::kInstallDriver:
-        OnInstallDriver();
-        break;
-    case cmd::kRecordSettings:
-        OnRecordSettings();
-        break;
-    case cmd::kRecordFileSettings:
-        OnRecordFileSettings();
-        break;
-    case cmd::kVbusCurrentDirection:
-        OnVbusCurrentDirection();
-        break;
-    case cmd::kAbout:
-        OnAbout();
-        break;
-    case cmd::kShowGraph:
-        graphPane->setVisible(graphPane->isHidden());
-        break;
-    case cmd::kTolerantDecoding:
-        OnToggleTolerantDecoding();
-        break;
-    case cmd::kShowAnalysis:
-        analysisPane->setVisible(analysisPane->isHidden());
-        if (!analysisPane->isHidden()) analysisPane->raise();
-        break;
-    case cmd::kShowPlots:
-        showPlots = !showPlots;
-        GraphView()->SetShowMeasuringPoints(showPlots);
-        break;
-    case cmd::kShowPdPackets:
-        showPdPackets = !showPdPackets;
-        GraphView()->SetShowPdPackets(showPdPackets);
-        GraphView()->OnUpdate(nullptr, 0);
-        break;
-    case cmd::kGraphAutoScroll:
-        control.graphAutoScroll = !control.graphAutoScroll;
-        break;
-    case cmd::kGraphFontSettings:
-        OnGraphFontSettings();
-        break;
-    case cmd::kGraphMarkerO:
-    case cmd::kGraphMarkerX:
-    case cmd::kGraphOriginCurrent:
-    case CGraphView::kCmdOriginAbsolute:
-        GraphView()->OnCommand(id);
-        break;
-    default:
-        RunDeviceCommand(connection, id);
-        break;
-    }
-    UpdateCommandStates();
-}
-
-void CMainFrame::OnNew() {
-    if (!SaveModified()) return;
-    doc.NewDocument();
-    titleName = cmd::kUntitled;
-    UpdateTitle();
-}
-
-void CMainFrame::OnToggleTolerantDecoding() {
-    doc.store.tolerantBits = !doc.store.tolerantBits;
-    // The open file is read again the new way; when it cannot be (the user kept unsaved marks, the file
-    // is gone) the setting stays as the list shows it.
-    const std::string path = doc.docPath;
-    if (!path.empty() && !OpenFile(path)) doc.store.tolerantBits = !doc.store.tolerantBits;
-}
-
-void CMainFrame::OnOpen() {
-    const std::string path = dialogs.openFileName();
-    if (path.empty()) return;
-    OpenFile(path);
-}
-
-bool CMainFrame::OpenFile(const std::string& path) {
-    FinishAutomaticExport();
-    if (RecordingActive() || Busy()) return false;
-    // The same check as qxtool's, before anything is asked or cleared: a file that is no record file
-    // leaves the open document as it was.
-    rec::RecordFileHead head;
-    std::string reason;
-    if (!rec::CheckRecordFile(path, &head, &reason)) {
-        RemoveRecentFile(path);
-        ShowMessage("Cannot open \"" + path + "\" (" + reason + ").");
-        return false;
-    }
-    if (!SaveModified()) return false;
-    // The wait cursor spans the decoding and the building of the rows.
-    BeginWaitCursor();
-    const bool ok = doc.OpenDocument(path);
-    if (ok) {
-        SetPathName(path);
-        UpdateAllViews(nullptr, 0);
-        SetStatusText("Decode completed.");
-    }
-    EndWaitCursor();
-    if (!ok) {
-        RemoveRecentFile(path);
-        ShowMessage("The record file \"" + path + "\" cannot be opened.");
-        titleName = cmd::kUntitled;
-        UpdateTitle();
-        UpdateCommandStates();
-        return false;
-    }
-    if (const int64_t missing = rec::MissingBytes(head); missing > 0) {
-        const std::string note = rec::MissingBytesText(missing, rec::HeaderBytesWritten(head));
-        notePane->setText(Q(note));
-        notePane->setToolTip(Q(note));
-        SetStatusText(note);
-    }
-    return true;
-}
-
-void CMainFrame::OnImportLogic() {
-    const std::string path = dialogs.openLogicCaptureName();
-    if (!path.empty()) ImportLogicCapture(path);
-}
-
-bool CMainFrame::ImportLogicCapture(const std::string& path, bool dropped) {
-    FinishAutomaticExport();
-    if (RecordingActive() || Busy()) return false;
-    CImportLogicDlg dialog(path, this);
-    dialog.chooseOutput = [this](const std::string& suggested) { return dialogs.saveFileName(suggested); };
-    dialog.askReplace = [this](const std::string& text) { return dialogs.askYesNo(text); };
-    BeginWaitCursor();
-    const bool readable = dialog.ReadChannels();
-    EndWaitCursor();
-    // A dropped file that is neither a record file nor a capture the library recognises gets the open
-    // message; from the menu the dialog says why and takes a format.
-    if (!readable && dropped) return OpenFile(path);
-    if (ExecSettingsDialog(dialog) != QDialog::Accepted) return false;
-    imp::ImportRequest request = dialog.Request();
-    // Replacing the open document's own file: its unsaved marks are asked for first.
-    std::error_code ec;
-    if (!doc.docPath.empty() && std::filesystem::equivalent(request.output, doc.docPath, ec) && !SaveModified())
-        return false;
-
-    // The import runs beside the window, which keeps painting meanwhile. A long one shows a modal
-    // progress box whose Cancel stops it (nothing is left of the output then); until that box is up,
-    // the user's input waits.
-    BeginWaitCursor();
-    SetStatusText("Importing \"" + path + "\"...");
-    imp::ImportReport report;
-    std::atomic<bool> done = false, cancel = false;
-    request.cancel = &cancel;
-    QProgressDialog progress(Q("Importing \"" + path + "\"..."), "Cancel", 0, 0, this);
-    progress.setWindowTitle("Import Logic Capture");
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(kImportProgressDelayMs);
-    progress.setAutoReset(false);
-    progress.setMinimumWidth(420);
-    connect(&progress, &QProgressDialog::canceled, &progress, [&cancel] { cancel = true; });
-    std::thread worker([&] {
-        report = imp::ImportLogicCapture(request);
-        done = true;
-    });
-    while (!done) {
-        progress.setValue(0); // shows the box once the delay has passed
-        QCoreApplication::processEvents(progress.isVisible() ? QEventLoop::AllEvents
-                                                             : QEventLoop::ExcludeUserInputEvents);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    worker.join();
-    progress.hide();
-    EndWaitCursor();
-    if (!report.ok) {
-        if (cancel) {
-            SetStatusText("Import stopped; nothing was written.");
-            return false;
+    if (!IsCommandEnabled(id)) {
+        // A key pressed while the document is held says why nothing happens.
+        if (const std::optional<DocUse> use = CommandUse(id)) {
+            if (const std::string why = control.gate.Refusal(*use); !why.empty()) SetStatusText(why);
         }
-        SetStatusText("Import failed.");
-        ShowMessage("Cannot import \"" + path + "\": " + report.error);
-        return false;
-    }
-    if (!OpenFile(request.output)) return false;
-    SetStatusText("Imported " + std::to_string(report.samples) + " samples into \"" + request.output + "\".");
-    return true;
-}
-
-std::string CMainFrame::DocumentNote() const {
-    return notePane ? S(notePane->text()) : std::string();
-}
-
-void CMainFrame::OnSave(bool askName) {
-    std::string path = doc.docPath;
-    if (askName || path.empty()) {
-        path = dialogs.saveFileName(path);
-        if (path.empty()) return;
-        // Without the extension the Open dialog would not show the file.
-        if (!HasRecordExtension(path)) {
-            path += kRecordExtension;
-            std::error_code ec;
-            if (std::filesystem::exists(path, ec) &&
-                !dialogs.askYesNo("\"" + path + "\" already exists.\nDo you want to replace it?"))
-                return;
-        }
-    }
-    if (!FinishRecordingBeforeSave()) return;
-    BeginWaitCursor();
-    const bool ok = doc.SaveDocument(path);
-    EndWaitCursor();
-    if (ok) SetPathName(path);
-    UpdateCommandStates();
-}
-
-bool CMainFrame::FinishRecordingBeforeSave() {
-    if (!reader.capturing) return true;
-    // Closing with unsaved marks during a recording: the reader thread would go on writing at its own
-    // offset over marker blocks appended behind its back. It closes the file first, header block
-    // included; the rest of the stream is decoded, then the marks go to the end of the finished file.
-    control.Stop();
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (reader.capturing && std::chrono::steady_clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (reader.capturing) {
-        ShowMessage("The recording could not be stopped; the marks were not saved.");
-        return false;
-    }
-    doc.DecodeAvailable();
-    return true;
-}
-
-void CMainFrame::OnToggleDisplayFilter() {
-    SetDisplayFilterEnabled(!displayFilter.displayFilterEnabled);
-}
-
-void CMainFrame::SetDisplayFilterEnabled(bool on) {
-    displayFilter.displayFilterEnabled = on;
-    if (logView) logView->SetupColumns();
-    UpdateAllViews(nullptr, 0);
-}
-
-void CMainFrame::OnFind() {
-    findCriteria.statistics = &doc.store.tallies;
-    CPacketFindDlg dialog(findCriteria, this);
-    if (execToolDialog(dialog) != QDialog::Accepted || !logView) return;
-    // The highlighted cells follow the new criteria.
-    logView->viewport()->update();
-    logView->FindInList(findCriteria.direction == CFindCriteria::kForward);
-}
-
-void CMainFrame::OnDisplayFilterSettings() {
-    displayFilter.statistics = &doc.store.tallies;
-    CPacketFindDlg dialog(displayFilter, this);
-    if (execToolDialog(dialog) == QDialog::Accepted) SetDisplayFilterEnabled(true);
-}
-
-void CMainFrame::OnColumnSettings() {
-    if (!logView) return;
-    // Widths and order the user changed by dragging go into the column info first.
-    logView->SaveColumnLayout();
-    CLogViewCfgDlg dialog(settings.columns, this);
-    if (execToolDialog(dialog) == QDialog::Accepted) logView->SetupColumns();
-}
-
-void CMainFrame::OnPdFontSettings() {
-    const QFont current = logView ? logView->font() : font();
-    const std::optional<QFont> chosen = dialogs.chooseFont(current);
-    if (!chosen) return;
-    if (logView) logView->SetListFont(*chosen);
-    if (treeView) treeView->SetViewFont(*chosen);
-    if (fieldView) fieldView->SetViewFont(*chosen);
-}
-
-void CMainFrame::OnGraphFontSettings() {
-    CGraphView* graph = GraphView();
-    if (!graph) return;
-    const std::optional<QFont> chosen = dialogs.chooseFont(graph->GraphFont());
-    if (!chosen) return;
-    // The graph lays itself out by the stored record's height, so it takes the font as stored.
-    const FontRecord record = RecordFromFont(*chosen, logicalDpiY());
-    graph->SetGraphFont(FontFromRecord(record), FontHeightOf(record));
-    settings.graphFont = record;
-}
-
-void CMainFrame::OnInstallDriver() {
-    const std::string path = DriverInstallerPath();
-    if (!std::filesystem::exists(path)) {
-        char text[512];
-        std::snprintf(text, sizeof text, cmd::kDriverNotFoundText, path.c_str());
-        ShowMessage(text);
         return;
     }
-    QProcess::startDetached(Q(path), {cmd::kDriverInstallerArgument});
-}
-
-// ---- settings dialogs --------------------------------------------------------------------------------
-
-int CMainFrame::ExecSettingsDialog(CSettingsDialog& dialog) {
-    dialog.hooks.message = [this](const std::string& text) { dialogs.message(text); };
-    dialog.hooks.chooseFolder = [this](const std::string& current) { return dialogs.chooseFolder(current); };
-    return execSettingsDialog(dialog);
-}
-
-void CMainFrame::OnRecordSettings() {
-    CConfigDlg dialog(settings, this);
-    if (ExecSettingsDialog(dialog) != QDialog::Accepted) return;
-    if (settings.recordVbusSamplingIntervalMS != 0) SendSamplingInterval(connection, settings.recordVbusSamplingIntervalMS);
-    doc.store.SetLimits(settings.CaptureLimits());
-}
-
-void CMainFrame::OnRecordFileSettings() {
-    ExecSettingsDialog(*recordFileDlg);
-}
-
-void CMainFrame::OnVbusCurrentDirection() {
-    CVbusCurrentDirCfg dialog(settings.vbusCurrDirReverse, settings.vbusCurrDirCfgDoNotAskAgain, this);
-    if (ExecSettingsDialog(dialog) != QDialog::Accepted) return;
-    settings.vbusCurrDirReverse = dialog.Reverse();
-    settings.vbusCurrDirCfgDoNotAskAgain = dialog.DoNotAskAgain();
-    if (logView) logView->SetupColumns();
-    // The graph takes the direction when it attaches to the document.
-    AttachGraph();
-}
-
-void CMainFrame::OnAbout() {
-    CAboutDlg dialog(connection.fwVersionText, connection.invalidFirmware, connection.serialText, this);
-    if (ExecSettingsDialog(dialog) == QDialog::Accepted && dialog.FirmwareUpdateRequested())
-        ExecuteCommand(kIdEnterFirmwareUpdate);
-}
-
-// ---- the timer ---------------------------------------------------------------------------------------
-
-void CMainFrame::Tick() {
-    // A tick inside a long operation (its progress painting lets timers through) waits for the next.
-    if (Busy()) return;
-    const auto start = std::chrono::steady_clock::now();
-    control.OnTimer();
+    if (!ExecuteFileCommand(id) && !ExecuteCaptureCommand(id)) ExecuteViewCommand(id);
     UpdateCommandStates();
-    const auto spent = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-    worstTick = std::max(worstTick, spent);
-}
-
-void CMainFrame::RefreshControlView() {
-    if (ctrlView) ctrlView->Refresh();
-}
-
-void CMainFrame::FirstTick(bool connected) {
-    // An analyzer works, so its driver is in place: the installer prompt is not needed any more.
-    if (connected) {
-        settings.launchDriverInstaller = false;
-        return;
-    }
-    if (!settings.launchDriverInstaller) return;
-    // No tick runs while the prompt is open.
-    const bool ticking = timer.isActive();
-    timer.stop();
-    CLaunchDriverInstallerDlg prompt(DriverPromptText(), this);
-    if (ExecSettingsDialog(prompt) == QDialog::Accepted) ExecuteCommand(cmd::kInstallDriver);
-    if (prompt.DoNotAskAgain()) settings.launchDriverInstaller = false;
-    if (ticking) timer.start();
-}
-
-// ---- remote control ----------------------------------------------------------------------------------
-
-void CMainFrame::RemoteSetRecordName(const std::string& name) {
-    control.SetExternalRecordName(name);
-}
-
-void CMainFrame::RemoteSetRecordFolder(const std::string& folder) {
-    control.SetExternalRecordFolder(folder);
-}
-
-bool CMainFrame::RemoteRun(std::string* reason) {
-    FinishAutomaticExport();
-    std::string why;
-    bool ok = false;
-    if (Busy()) {
-        why = "The window is busy opening or saving a file; try again.";
-    } else if (control.externalRecordName.empty()) {
-        why = "No record name is set (SetRecordName first).";
-    } else if (!reader.readerRunning || reader.capturing) {
-        why = "A recording is running or stopping.";
-    } else if (!RecordingActive() && doc.modified) {
-        // The save prompt would keep the caller waiting: the user decides at the window first.
-        why = "The open document has unsaved changes; save or discard them in the window first.";
-        SetStatusText(why);
-    } else {
-        // Messages of the attempt are shown once the caller has its answer.
-        inRemoteCall = true;
-        remoteMessages.clear();
-        ok = control.RemoteRun();
-        inRemoteCall = false;
-        if (!ok) why = remoteMessages.empty() ? std::string("The recording did not start.") : remoteMessages.front();
-        for (const std::string& text : remoteMessages)
-            QTimer::singleShot(0, this, [this, text] { dialogs.message(text); });
-        remoteMessages.clear();
-    }
-    if (reason) *reason = why;
-    UpdateCommandStates();
-    return ok;
-}
-
-void CMainFrame::RemoteStop() {
-    if (Busy()) {
-        WhenIdle([this] { RemoteStop(); });
-        return;
-    }
-    control.RemoteStop();
-    UpdateCommandStates();
-}
-
-void CMainFrame::ConnStateChanged(int32_t vbusMv, int32_t cc1Mv, int32_t cc2Mv) {
-    // Reader thread: hand the values to the user-interface thread.
-    QMetaObject::invokeMethod(
-        this, [this, vbusMv, cc1Mv, cc2Mv] { emit connStateChanged(vbusMv, cc1Mv, cc2Mv); }, Qt::QueuedConnection);
 }
 
 // ---- views and the document --------------------------------------------------------------------------
@@ -1038,7 +520,7 @@ void CMainFrame::UpdateAllViews(IDocView* sender, int64_t hint) {
 void CMainFrame::SetStatusText(const std::string& text) {
     if (!messagePane) return;
     messagePane->setText(text.empty() ? QString(cmd::kReadyText) : Q(text));
-    if (Busy()) KeepPainting();
+    if (waitCursorDepth > 0) KeepPainting();
 }
 
 void CMainFrame::KeepPainting() {
@@ -1052,10 +534,6 @@ void CMainFrame::KeepPainting() {
     messagePane->repaint();
     // Paint events and the like, not the user's clicks and keys: the operation owns the document.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-}
-
-void CMainFrame::WhenIdle(std::function<void()> action) {
-    afterBusy.push_back(std::move(action));
 }
 
 std::string CMainFrame::StatusText() const {
@@ -1132,39 +610,6 @@ void CMainFrame::ShiftGraphTimes(int64_t delta) {
     doc.SetMarksChanged();
 }
 
-bool CMainFrame::SaveModified() {
-    if (!doc.modified) return true;
-    switch (dialogs.askSave(titleName)) {
-    case FrameDialogs::SaveAnswer::Yes:
-        OnSave(false);
-        return !doc.modified;
-    case FrameDialogs::SaveAnswer::No:
-        return true;
-    case FrameDialogs::SaveAnswer::Cancel:
-        break;
-    }
-    return false;
-}
-
-bool CMainFrame::RecordFileSettingsDialog(RecordFileChoice* choice) {
-    if (ExecSettingsDialog(*recordFileDlg) != QDialog::Accepted) return false;
-    choice->caption = recordFileDlg->Caption();
-    choice->appendTimestamp = recordFileDlg->AppendTimestamp();
-    choice->startTime = recordFileDlg->StartTime();
-    return true;
-}
-
-bool CMainFrame::ConfirmReplaceRecordFiles(const std::vector<std::string>& existing) {
-    std::string text;
-    if (existing.size() == 1) {
-        text = "The record file \"" + existing.front() + "\" already exists.\n\nReplace it with the new recording?";
-    } else {
-        text = "The record files \"" + existing.front() + "\" and " + std::to_string(existing.size() - 1) +
-               " more of the same series already exist.\n\nReplace them with the new recording?";
-    }
-    return dialogs.askYesNo(text);
-}
-
 void CMainFrame::SetDocumentTitle(const std::string& title) {
     titleName = title;
     UpdateTitle();
@@ -1180,16 +625,7 @@ void CMainFrame::BeginWaitCursor() {
 }
 
 void CMainFrame::EndWaitCursor() {
-    if (waitCursorDepth > 0 && --waitCursorDepth == 0) {
-        QGuiApplication::restoreOverrideCursor();
-        // What arrived meanwhile runs from the event loop, after the operation has returned.
-        if (!afterBusy.empty())
-            QTimer::singleShot(0, this, [this] {
-                auto actions = std::move(afterBusy);
-                afterBusy.clear();
-                for (auto& a : actions) a();
-            });
-    }
+    if (waitCursorDepth > 0 && --waitCursorDepth == 0) QGuiApplication::restoreOverrideCursor();
 }
 
 void CMainFrame::ForgetPacketRows() {
@@ -1210,52 +646,18 @@ std::string CMainFrame::FindingsText() const {
 std::string CMainFrame::RecordFolder() const {
     return const_cast<CRecordingControl&>(control).RecordFolder();
 }
-
-void CMainFrame::SetPathName(const std::string& path) {
-    titleName = std::filesystem::path(path).filename().string();
-    AddRecentFile(path);
-    UpdateTitle();
-}
-
-std::vector<std::string> CMainFrame::RecentFiles() const {
-    return *recentFiles;
-}
-
-void CMainFrame::AddRecentFile(const std::string& path) {
-    const std::string full = RecentFilePath(path);
-    auto& list = *recentFiles;
-    list.erase(std::remove(list.begin(), list.end(), full), list.end());
-    list.insert(list.begin(), full);
-    if (list.size() > kRecentFileCount) list.resize(kRecentFileCount);
-    UpdateRecentMenu();
-}
-
-void CMainFrame::RemoveRecentFile(const std::string& path) {
-    const std::string full = RecentFilePath(path);
-    auto& list = *recentFiles;
-    list.erase(std::remove(list.begin(), list.end(), full), list.end());
-    UpdateRecentMenu();
-}
-
-void CMainFrame::UpdateRecentMenu() {
-    for (size_t i = 0; i < recentActions.size(); ++i) {
-        QAction* a = recentActions[i];
-        if (i < recentFiles->size()) {
-            a->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(Q((*recentFiles)[i])));
-            a->setVisible(true);
-        } else {
-            a->setVisible(false);
-        }
-    }
-    if (recentMenu) recentMenu->setEnabled(!recentFiles->empty());
-}
-
 // ---- window events -----------------------------------------------------------------------------------
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (Busy()) {
+    // A remote export is stopped; anything else that holds the document (an open still painting its
+    // progress) finishes first, and the close comes again after it.
+    FinishAutomaticExport();
+    std::string why;
+    CDocumentGate::CHold hold = control.gate.Enter(DocUse::Save, &why);
+    if (!hold) {
         event->ignore();
-        WhenIdle([this] { close(); });
+        SetStatusText(why + " The window closes when it is done.");
+        QTimer::singleShot(kCloseRetryMs, this, [this] { close(); });
         return;
     }
     // The save prompt comes first: a cancelled close leaves the reader thread, and a running
@@ -1279,6 +681,7 @@ void CMainFrame::dropEvent(QDropEvent* event) {
         event->acceptProposedAction();
         activateWindow();
         if (RecordingActive()) return;
+        // Opening and importing take the document from the gate, which says why when they cannot.
         // A file that is no record file may be a logic capture: the import dialog takes it.
         const std::string path = S(url.toLocalFile());
         rec::RecordFileHead head;
@@ -1292,35 +695,3 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Record file tools
-
-void CMainFrame::OnExport() {
-    if (doc.store.recordPath.empty()) return;
-    CExportDlg dialog(this);
-    dialog.Prepare(doc, this, settings.Columns(), settings.vbusCurrDirReverse);
-    execToolDialog(dialog);
-}
-
-void CMainFrame::OnStitch() {
-    if (doc.store.recordPath.empty()) return;
-    CStitchFileDlg dialog(settings.recordFileFolder, doc.store.recordPath, this);
-    execToolDialog(dialog);
-}
-
-// The export another program asks for: one modeless dialog, kept, that exports at once and closes.
-// Its worker reads the store, so nothing is started while a recording fills it or an export runs.
-void CMainFrame::RemoteExport() {
-    if (doc.store.recordPath.empty() || RecordingActive()) return;
-    if (!autoExport) autoExport = std::make_unique<CExportDlg>(this);
-    if (autoExport->Exporting()) return;
-    autoExport->Prepare(doc, this, settings.Columns(), settings.vbusCurrDirReverse);
-    autoExport->SetAutomatic(true);
-    autoExport->hide();
-    autoExport->show();
-}
-
-// Commands that replace or clear the document wait until the automatic export has read it.
-void CMainFrame::FinishAutomaticExport() {
-    if (autoExport && autoExport->Exporting()) autoExport->FinishExport();
-}

@@ -1,10 +1,12 @@
 // The main window: owns the analyzer connection, the reader thread, the recording control, the find
 // criteria and the views, runs the one-second timer and routes every command of menu, toolbar and
-// accelerators. Dialogs and message boxes go through FrameDialogs, so that tests answer them.
+// accelerators. Dialogs and message boxes go through FrameDialogs, so that tests answer them. Every
+// command, remote call and worker that uses the document takes it from the recording control's gate.
 #pragma once
 
 #include "DeviceConnection.h"
 #include "DocView.h"
+#include "DocumentGate.h"
 #include "FindCriteria.h"
 #include "Notify.h"
 #include "QXDoc.h"
@@ -103,15 +105,19 @@ public:
     // Brings enabling and check marks of menu and toolbar up to date.
     void UpdateCommandStates();
 
-    // Remote control (the D-Bus service). Each returns at once: a remote caller never waits for a dialog.
-    void RemoteSetRecordName(const std::string& name);
+    // Remote control (the D-Bus service). Each returns at once: a remote caller never waits for a dialog,
+    // and what cannot run now is refused with the reason.
+    // False with *reason for a name that is no plain file name (the name set before stays).
+    bool RemoteSetRecordName(const std::string& name, std::string* reason = nullptr);
     void RemoteSetRecordFolder(const std::string& folder);
     // False with *reason when the recording did not start; the window shows its message afterwards.
     bool RemoteRun(std::string* reason = nullptr);
     void RemoteStop();
-    // Exports the open record file at once, in the export dialog's automatic mode; nothing without a
-    // record file, while recording or while that export still runs.
-    void RemoteExport();
+    // Exports the open record file in the export dialog's automatic mode. False with *reason when it
+    // cannot start now (no record file, a recording running or stopping, the document held); otherwise
+    // done is called once the export has ended, with the output file or the failure's reason.
+    using RemoteExportDone = std::function<void(bool ok, const std::string& fileOrReason)>;
+    bool RemoteExport(std::string* reason = nullptr, RemoteExportDone done = nullptr);
     CExportDlg* AutomaticExport() const { return autoExport.get(); }
     // Runs the modal dialogs: Export, Stitch, Find, Display Filter Settings, Column Settings (tests drive
     // them instead).
@@ -215,12 +221,28 @@ private:
     void UpdateTitle();
     void StoreWindowRecord();
 
+    // Command families, each in a file of its own: the enabling rule (nullopt for another family's
+    // command) and the handler (false for another family's command).
+    std::optional<bool> FileCommandEnabled(uint32_t id) const;
+    std::optional<bool> CaptureCommandEnabled(uint32_t id) const;
+    std::optional<bool> ViewCommandEnabled(uint32_t id) const;
+    bool ExecuteFileCommand(uint32_t id);
+    bool ExecuteCaptureCommand(uint32_t id);
+    bool ExecuteViewCommand(uint32_t id);
+    // The gate lets use start now.
+    bool Free(DocUse use) const;
+    // Takes the document for use; a refusal puts its reason in the status bar.
+    CDocumentGate::CHold EnterGate(DocUse use);
+
     // Command handlers.
     void OnNew();
     void OnOpen();
     void OnImportLogic();
     void OnToggleTolerantDecoding();
     void OnSave(bool askName);
+    // Open and Save for a command that holds the document already.
+    bool OpenHeld(const std::string& path);
+    void SaveHeld(bool askName);
     void OnPdFontSettings();
     void OnGraphFontSettings();
     void OnToggleDisplayFilter();
@@ -238,15 +260,14 @@ private:
     void OnExport();
     void OnStitch();
     void FinishAutomaticExport();
+    void EndRemoteExport(bool ok, const std::string& failure);
     void RemoveRecentFile(const std::string& path);
     // A recording still writing the document's file ends (with its header block) before marks are
     // appended to that file; false when the reader did not let go of it.
     bool FinishRecordingBeforeSave();
     // While a long operation runs on this thread (the wait cursor is up), the window still paints its
-    // progress; timer ticks, remote calls and close wait until it is over.
-    bool Busy() const { return waitCursorDepth > 0; }
+    // progress; the gate keeps what arrives meanwhile off the document.
     void KeepPainting();
-    void WhenIdle(std::function<void()> action);
 
     CSettings& settings;
     IAnalyzerLink& link;
@@ -283,7 +304,6 @@ private:
     std::vector<IDocView*> views; // creation order
     QLabel* messagePane = nullptr;
     QLabel* notePane = nullptr;
-    std::vector<std::function<void()>> afterBusy;
     bool inRemoteCall = false;
     std::vector<std::string> remoteMessages;
     std::chrono::steady_clock::time_point lastPaint{};
@@ -293,6 +313,9 @@ private:
     std::map<uint32_t, QAction*> actions;
     QTimer timer;
     std::unique_ptr<CExportDlg> autoExport;
+    // The remote export's hold on the document and its caller's answer, until its worker has ended.
+    CDocumentGate::CHold autoExportHold;
+    RemoteExportDone autoExportDone;
     std::unique_ptr<CCaptureFilenameDlg> recordFileDlg;
     std::chrono::microseconds worstTick{0};
 };
