@@ -5,9 +5,9 @@
 #include "QXDoc.h"
 #include "RecordFile.h"
 #include "StitchWorker.h"
+#include "WholeFile.h"
 
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -28,28 +28,22 @@ bool Fail(const std::string& what) {
     return false;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
-}
-
-// The output must not be one of the inputs, must not replace a file unless asked to, and must be
-// creatable; checked here so that the error names its cause.
+// The output must not be one of the inputs, must not replace a file unless asked to, and its folder
+// must take a file; checked here so that the error names its cause before any work is done.
 bool CheckOutput(const std::string& out, const std::vector<std::string>& inputs, bool overwrite) {
     for (const std::string& in : inputs)
-        if (SameFile(out, in)) return Fail(out + ": is an input file; choose another output");
+        if (SameFile(out, in)) return Fail(InputFileText(out));
     std::error_code ec;
     const bool exists = fs::exists(out, ec);
     if (exists && fs::is_directory(out, ec)) return Fail(out + ": is a folder");
     if (exists && !overwrite) return Fail(out + ": exists already (--overwrite replaces it)");
-    std::FILE* f = std::fopen(out.c_str(), "ab");
-    if (!f) return Fail(out + ": cannot be written: " + std::strerror(errno));
-    std::fclose(f);
-    return true;
+    // The output is written under a temporary name beside it: one is made and taken away again.
+    CWholeFile probe;
+    return probe.Open(out) || Fail(probe.Error());
 }
 
 // Runs job on the worker thread; on a terminal the progress line is updated every second, as the
-// dialogs do.
+// dialogs do. A job that fails is reported with its reason.
 bool RunWorker(const char* verb, std::function<bool(ToolFlags&)> job) {
     CToolWorker worker;
     worker.Start(std::move(job));
@@ -67,7 +61,7 @@ bool RunWorker(const char* verb, std::function<bool(ToolFlags&)> job) {
     }
     worker.Join();
     if (shown) std::fprintf(stderr, "\r%*s\r", 24, "");
-    return !worker.flags.failed.load();
+    return !worker.flags.failed.load() || Fail(worker.flags.reason);
 }
 
 bool OpenRecord(CQXDoc& doc, const std::string& path) {
@@ -172,10 +166,7 @@ int ExportCommand(const ExportArgs& a) {
         std::fprintf(stderr, "qxtool: note: --to %lld is past the last packet; exporting up to packet %lld\n",
                      static_cast<long long>(asked), static_cast<long long>(o.toNumber));
     if (!CheckOutput(a.out, {a.file}, a.overwrite)) return kInputError;
-    if (!RunWorker("Exporting", [&](ToolFlags& f) { return RunExport(store, o, start, end, f); })) {
-        Fail(a.out + ": the export did not complete (writing it or reading " + a.file + " failed)");
-        return kInputError;
-    }
+    if (!RunWorker("Exporting", [&](ToolFlags& f) { return RunExport(store, o, start, end, f); })) return kInputError;
     return 0;
 }
 
@@ -215,6 +206,23 @@ int StitchCommand(const StitchArgs& a) {
             return kInputError;
         }
     }
+    // A series recorded anew over an older, longer one leaves the older one's later files under the
+    // same names: the stitch stops at the first file that does not continue the one before it.
+    std::string reason;
+    if (const size_t continuing = ContinuingFiles(files, &reason); continuing < files.size()) {
+        if (continuing < 2) {
+            Fail(reason + "; nothing to stitch");
+            return kInputError;
+        }
+        const std::string left = fs::path(files[continuing]).filename().string();
+        if (a.last >= 0) {
+            Fail(reason + "; --last " + std::to_string(a.last) + " asks for " + left + " too");
+            return kInputError;
+        }
+        std::fprintf(stderr, "qxtool: note: %s; %s and the files after it are left out\n", reason.c_str(), left.c_str());
+        files.resize(continuing);
+        for (size_t i = continuing - 1; i < selected.size(); ++i) selected[i] = false;
+    }
     std::string out = a.out;
     if (out.empty()) {
         out = StitchOutputPath(folder, name, candidates, selected);
@@ -224,10 +232,7 @@ int StitchCommand(const StitchArgs& a) {
         }
     }
     if (!CheckOutput(out, files, a.overwrite)) return kInputError;
-    if (!RunWorker("Stitching", [&](ToolFlags& f) { return StitchFiles(files, out, f); })) {
-        Fail(out + ": the stitch did not complete (a file could not be read or changed meanwhile, or writing failed)");
-        return kInputError;
-    }
+    if (!RunWorker("Stitching", [&](ToolFlags& f) { return StitchFiles(files, out, f); })) return kInputError;
     std::printf("Stitched file\t%s\n", out.c_str());
     for (const std::string& f : files) std::printf("Joined\t%s\n", f.c_str());
     return 0;

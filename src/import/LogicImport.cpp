@@ -1,6 +1,7 @@
 #include "LogicImport.h"
 
 #include "RecordFile.h"
+#include "WholeFile.h"
 
 #include <libsigrok/libsigrok.h>
 
@@ -15,7 +16,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace imp {
@@ -48,43 +48,18 @@ std::string RateText(uint64_t hz) {
     return buf;
 }
 
-// The record file being written: a temporary file beside the output, renamed over it at the end and
-// removed on any failure.
+// The record file being written: whole or not at all (a failure leaves nothing behind).
 class CRecordOutput {
 public:
-    ~CRecordOutput() {
-        if (file) std::fclose(file);
-        if (!temp.empty()) ::unlink(temp.c_str());
-    }
     bool Open(const std::string& out, std::string* error) {
-        target = out;
-        fs::path dir = fs::path(out).parent_path();
-        if (dir.empty()) dir = ".";
-        std::string pattern = (dir / ("." + fs::path(out).filename().string() + ".XXXXXX")).string();
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
-            *error = out + ": cannot be written: " + std::strerror(errno);
+        if (!file.Open(out, 1 << 20)) {
+            *error = file.Error();
             return false;
         }
-        ::fchmod(fd, 0644);
-        temp = pattern;
-        file = ::fdopen(fd, "wb");
-        if (!file) {
-            ::close(fd);
-            *error = out + ": cannot be written: " + std::strerror(errno);
-            return false;
-        }
-        std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
         const uint8_t header[64] = {0xF0, 0xFF}; // completed by Close
         return Write(header);
     }
-    bool Write(const uint8_t* block) {
-        if (std::fwrite(block, 1, 64, file) != 64 && !failed) {
-            failed = true;
-            writeErrno = errno;
-        }
-        return !failed;
-    }
+    bool Write(const uint8_t* block) { return file.Write(block, 64); }
     // Rewrites the header block with the stream's length and puts the file in place.
     bool Close(uint64_t streamBytes, std::string* error) {
         uint8_t header[64] = {};
@@ -92,29 +67,13 @@ public:
         // No VBUS sample gives the packets their origin: the converter's clock starts at 0 on the
         // first logic sample.
         rec::AddCaptureOriginEntry(header, 0);
-        if (!failed && (std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0)) Fail();
-        if (!failed && std::fwrite(header, 1, 64, file) != 64) Fail();
-        if (!failed && (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)) Fail();
-        if (std::fclose(file) != 0 && !failed) Fail();
-        file = nullptr;
-        if (!failed && std::rename(temp.c_str(), target.c_str()) != 0) Fail();
-        if (failed) {
-            *error = target + ": cannot be written: " + std::strerror(writeErrno);
-            return false;
-        }
-        temp.clear();
-        return true;
+        if (file.WriteAt(0, header, sizeof header) && file.Commit()) return true;
+        *error = file.Error();
+        return false;
     }
 
 private:
-    void Fail() {
-        failed = true;
-        writeErrno = errno;
-    }
-    std::string target, temp;
-    std::FILE* file = nullptr;
-    bool failed = false;
-    int writeErrno = 0;
+    CWholeFile file;
 };
 
 std::vector<const sr_channel*> LogicChannels(const sr_dev_inst* sdi) {

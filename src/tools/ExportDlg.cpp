@@ -2,6 +2,7 @@
 
 #include "CaptureStore.h"
 #include "QXDoc.h"
+#include "WholeFile.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -174,7 +175,7 @@ CExportDlg::CExportDlg(QWidget* parent) : QDialog(parent) {
     connect(&timer, &QTimer::timeout, this, [this] { OnTimer(); });
 }
 
-CExportDlg::~CExportDlg() { StopWorker(); }
+CExportDlg::~CExportDlg() { StopWorker(false); }
 
 QWidget* CExportDlg::Control(int id) const { return findChild<QWidget*>(QString("c%1").arg(id)); }
 
@@ -300,6 +301,12 @@ void CExportDlg::OnFile() {
 void CExportDlg::OnExport() {
     ReadControls();
     if (!Resolve() || worker.Running() || exporting) return;
+    // Writing the record file over itself would destroy the capture being read. The worker refuses it
+    // too (an automatic export gets its answer through finished); here the user learns why at once.
+    if (!automatic && SameFile(options.fileName, store->recordPath)) {
+        message("The export file is the record file itself; choose another file name.");
+        return;
+    }
     exporting = true;
     ApplyEnabling();
     const CCaptureStore* s = store;
@@ -327,39 +334,46 @@ void CExportDlg::OnTimer() {
     worker.Join();
     worker.flags.done = false;
     exporting = false;
+    const bool ok = !worker.flags.failed.load();
+    lastReason = ok ? std::string() : worker.flags.reason;
     if (automatic) {
         accept();
-        return;
-    }
-    status->setText("Export Completed.");
-    ApplyEnabling();
-    if (worker.flags.failed.load()) {
-        message("Export Aborted.");
-        status->clear();
     } else {
-        message("Export Completed.");
-        accept();
+        status->setText("Export Completed.");
+        ApplyEnabling();
+        if (ok) {
+            message("Export Completed.");
+            accept();
+        } else {
+            message("Export Aborted.");
+            status->setText(Q(lastReason));
+        }
     }
+    if (finished) finished(ok, lastReason);
 }
 
 // The worker reads this dialog's store and options until it ends: closing asks it to stop and waits.
-void CExportDlg::StopWorker() {
+// An export stopped that way is reported as ended, except while the dialog itself goes away.
+void CExportDlg::StopWorker(bool report) {
     worker.RequestAbort();
     worker.Join();
     timer.stop();
     if (exporting) {
         exporting = false;
         worker.flags.done = false;
+        const bool ok = !worker.flags.failed.load();
+        lastReason = ok ? std::string() : worker.flags.reason;
         ApplyEnabling();
+        if (report && finished) finished(ok, lastReason);
     }
 }
 
 void CExportDlg::closeEvent(QCloseEvent* event) {
-    StopWorker();
+    StopWorker(true);
     QDialog::closeEvent(event);
 }
 
 void CExportDlg::reject() {
-    StopWorker();
+    StopWorker(true);
     QDialog::reject();
 }

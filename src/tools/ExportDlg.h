@@ -39,6 +39,12 @@ public:
     // Answered by message boxes and a save-file dialog; tests answer them themselves.
     std::function<void(const std::string& text)> message;
     std::function<std::string(int exportType)> chooseFile;
+    // Called once for every export that was started, when it has ended: after the timer (or
+    // FinishExport) has completed it, in either mode, or when Cancel or closing stopped it. ok and the
+    // worker's one-line reason of a failure.
+    std::function<void(bool ok, const std::string& reason)> finished;
+    // Why the last export failed; empty after one that succeeded.
+    const std::string& LastReason() const { return lastReason; }
 
     // One tick of the 1000 ms timer (tests call it rather than wait).
     void OnTimer();
@@ -75,12 +81,13 @@ private:
     bool Resolve();
     void ApplyEnabling();
     void OnRadio();
-    void StopWorker();
+    void StopWorker(bool report);
 
     CCaptureStore* store = nullptr;
     ExportOptions options;
     std::vector<MarkerEntry> markers;
     int64_t rangeStart = 0, rangeEnd = 0;
+    std::string lastReason;
     bool automatic = false;
     bool exporting = false;
     bool initialised = false;

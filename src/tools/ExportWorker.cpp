@@ -3,6 +3,7 @@
 #include "CaptureStore.h"
 #include "FileCopy.h"
 #include "QXDoc.h"
+#include "WholeFile.h"
 
 #include <algorithm>
 #include <charconv>
@@ -94,14 +95,11 @@ void AppendSampleValues(std::string& line, const CVbusInfo& s, const ExportOptio
     if (o.values[kCc2Current]) AppendValue(line, amps(s.cc2Current) / 1000.0f, 3);
 }
 
-// Lines are gathered and written in pieces; a failed write fails the export.
+// Lines are gathered and written in pieces, under a temporary name until the file is whole.
 class CCsvOut {
 public:
-    explicit CCsvOut(const std::string& path) : f(OpenUnbuffered(path.c_str(), "wb")) { buffer.reserve(kPiece + 4096); }
-    ~CCsvOut() {
-        if (f) std::fclose(f);
-    }
-    bool IsOpen() const { return f != nullptr; }
+    CCsvOut() { buffer.reserve(kPiece + 4096); }
+    bool Open(const std::string& path) { return file.Open(path); }
     std::string& Line() { return buffer; }
     // Ends the current line with CR LF.
     bool EndLine() {
@@ -109,23 +107,22 @@ public:
         return buffer.size() < kPiece || Flush();
     }
     bool Flush() {
-        if (!buffer.empty() && std::fwrite(buffer.data(), 1, buffer.size(), f) != buffer.size()) ok = false;
+        const bool ok = file.Write(buffer.data(), buffer.size());
         buffer.clear();
         return ok;
     }
-    bool Close() {
-        Flush();
-        if (std::fclose(f) != 0) ok = false;
-        f = nullptr;
-        return ok;
-    }
+    bool Commit() { return Flush() && file.Commit(); }
+    std::string Error() const { return file.Error(); }
 
 private:
     static constexpr size_t kPiece = 1 << 20;
-    std::FILE* f;
+    CWholeFile file;
     std::string buffer;
-    bool ok = true;
 };
+
+constexpr const char* kExportStopped = "Export stopped; nothing was written.";
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 } // namespace
 
@@ -298,18 +295,19 @@ std::string CsvHeaderLine(const ExportOptions& o) {
 }
 
 bool WriteCsv(const CCaptureStore& store, const ExportOptions& o, int64_t start, int64_t end, ToolFlags& flags) {
-    CCsvOut out(o.fileName);
-    if (!out.IsOpen()) return false;
+    if (SameFile(o.fileName, store.recordPath)) return Failed(flags, InputFileText(o.fileName));
+    CCsvOut out;
+    if (!out.Open(o.fileName)) return Failed(flags, out.Error());
     std::string& line = out.Line();
     line += CsvHeaderLine(o);
-    if (!out.EndLine()) return false;
+    if (!out.EndLine()) return Failed(flags, out.Error());
 
     const bool withSamples = o.exportItems != kItemsMessages, withPackets = o.exportItems != kItemsSamples;
     const size_t n = withSamples ? store.SampleCount() : 0, p = withPackets ? store.PacketCount() : 0;
     const std::vector<int> columns = CsvColumns(o);
     size_t si = 0, pi = 0;
     while (si < n || pi < p) {
-        if (flags.abortRequest.load(std::memory_order_relaxed)) return false;
+        if (flags.abortRequest.load(std::memory_order_relaxed)) return Failed(flags, kExportStopped);
         // Progress counts samples; a capture without any counts its packets instead.
         const int percent = store.SampleCount() ? int(int64_t(si) * 100 / int64_t(store.SampleCount()))
                                                 : int(int64_t(pi) * 100 / int64_t(std::max<size_t>(p, 1)));
@@ -331,23 +329,31 @@ bool WriteCsv(const CCaptureStore& store, const ExportOptions& o, int64_t start,
                 if (o.values[v]) AppendCell(line, pk->GetColumnText(kValueColumns[v], o.invertCurrent));
             for (int id : columns) AppendCell(line, pk->GetColumnText(id, o.invertCurrent));
         }
-        if (!out.EndLine()) return false;
+        if (!out.EndLine()) return Failed(flags, out.Error());
     }
-    return out.Close();
+    return out.Commit() || Failed(flags, out.Error());
 }
 
 bool WriteRecordRange(const CCaptureStore& store, const std::string& outPath, int64_t start, int64_t end,
                       ToolFlags& flags) {
+    if (SameFile(outPath, store.recordPath)) return Failed(flags, InputFileText(outPath));
     int64_t first = 0, last = 0;
-    if (!RecordRangeOffsets(store, start, end, &first, &last)) return false;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(OpenUnbuffered(outPath.c_str(), "wb"), &std::fclose);
-    if (!out) return false;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(OpenUnbuffered(store.recordPath.c_str(), "rb"), &std::fclose);
-    if (!in || fseeko(in.get(), off_t(first), SEEK_SET) != 0) return false;
+    if (!RecordRangeOffsets(store, start, end, &first, &last)) return Failed(flags, "The range holds no record blocks.");
+    File in(OpenUnbuffered(store.recordPath.c_str(), "rb"), &std::fclose);
+    if (!in || fseeko(in.get(), off_t(first), SEEK_SET) != 0) return Failed(flags, CannotReadText(store.recordPath));
+    CWholeFile out;
+    if (!out.Open(outPath)) return Failed(flags, out.Error());
     std::vector<char> buffer(kCopyPiece);
     CopyProgress progress{0, last - first + 1};
-    if (!CopyPieces(in.get(), out.get(), progress.total, buffer, progress, flags)) return false;
-    return std::fclose(out.release()) == 0;
+    switch (CopyPieces(in.get(), out, progress.total, buffer, progress, flags)) {
+    case CopyEnd::Copied: break;
+    case CopyEnd::Aborted: return Failed(flags, kExportStopped);
+    case CopyEnd::WriteFailed: return Failed(flags, out.Error());
+    case CopyEnd::InputEnded:
+        return Failed(flags, std::ferror(in.get()) ? CannotReadText(store.recordPath)
+                                                   : store.recordPath + ": ends before the range does");
+    }
+    return out.Commit() || Failed(flags, out.Error());
 }
 
 bool RunExport(const CCaptureStore& store, const ExportOptions& o, int64_t start, int64_t end, ToolFlags& flags) {

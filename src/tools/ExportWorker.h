@@ -73,7 +73,10 @@ bool RecordRangeOffsets(const CCaptureStore& store, int64_t start, int64_t end, 
 std::string CsvHeaderLine(const ExportOptions& o);
 
 // Writers, run on the worker thread; they read the store, which nothing fills meanwhile. Progress
-// and the abort request go through flags. A failed writer leaves its partial output on disk.
+// and the abort request go through flags. The output is written under a temporary name and put in
+// place only when whole: a writer that fails leaves nothing behind (a file already at the name stays
+// as it was) and says why in flags.reason. An output that is the capture's record file is refused
+// before anything is written.
 bool WriteCsv(const CCaptureStore& store, const ExportOptions& o, int64_t start, int64_t end, ToolFlags& flags);
 bool WriteRecordRange(const CCaptureStore& store, const std::string& out, int64_t start, int64_t end,
                       ToolFlags& flags);

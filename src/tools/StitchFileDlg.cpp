@@ -200,7 +200,8 @@ void CStitchFileDlg::OnTimer() {
     }
     if (worker.flags.failed.load()) {
         message("Stitch Files Aborted.");
-        status->clear();
+        // Why, in the status line: a file that cannot be read, one of another recording, a full disk.
+        status->setText(Q(worker.flags.reason));
     } else {
         message("Stitch Files Completed.");
         accept();
@@ -208,7 +209,7 @@ void CStitchFileDlg::OnTimer() {
 }
 
 // The worker reads the file list it was given until it ends; closing asks it to stop and waits, so
-// the partial output stays and nothing runs on after the dialog.
+// nothing runs on after the dialog (and a stopped stitch leaves no output).
 void CStitchFileDlg::StopWorker() {
     worker.RequestAbort();
     worker.Join();

@@ -34,6 +34,18 @@ void KeepContiguous(std::vector<bool>& selected, size_t k);
 std::string StitchOutputPath(const std::string& folder, const std::string& baseName,
                              const std::vector<SeriesFile>& candidates, const std::vector<bool>& selected);
 
-// Copies the files one after another into out, byte for byte. Fails when a file cannot be opened,
-// changes its size meanwhile, the output cannot be written or an abort is requested.
+// How many of files, from the first, continue one another as the files of one recording do; *reason
+// names the first file that does not and why (empty when all do, or the file that cannot be read).
+// The recorder switches files between two reads of one stream, so across the join the analyzer's
+// clock and its CC block numbering run on: the next file's first VBUS sample comes after the last one
+// of the file before, by no more than twice the spacing of the samples there (2 s when a file holds
+// too few samples to show it), and its first CC edge block is the next in the numbering after the last
+// one before it. A file of another recording left under the same name starts elsewhere in time or in
+// the numbering. A file that holds neither samples nor CC blocks adds nothing and is passed over.
+size_t ContinuingFiles(const std::vector<std::string>& files, std::string* reason);
+
+// Copies the files one after another into out, byte for byte, under a temporary name that becomes out
+// only when the copy is whole. Fails, leaving nothing behind and flags.reason saying why, when out is
+// one of the files, a file cannot be read, does not continue the one before it or changes its size
+// meanwhile, the output cannot be written or an abort is requested.
 bool StitchFiles(const std::vector<std::string>& files, const std::string& out, ToolFlags& flags);

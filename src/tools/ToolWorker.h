@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
 
 struct ToolFlags {
@@ -12,7 +13,16 @@ struct ToolFlags {
     std::atomic<bool> done{false};         // set by the worker, cleared by the starter
     std::atomic<bool> failed{false};       // written by the worker before done
     std::atomic<int> progress{0};          // percent, written by the worker
+    // Why the job failed, in one line; written only by the worker before it sets done, read by the
+    // starter only once it has seen done (the store to done orders the two).
+    std::string reason;
 };
+
+// Ends a job as failed with reason; for `return Failed(flags, ...)`.
+inline bool Failed(ToolFlags& flags, std::string reason) {
+    flags.reason = std::move(reason);
+    return false;
+}
 
 class CToolWorker {
 public:
@@ -34,6 +44,7 @@ public:
         flags.done = false;
         flags.failed = false;
         flags.progress = 0;
+        flags.reason.clear();
         flags.running = true;
         thread = std::thread([this, job = std::move(job)] {
             const bool ok = job(flags);

@@ -6,7 +6,10 @@
 #include "QXDoc.h"
 #include "Scenario.h"
 #include "Synthesizer.h"
+#include "support/DecodedPackets.h"
+#include "support/FileSizeLimit.h"
 #include "support/RunTool.h"
+#include "support/Series.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -80,12 +83,41 @@ TEST_F(ToolCli, ExportsAPacketRangeAsCsvAndAsARecordFile) {
     EXPECT_EQ(all.size(), 1 + doc.store.PacketCount() + doc.store.SampleCount());
     EXPECT_EQ(std::count(all[0].begin(), all[0].end(), ','), 7 + 31);
 
+    // The record blocks of the range unchanged, so exactly the source's packets whose blocks lie in it,
+    // decoded alike.
     r = RunQxtool("export " + file + " -o " + dir.File("r.qxc") + " --qxc --from 3 --to 8");
     ASSERT_EQ(r.status, 0) << r.err;
+    ExportOptions o;
+    o.fromKind = o.toKind = kRangeNumber;
+    o.fromNumber = 3;
+    o.toNumber = 8;
+    int64_t start = 0, end = 0, first = 0, last = 0;
+    ASSERT_TRUE(ResolveRange(doc.store, {}, o, &start, &end));
+    ASSERT_TRUE(RecordRangeOffsets(doc.store, start, end, &first, &last));
+    const Bytes source = ReadFile(file), range = ReadFile(dir.File("r.qxc"));
+    ASSERT_EQ(int64_t(range.size()), last - first + 1);
+    EXPECT_TRUE(std::equal(range.begin(), range.end(), source.begin() + first));
+    std::vector<const CCCPacket*> inRange;
+    for (size_t i = 0; i < doc.store.PacketCount(); ++i) {
+        const CCCPacket* p = doc.store.PacketAt(i);
+        if (p->startOffset >= first && p->endOffset <= last) inRange.push_back(p);
+    }
+    ASSERT_GE(inRange.size(), 6u);
+    EXPECT_LE(inRange.front()->index, 3);
+    EXPECT_GE(inRange.back()->index, 8);
     CQXDoc part;
     ASSERT_TRUE(part.OpenDocument(dir.File("r.qxc")));
-    EXPECT_GE(part.store.PacketCount(), 6u);
-    EXPECT_LT(ReadFile(dir.File("r.qxc")).size(), ReadFile(file).size());
+    ASSERT_EQ(part.store.PacketCount(), inRange.size());
+    // Times count from the range's own first sample: the distances between packets stay (to the
+    // microsecond's rounding).
+    const int64_t partStart = part.store.PacketAt(0)->startTime;
+    for (size_t i = 0; i < inRange.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "packet " << inRange[i]->index);
+        CCCPacket& got = *part.store.PacketAt(i);
+        EXPECT_NEAR(double(got.startTime - partStart), double(inRange[i]->startTime - inRange[0]->startTime), 1.0);
+        got.startTime = inRange[i]->startTime;
+        testdecoded::ExpectSameDecode(*inRange[i], got);
+    }
 
     // Past the last packet: exported up to it, with a note.
     r = RunQxtool("export " + file + " -o " + dir.File("tail.csv") + " --csv --from 5 --to 99999 --items messages");
@@ -111,7 +143,8 @@ TEST_F(ToolCli, SavedMarkersAreRangeEnds) {
 TEST_F(ToolCli, BadInputsEndInOneLineAndLoseNothing) {
     WriteFile(dir.File("text.qxc"), Bytes(4096, 'a'));
     WriteFile(dir.File("taken.csv"), {1, 2, 3});
-    const Bytes original = ReadFile(file);
+    std::filesystem::create_symlink(file, dir.File("link.qxc"));
+    const auto before = testseries::FolderContents(dir.Path());
     struct Case {
         std::string args;
         int status;
@@ -123,7 +156,9 @@ TEST_F(ToolCli, BadInputsEndInOneLineAndLoseNothing) {
         {"export " + file + " -o " + dir.File("x.csv") + " --csv --from 8 --to 3", 1, "holds nothing"},
         {"export " + file + " -o " + dir.File("no/x.csv") + " --csv", 1, "cannot be written"},
         {"export " + file + " -o " + dir.File("taken.csv") + " --csv", 1, "--overwrite"},
-        {"export " + file + " -o " + file + " --qxc --overwrite", 1, "input file"},
+        {"export " + file + " -o " + file + " --qxc --overwrite", 1, file + ": is an input file; choose another output"},
+        {"export " + file + " -o " + file + " --csv --overwrite", 1, "is an input file"},
+        {"export " + file + " -o " + dir.File("link.qxc") + " --qxc --overwrite", 1, "is an input file"},
         {"export " + file + " -o " + dir.File("x.csv"), 2, "--csv"},
         {"export " + file + " -o " + dir.File("x.csv") + " --csv --from first", 2, "first"},
         {"export " + file + " -o " + dir.File("x.csv") + " --csv --items all", 2, "--items"},
@@ -133,10 +168,19 @@ TEST_F(ToolCli, BadInputsEndInOneLineAndLoseNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
         ExpectOneLineError(RunQxtool(c.args), c.status, c.what);
-        EXPECT_FALSE(std::filesystem::exists(dir.File("x.csv")));
+        EXPECT_TRUE(testseries::FolderContents(dir.Path()) == before);
     }
-    EXPECT_TRUE(ReadFile(file) == original);
-    EXPECT_EQ(ReadFile(dir.File("taken.csv")), (Bytes{1, 2, 3}));
+    // A disk that fills up while the output is written: the reason, and no output or temporary file.
+    for (const char* type : {" --csv", " --qxc"}) {
+        SCOPED_TRACE(type);
+        RunResult r;
+        {
+            CFileSizeLimit fullDisk(4096);
+            r = RunQxtool("export " + file + " -o " + dir.File("x.csv") + type);
+        }
+        ExpectOneLineError(r, 1, dir.File("x.csv") + ": cannot be written: File too large");
+        EXPECT_TRUE(testseries::FolderContents(dir.Path()) == before);
+    }
 }
 
 // --tolerant decodes the file as the window's tolerant mode does, so an export of traffic whose high
@@ -174,12 +218,7 @@ TEST(ToolCliExport, TolerantDecodingGivesTheStretchedMessages) {
 
 TEST(ToolCliStitch, JoinsTheSeriesUnderItsNumberedName) {
     TempDir d;
-    Bytes joined;
-    for (int i = 1; i <= 3; ++i) {
-        const std::string path = Synth(d.File("Rec_000" + std::to_string(i) + ".qxc"), 1, uint32_t(i));
-        const Bytes b = ReadFile(path);
-        joined.insert(joined.end(), b.begin(), b.end());
-    }
+    const Bytes joined = testseries::WriteSeries(d.Path().string(), "Rec", testseries::Stream("demo", 3), 3).stitched;
     WriteFile(d.File("Other_0002.qxc"), {1});
     RunResult r = RunQxtool("stitch " + d.File("Rec_0001.qxc"));
     ASSERT_EQ(r.status, 0) << r.err;
@@ -194,10 +233,42 @@ TEST(ToolCliStitch, JoinsTheSeriesUnderItsNumberedName) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Stitched_Rec_0001-0003 (1).qxc"), std::string::npos);
     ExpectOneLineError(RunQxtool("stitch " + d.File("Rec_0001.qxc") + " -o " + d.File("Rec_0002.qxc") + " --overwrite"), 1,
-                       "input file");
+                       d.File("Rec_0002.qxc") + ": is an input file; choose another output");
     ExpectOneLineError(RunQxtool("stitch " + d.File("Rec_0003.qxc")), 1, "no later file");
     WriteFile(d.File("Other_0001.qxc"), Bytes(4096, 'a'));
     ExpectOneLineError(RunQxtool("stitch " + d.File("Other_0001.qxc")), 1, "not a record file");
+}
+
+// A series recorded anew over an older, longer one: the older one's later files are left out with a
+// note naming the first and why, and asking for them with --last is refused without writing anything.
+TEST(ToolCliStitch, StopsAtAFileOfAnotherRecording) {
+    TempDir d;
+    const std::string folder = d.Path().string();
+    testseries::WriteSeries(folder, "rec", testseries::Stream("demo", 8, 1), 4);
+    const Bytes own = testseries::WriteSeries(folder, "rec", testseries::Stream("demo", 3, 2), 2).stitched;
+    const auto before = testseries::FolderContents(d.Path());
+
+    for (const char* last : {" --last 3", " --last 4"}) {
+        SCOPED_TRACE(last);
+        ExpectOneLineError(RunQxtool("stitch " + d.File("rec_0001.qxc") + last), 1,
+                           "rec_0003.qxc does not continue rec_0002.qxc: its first VBUS sample comes ");
+        EXPECT_TRUE(testseries::FolderContents(d.Path()) == before);
+    }
+    ExpectOneLineError(RunQxtool("stitch " + d.File("rec_0002.qxc")), 1, "rec_0003.qxc does not continue rec_0002.qxc");
+    EXPECT_TRUE(testseries::FolderContents(d.Path()) == before);
+
+    RunResult r = RunQxtool("stitch " + d.File("rec_0001.qxc"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("qxtool: note: rec_0003.qxc does not continue rec_0002.qxc: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("; rec_0003.qxc and the files after it are left out\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "Stitched file\t" + d.File("Stitched_rec_0001-0002.qxc") + "\nJoined\t" + d.File("rec_0001.qxc") +
+                         "\nJoined\t" + d.File("rec_0002.qxc") + "\n");
+    EXPECT_TRUE(ReadFile(d.File("Stitched_rec_0001-0002.qxc")) == own);
+
+    r = RunQxtool("stitch " + d.File("rec_0001.qxc") + " --last 2 -o " + d.File("two.qxc"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(ReadFile(d.File("two.qxc")) == own);
 }
 
 } // namespace

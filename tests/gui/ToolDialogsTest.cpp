@@ -1,6 +1,7 @@
 // The Export and Stitch Record Files dialogs as a user drives them: initial values and enabling, the
 // extension following the type, the To number shown as used, a run to its message box, failure and
 // automatic mode; the stitch lists, the contiguous candidates, the output name and the copy.
+#include "CaptureStore.h"
 #include "CommandTable.h"
 #include "DBusService.h"
 #include "ExportDlg.h"
@@ -10,6 +11,7 @@
 #include "Scenario.h"
 #include "StitchFileDlg.h"
 #include "Synthesizer.h"
+#include "support/Series.h"
 #include "support/TempFiles.h"
 
 #include <QCheckBox>
@@ -54,6 +56,35 @@ template <class T> T* Get(const CExportDlg& d, int id) {
     if (!w) qFatal("no control %d", id);
     return w;
 }
+
+// Lines of a CSV file (each ends in CR LF).
+size_t CsvLineCount(const std::string& path) {
+    const auto text = ReadFile(path);
+    size_t n = 0;
+    for (size_t i = 1; i < text.size(); ++i)
+        if (text[i - 1] == '\r' && text[i] == '\n') ++n;
+    return n;
+}
+
+// Lines of a CSV export from the capture's top to its end: the header, then one per sample and one per
+// packet in that range.
+size_t WholeCaptureLines(const CCaptureStore& st, bool samples, bool packets) {
+    int64_t top = 0, end = 0;
+    if (!CaptureTop(st, &top) || !CaptureEnd(st, &end)) qFatal("empty capture");
+    const auto inRange = [&](int64_t t) { return t >= top && t <= end; };
+    size_t n = 1;
+    for (size_t i = 0; samples && i < st.SampleCount(); ++i) n += inRange(st.DisplayTime(*st.SampleAt(i)));
+    for (size_t i = 0; packets && i < st.PacketCount(); ++i) n += inRange(st.DisplayTime(*st.PacketAt(i)));
+    return n;
+}
+
+// The ends an export dialog reports through its finished hook.
+struct Finished {
+    std::vector<std::pair<bool, std::string>> calls;
+    void Watch(CExportDlg& d) {
+        d.finished = [this](bool ok, const std::string& reason) { calls.emplace_back(ok, reason); };
+    }
+};
 
 // Waits for the worker, then lets the dialog's timer tick once.
 bool FinishRun(CExportDlg& d) {
@@ -138,9 +169,11 @@ private slots:
         CQXDoc doc;
         QVERIFY(doc.OpenDocument(Synth(dir.File("run.qxc"), 3)));
         std::vector<std::string> messages;
+        Finished finished;
         {
             CExportDlg d;
             d.message = [&](const std::string& t) { messages.push_back(t); };
+            finished.Watch(d);
             d.Prepare(doc, nullptr, ColumnLayout::Defaults(), false);
             d.show();
             Get<QPushButton>(d, CExportDlg::kExport)->click();
@@ -151,11 +184,15 @@ private slots:
             QVERIFY(FinishRun(d));
             QCOMPARE(messages, std::vector<std::string>{"Export Completed."});
             QCOMPARE(d.result(), int(QDialog::Accepted));
-            QVERIFY(std::filesystem::file_size(dir.File("run_export.csv")) > 100);
+            // PD Messages from the capture's top to its end.
+            QCOMPARE(CsvLineCount(dir.File("run_export.csv")), WholeCaptureLines(doc.store, false, true));
+            QVERIFY(finished.calls == (std::vector<std::pair<bool, std::string>>{{true, ""}}));
         }
         messages.clear();
+        finished.calls.clear();
         CExportDlg d;
         d.message = [&](const std::string& t) { messages.push_back(t); };
+        finished.Watch(d);
         d.chooseFile = [&](int type) { return dir.File(type == kExportCsv ? "no-folder/x.csv" : "?"); };
         d.Prepare(doc, nullptr, ColumnLayout::Defaults(), false);
         d.show();
@@ -163,10 +200,43 @@ private slots:
         QCOMPARE(Get<QLabel>(d, CExportDlg::kFileName)->text(), QString::fromStdString(dir.File("no-folder/x.csv")));
         Get<QPushButton>(d, CExportDlg::kExport)->click();
         QVERIFY(FinishRun(d));
+        // The message box as it is; the status says why.
         QCOMPARE(messages, std::vector<std::string>{"Export Aborted."});
         QVERIFY(d.isVisible());
-        QCOMPARE(d.StatusText(), QString());
+        const std::string reason = dir.File("no-folder/x.csv") + ": cannot be written: No such file or directory";
+        QCOMPARE(d.StatusText(), QString::fromStdString(reason));
+        QCOMPARE(d.LastReason(), reason);
+        QVERIFY(finished.calls == (std::vector<std::pair<bool, std::string>>{{false, reason}}));
         QVERIFY(Get<QPushButton>(d, CExportDlg::kExport)->isEnabled());
+    }
+
+    // The record file itself as the export file: "Export" says why and starts nothing; the file stays.
+    void ExportRefusesTheRecordFileItself() {
+        TempDir dir;
+        CQXDoc doc;
+        QVERIFY(doc.OpenDocument(Synth(dir.File("self.qxc"), 2)));
+        const auto before = testseries::FolderContents(dir.Path());
+        for (const int type : {CExportDlg::kQxc, CExportDlg::kCsv}) {
+            std::vector<std::string> messages;
+            Finished finished;
+            CExportDlg d;
+            d.message = [&](const std::string& t) { messages.push_back(t); };
+            finished.Watch(d);
+            d.chooseFile = [&](int) { return dir.File("self.qxc"); };
+            d.Prepare(doc, nullptr, ColumnLayout::Defaults(), false);
+            d.show();
+            Get<QRadioButton>(d, type)->click();
+            Get<QPushButton>(d, CExportDlg::kFile)->click();
+            QVERIFY(Get<QPushButton>(d, CExportDlg::kExport)->isEnabled());
+            Get<QPushButton>(d, CExportDlg::kExport)->click();
+            QCOMPARE(messages,
+                     std::vector<std::string>{"The export file is the record file itself; choose another file name."});
+            QVERIFY(!d.Exporting());
+            QVERIFY(!d.Flags().running.load());
+            QVERIFY(finished.calls.empty());
+            QVERIFY(d.isVisible());
+            QVERIFY(testseries::FolderContents(dir.Path()) == before);
+        }
     }
 
     void AutomaticExportStartsAtOnceAndClosesWithoutAMessage() {
@@ -174,8 +244,10 @@ private slots:
         CQXDoc doc;
         QVERIFY(doc.OpenDocument(Synth(dir.File("auto.qxc"), 3)));
         std::vector<std::string> messages;
+        Finished finished;
         CExportDlg d;
         d.message = [&](const std::string& t) { messages.push_back(t); };
+        finished.Watch(d);
         d.Prepare(doc, nullptr, ColumnLayout::Defaults(), false);
         d.SetAutomatic(true);
         d.show();
@@ -185,9 +257,9 @@ private slots:
         QVERIFY(messages.empty());
         QVERIFY(!d.isVisible());
         QCOMPARE(d.result(), int(QDialog::Accepted));
-        // Samples and packets both: more lines than packets.
-        const auto text = ReadFile(dir.File("auto_export.csv"));
-        QVERIFY(size_t(std::count(text.begin(), text.end(), '\n')) > doc.store.PacketCount() + doc.store.SampleCount() / 2);
+        QVERIFY(finished.calls == (std::vector<std::pair<bool, std::string>>{{true, ""}}));
+        // Samples and packets both.
+        QCOMPARE(CsvLineCount(dir.File("auto_export.csv")), WholeCaptureLines(doc.store, true, true));
     }
 
     void CancelDuringAnExportWaitsForTheWorker() {
@@ -247,12 +319,8 @@ private slots:
 
     void StitchRunsToItsMessageOrReportsTheAbort() {
         TempDir dir;
-        std::vector<uint8_t> joined;
-        for (int i = 1; i <= 3; ++i) {
-            const std::string path = Synth(dir.File("s_000" + std::to_string(i) + ".qxc"), 1, uint32_t(i));
-            const auto b = ReadFile(path);
-            joined.insert(joined.end(), b.begin(), b.end());
-        }
+        const std::vector<uint8_t> joined =
+            testseries::WriteSeries(dir.Path().string(), "s", testseries::Stream("demo", 3), 3).stitched;
         std::vector<std::string> messages;
         {
             CStitchFileDlg d(dir.Path().string(), dir.File("s_0001.qxc"));
@@ -279,8 +347,34 @@ private slots:
         d.OnTimer();
         QCOMPARE(messages, std::vector<std::string>{"Stitch Files Aborted."});
         QVERIFY(d.isVisible());
-        QCOMPARE(d.StatusText(), QString());
+        QCOMPARE(d.StatusText(),
+                 QString::fromStdString(dir.File("s_0002.qxc") + ": cannot be read: No such file or directory"));
         QVERIFY(d.StartButton()->isEnabled());
+        QVERIFY(!std::filesystem::exists(dir.File("Stitched_s_0001-0003 (1).qxc")));
+    }
+
+    // A series recorded anew over an older, longer one: selecting the older one's files too does not
+    // join the two recordings; the status names the file that does not continue and why.
+    void StitchDoesNotJoinAnotherRecording() {
+        TempDir dir;
+        const std::string folder = dir.Path().string();
+        testseries::WriteSeries(folder, "rec", testseries::Stream("demo", 8, 1), 4);
+        testseries::WriteSeries(folder, "rec", testseries::Stream("demo", 3, 2), 2);
+        const auto before = testseries::FolderContents(dir.Path());
+        std::vector<std::string> messages;
+        CStitchFileDlg d(folder, dir.File("rec_0001.qxc"));
+        d.message = [&](const std::string& t) { messages.push_back(t); };
+        d.show();
+        QListWidget* c = d.CandidateList();
+        QCOMPARE(c->count(), 3);
+        QTest::mouseClick(c->viewport(), Qt::LeftButton, {}, c->visualItemRect(c->item(2)).center());
+        QCOMPARE(d.OutputPath(), dir.File("Stitched_rec_0001-0004.qxc"));
+        d.StartButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return d.Flags().done.load(); }, 10000));
+        d.OnTimer();
+        QCOMPARE(messages, std::vector<std::string>{"Stitch Files Aborted."});
+        QVERIFY(d.StatusText().startsWith("rec_0003.qxc does not continue rec_0002.qxc: its first VBUS sample comes "));
+        QVERIFY(testseries::FolderContents(dir.Path()) == before);
     }
 
     // The window offers both commands as it offers Save, opens each dialog on the open record file, and
@@ -319,7 +413,8 @@ private slots:
         w.RemoteExport();
         QVERIFY(w.AutomaticExport() && w.AutomaticExport()->Exporting());
         QTRY_VERIFY_WITH_TIMEOUT(!w.AutomaticExport()->isVisible(), 10000);
-        QVERIFY(std::filesystem::file_size(f.dir.File("w_0001_export.csv")) > 1000);
+        // Automatic: samples and packets from the capture's top to its end.
+        QCOMPARE(CsvLineCount(f.dir.File("w_0001_export.csv")), WholeCaptureLines(w.Doc().store, true, true));
         // A second request while one runs is left alone; a later one exports again under the next name.
         w.RemoteExport();
         w.RemoteExport();
@@ -350,7 +445,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pending.isFinished(), 5000);
         QCOMPARE(pending.reply().type(), QDBusMessage::ReplyMessage);
         QTRY_VERIFY_WITH_TIMEOUT(f.frame->AutomaticExport() && !f.frame->AutomaticExport()->isVisible(), 10000);
-        QVERIFY(std::filesystem::file_size(f.dir.File("remote_export.csv")) > 1000);
+        QCOMPARE(CsvLineCount(f.dir.File("remote_export.csv")), WholeCaptureLines(f.frame->Doc().store, true, true));
         QVERIFY(f.messages.empty());
         QDBusConnection::disconnectFromBus("export-client");
     }

@@ -1,9 +1,13 @@
 // Stitching: file numbers, the series listing and its candidates, the contiguous selection, the output
-// name, the copy and its failures, and a recorded series that stitched decodes like the unsplit stream.
+// name, the copy, the rule that stops a stitch at a file of another recording, and recorded series that
+// stitched hold the scenario's messages.
 #include "CaptureStore.h"
 #include "QXDoc.h"
+#include "RecordStream.h"
 #include "StitchWorker.h"
+#include "device/SynthSupport.h"
 #include "support/RunTool.h"
+#include "support/Series.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -91,97 +95,175 @@ TEST(StitchNames, OutputNameCarriesTheLastNumberAndAFreeSuffix) {
               d.File("Stitched_rec_0001-0003 (2).qxc"));
 }
 
-TEST(StitchCopy, JoinsTheFilesByteForByteAndFailsOnWhatItCannotRead) {
+// A series cut from one synthesized stream, its first file past the copy's 1 MiB piece and its last a
+// header block alone (a recording stopped right after a switch), joins to the files' bytes in order.
+TEST(StitchCopy, JoinsTheSeriesByteForByte) {
     TempDir d;
-    Bytes a(3 * 1048576 + 17), b(64 * 3);
-    for (size_t i = 0; i < a.size(); ++i) a[i] = uint8_t(i * 7 + (i >> 20));
-    for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(255 - i);
-    WriteFile(d.File("a_0001.qxc"), a);
-    WriteFile(d.File("a_0002.qxc"), b);
-    WriteFile(d.File("a_0003.qxc"), {});
+    const Bytes stream = testseries::Stream("pps", 45);
+    ASSERT_GT(stream.size(), 1048576u + 64 * 100);
+    const size_t blocks = stream.size() / 64;
+    const testseries::Series series =
+        testseries::WriteSeries(d.Path().string(), "a", stream, 3, 1, {1048576 / 64 + 17, blocks});
     ToolFlags flags;
-    ASSERT_TRUE(StitchFiles({d.File("a_0001.qxc"), d.File("a_0002.qxc"), d.File("a_0003.qxc")}, d.File("out.qxc"), flags));
+    ASSERT_TRUE(StitchFiles(series.paths, d.File("out.qxc"), flags)) << flags.reason;
     EXPECT_EQ(flags.progress, 100);
-    Bytes joined = a;
-    joined.insert(joined.end(), b.begin(), b.end());
-    EXPECT_TRUE(ReadFile(d.File("out.qxc")) == joined);
-
-    EXPECT_FALSE(StitchFiles({d.File("a_0001.qxc"), d.File("gone_0002.qxc")}, d.File("out2.qxc"), flags));
-    EXPECT_FALSE(std::filesystem::exists(d.File("out2.qxc"))); // measured before the output is made
-    EXPECT_FALSE(StitchFiles({d.File("a_0001.qxc")}, d.File("no-folder/out.qxc"), flags));
-    flags.abortRequest = true;
-    EXPECT_FALSE(StitchFiles({d.File("a_0001.qxc"), d.File("a_0002.qxc")}, d.File("aborted.qxc"), flags));
-    EXPECT_TRUE(std::filesystem::exists(d.File("aborted.qxc"))); // the partial output stays
+    EXPECT_EQ(flags.reason, "");
+    EXPECT_TRUE(ReadFile(d.File("out.qxc")) == series.stitched);
 }
 
 TEST(StitchCopy, RunsOnTheWorkerThreadAndReportsThroughTheFlags) {
     TempDir d;
-    WriteFile(d.File("w_0001.qxc"), Bytes(5000, 1));
-    WriteFile(d.File("w_0002.qxc"), Bytes(64, 2));
+    const testseries::Series series = testseries::WriteSeries(d.Path().string(), "w", testseries::Stream("demo", 2), 2);
     CToolWorker worker;
-    const std::vector<std::string> files = {d.File("w_0001.qxc"), d.File("w_0002.qxc")};
-    ASSERT_TRUE(worker.Start([&](ToolFlags& f) { return StitchFiles(files, d.File("w.qxc"), f); }));
+    ASSERT_TRUE(worker.Start([&](ToolFlags& f) { return StitchFiles(series.paths, d.File("w.qxc"), f); }));
     worker.Join();
     EXPECT_TRUE(worker.flags.done);
     EXPECT_FALSE(worker.flags.failed);
     EXPECT_FALSE(worker.flags.running);
-    EXPECT_EQ(ReadFile(d.File("w.qxc")).size(), 5064u);
-    ASSERT_TRUE(worker.Start([&](ToolFlags& f) { return StitchFiles({d.File("none")}, d.File("x.qxc"), f); }));
+    EXPECT_EQ(worker.flags.reason, "");
+    EXPECT_TRUE(ReadFile(d.File("w.qxc")) == series.stitched);
+    ASSERT_TRUE(worker.Start([&](ToolFlags& f) { return StitchFiles({d.File("none_0001.qxc")}, d.File("x.qxc"), f); }));
     worker.Join();
     EXPECT_TRUE(worker.flags.done);
     EXPECT_TRUE(worker.flags.failed);
+    EXPECT_EQ(worker.flags.reason, d.File("none_0001.qxc") + ": cannot be read: No such file or directory");
+    EXPECT_FALSE(std::filesystem::exists(d.File("x.qxc")));
 }
 
-// A recording split into a series of 1 MB files and stitched decodes to the packets and samples of the
-// unsplit stream; the header blocks of the appended files lie in it as marker blocks.
-TEST(StitchCopy, StitchedSeriesDecodesLikeTheUnsplitStream) {
+// A series recorded anew over an older, longer one leaves the older one's later files under the same
+// names. Stitching the base takes only the files of its own recording: the first old file is named
+// with the reason, and a stitch that includes it writes nothing.
+TEST(StitchContinuity, StopsAtAFileOfAnotherRecordingUnderTheSameName) {
     TempDir d;
-    const RunResult r = RunQxtool("record --emulate=pps --seconds 90 --speed 100 --multi --max-file-size 1 "
-                                  "--caption Rec --folder " + d.Path().string());
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<SeriesFile> series = ListSeriesFiles(d.Path().string());
-    ASSERT_GE(series.size(), 3u);
-    const std::vector<SeriesFile> candidates = ListCandidates(d.Path().string(), series[0].path);
-    ASSERT_EQ(candidates.size(), series.size() - 1);
-    std::vector<bool> selected(candidates.size(), false);
-    selected.back() = true;
-    KeepContiguous(selected, candidates.size() - 1);
-    const std::string out = StitchOutputPath(d.Path().string(), series[0].name, candidates, selected);
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "Stitched_Rec_0001-%04d.qxc", int(series.size()));
-    ASSERT_EQ(out, d.File(expected));
+    const std::string folder = d.Path().string();
+    testseries::WriteSeries(folder, "rec", testseries::Stream("demo", 8, 1), 4);
+    const testseries::Series again = testseries::WriteSeries(folder, "rec", testseries::Stream("demo", 3, 2), 2);
+    std::vector<std::string> files = {d.File("rec_0001.qxc")};
+    for (const SeriesFile& f : ListCandidates(folder, files[0])) files.push_back(f.path);
+    ASSERT_EQ(files.size(), 4u);
 
-    std::vector<std::string> files = {series[0].path};
-    Bytes unsplit = ReadFile(series[0].path);
-    for (const SeriesFile& f : candidates) {
-        files.push_back(f.path);
-        const Bytes b = ReadFile(f.path);
-        unsplit.insert(unsplit.end(), b.begin() + 64, b.end());
-    }
+    std::string reason;
+    EXPECT_EQ(ContinuingFiles(files, &reason), 2u);
+    EXPECT_EQ(reason.rfind("rec_0003.qxc does not continue rec_0002.qxc: its first VBUS sample comes ", 0), 0u)
+        << reason;
     ToolFlags flags;
-    ASSERT_TRUE(StitchFiles(files, out, flags));
-    const std::string unsplitPath = d.File("unsplit.bin");
-    WriteFile(unsplitPath, unsplit);
+    EXPECT_FALSE(StitchFiles(files, d.File("all.qxc"), flags));
+    EXPECT_EQ(flags.reason, reason);
+    EXPECT_FALSE(std::filesystem::exists(d.File("all.qxc")));
 
-    CQXDoc stitched, whole;
-    ASSERT_TRUE(stitched.OpenDocument(out));
-    ASSERT_TRUE(whole.OpenDocument(unsplitPath));
-    ASSERT_GT(whole.store.PacketCount(), 50u);
-    ASSERT_EQ(stitched.store.PacketCount(), whole.store.PacketCount());
-    ASSERT_EQ(stitched.store.SampleCount(), whole.store.SampleCount());
-    for (size_t i = 0; i < whole.store.PacketCount(); ++i) {
-        const CCCPacket& a = *stitched.store.PacketAt(i);
-        const CCCPacket& b = *whole.store.PacketAt(i);
-        ASSERT_EQ(a.startTime, b.startTime) << i;
-        ASSERT_EQ(a.GetColumnText(35, false), b.GetColumnText(35, false)) << i;
-        ASSERT_EQ(a.crcGood, b.crcGood) << i;
+    files.resize(2);
+    EXPECT_EQ(ContinuingFiles(files, &reason), 2u);
+    EXPECT_EQ(reason, "");
+    ASSERT_TRUE(StitchFiles(files, d.File("own.qxc"), flags)) << flags.reason;
+    EXPECT_TRUE(ReadFile(d.File("own.qxc")) == again.stitched);
+}
+
+// The rule on the joins of series made from synthesized streams: the analyzer's clock and its CC block
+// numbering must run on from one file to the next.
+TEST(StitchContinuity, TheClockAndTheBlockNumberingRunOnAcrossEachJoin) {
+    const Bytes stream = testseries::Stream("demo", 4);
+    const size_t blocks = stream.size() / 64;
+    const auto kind = [&](size_t block) { return rec::ClassifyBlock(stream.data() + block * 64); };
+    // A CC edge block that follows a VBUS block and comes before the next one: leaving it out keeps the
+    // samples regular but breaks the numbering.
+    size_t lone = blocks / 2;
+    while (lone + 2 < blocks && !(kind(lone - 1) == rec::BlockKind::VbusSamples && kind(lone) == rec::BlockKind::CcEdges))
+        ++lone;
+    ASSERT_LT(lone + 2, blocks);
+    const auto part = [&](const Bytes& s, size_t from, size_t to) { return testrec::Slice(s, from * 64, to * 64); };
+
+    struct Case {
+        const char* name;
+        std::vector<Bytes> files; // streams, each written as one file of the series
+        size_t continuing;
+        const char* reason;
+    } cases[] = {
+        {"one stream cut in three", {part(stream, 0, 100), part(stream, 100, 300), part(stream, 300, blocks)}, 3, ""},
+        {"a header block alone in between", {part(stream, 0, 200), {}, part(stream, 200, blocks)}, 3, ""},
+        {"the clock wraps at the join",
+         [] {
+             const Bytes w = testseries::Stream("demo", 4, 1, 0xFFFFFFFFu - 2000000u);
+             return std::vector<Bytes>{testrec::Slice(w, 0, w.size() / 128 * 64), testrec::Slice(w, w.size() / 128 * 64, w.size())};
+         }(),
+         2, ""},
+        {"a stretch of the stream is missing", {part(stream, 0, 200), part(stream, 300, blocks)}, 1,
+         "x_0002.qxc does not continue x_0001.qxc: its first VBUS sample comes "},
+        {"the next file starts before the last one ends",
+         {part(stream, 0, 300), testseries::Stream("demo", 1, 2)}, 1,
+         "x_0002.qxc does not continue x_0001.qxc: its first VBUS sample does not come after the last one of "
+         "x_0001.qxc"},
+        {"one CC block is missing", {part(stream, 0, lone), part(stream, lone + 1, blocks)}, 1,
+         "x_0002.qxc does not continue x_0001.qxc: its first CC block is "},
+        {"the third file is of another recording",
+         {part(stream, 0, 100), part(stream, 100, 200), testseries::Stream("demo", 1, 3, 900000000u)}, 2,
+         "x_0003.qxc does not continue x_0002.qxc: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir d;
+        std::vector<std::string> files;
+        for (const Bytes& s : c.files) {
+            files.push_back(d.File(testseries::SeriesName("x", int(files.size()) + 1)));
+            Bytes file = testrec::ClosedHeader(s.size());
+            file.insert(file.end(), s.begin(), s.end());
+            WriteFile(files.back(), file);
+        }
+        std::string reason = "not set";
+        EXPECT_EQ(ContinuingFiles(files, &reason), c.continuing);
+        EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+        if (c.continuing == files.size()) {
+            EXPECT_EQ(reason, "");
+        }
     }
-    for (size_t i = 0; i < whole.store.SampleCount(); ++i) {
-        const CVbusInfo& a = *stitched.store.SampleAt(i);
-        const CVbusInfo& b = *whole.store.SampleAt(i);
-        ASSERT_TRUE(a.time == b.time && a.vbusVoltage == b.vbusVoltage && a.vbusCurrent == b.vbusCurrent &&
-                    a.cc1Voltage == b.cc1Voltage && a.cc2Current == b.cc2Current)
-            << i;
+}
+
+// A series the emulated analyzer records at the shortest, the default and the longest sampling
+// interval stitches whole, and the stitched file holds the scenario's messages in the order sent, none
+// lost or repeated at a join.
+TEST(StitchContinuity, RecordedSeriesStitchesIntoTheScenariosMessages) {
+    synth::SynthOptions o;
+    o.seconds = 200;
+    const std::vector<synth::ExpectedPacket> sent = synthtest::Play(synthtest::Builtin("pps"), o).sent;
+    for (const int interval : {1, 10, 1000}) {
+        SCOPED_TRACE(interval);
+        TempDir d;
+        const RunResult r = RunQxtool("record --emulate=pps --seconds 90 --speed 100 --multi --max-file-size 1 "
+                                      "--caption Rec --interval " + std::to_string(interval) + " --folder " +
+                                      d.Path().string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<SeriesFile> series = ListSeriesFiles(d.Path().string());
+        ASSERT_GE(series.size(), 3u);
+        const std::vector<SeriesFile> candidates = ListCandidates(d.Path().string(), series[0].path);
+        ASSERT_EQ(candidates.size(), series.size() - 1);
+        std::vector<bool> selected(candidates.size(), false);
+        selected.back() = true;
+        KeepContiguous(selected, candidates.size() - 1);
+        const std::string out = StitchOutputPath(d.Path().string(), series[0].name, candidates, selected);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "Stitched_Rec_0001-%04d.qxc", int(series.size()));
+        ASSERT_EQ(out, d.File(expected));
+
+        std::vector<std::string> files;
+        for (const SeriesFile& f : series) files.push_back(f.path);
+        std::string reason;
+        EXPECT_EQ(ContinuingFiles(files, &reason), files.size()) << reason;
+        ToolFlags flags;
+        ASSERT_TRUE(StitchFiles(files, out, flags)) << flags.reason;
+
+        CQXDoc stitched;
+        ASSERT_TRUE(stitched.OpenDocument(out));
+        const size_t n = stitched.store.PacketCount();
+        ASSERT_GT(n, 100u);
+        ASSERT_LE(n, sent.size());
+        // The recording ends anywhere, so its last packet may be cut.
+        for (size_t i = 0; i + 1 < n; ++i) {
+            const CCCPacket& p = *stitched.store.PacketAt(i);
+            ASSERT_EQ(p.GetMessageTypeText(), sent[i].name) << i;
+            ASSERT_EQ(p.crcGood, sent[i].outcome == synth::Outcome::Good) << i;
+            ASSERT_TRUE(std::equal(p.messageBytes, p.messageBytes + p.messageByteCount, sent[i].bytes.begin(),
+                                   sent[i].bytes.end()))
+                << i;
+        }
     }
 }
 
