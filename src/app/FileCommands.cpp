@@ -19,11 +19,7 @@
 #include <filesystem>
 #include <thread>
 
-using frame::HasRecordExtension;
-using frame::kRecentFileCount;
-using frame::kRecordExtension;
-using frame::Q;
-using frame::S;
+using namespace frame;
 
 namespace {
 

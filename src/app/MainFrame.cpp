@@ -39,11 +39,7 @@
 #include <algorithm>
 #include <filesystem>
 
-using frame::HasRecordExtension;
-using frame::kRecentFileCount;
-using frame::kRecordExtension;
-using frame::Q;
-using frame::S;
+using namespace frame;
 
 namespace {
 
