@@ -10,6 +10,7 @@
 #include "QXDoc.h"
 #include "RecordFile.h"
 #include "RecordSession.h"
+#include "StopSignals.h"
 #include "TextCommands.h"
 #include "ToolCommands.h"
 #include "RecordStream.h"
@@ -22,7 +23,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -254,14 +254,6 @@ int Synthesize(const std::string& name, const std::string& out, double seconds, 
     return 0;
 }
 
-// Set by Ctrl+C (or a termination request): the recording stops cleanly and its file gets its header block.
-std::atomic<bool> stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnStopSignal(int) {
-    stopRequested = true;
-}
-
 // Puts "qxtool: " before every line written through it, so that the recording session's messages read
 // like the tool's own.
 class CPrefixedLines : public std::streambuf {
@@ -287,7 +279,9 @@ struct RecordArgs {
     bool emulate = false;
     std::string scenario; // empty: the default scenario
     RecordSessionOptions session;
-    double speed = 1; // emulated analyzer only: the analyzer's clock and the timer run this much faster
+    // Emulated analyzer only: the analyzer's clock, the timer and the length of the recording run this
+    // much faster.
+    double speed = 1;
 };
 
 int Record(RecordArgs args) {
@@ -303,19 +297,17 @@ int Record(RecordArgs args) {
         eo.speed = args.speed;
         link = std::make_unique<CEmulatedAnalyzer>(sc, eo);
         args.session.tickMs = std::max<uint32_t>(1, uint32_t(1000 / args.speed));
+        args.session.seconds /= args.speed;
     } else {
         link = std::make_unique<CLibusbLink>();
     }
 
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
+    // Stopped by a signal, the recording ends cleanly and its file gets its header block; an output
+    // nobody reads any more loses the status lines, not the recording.
+    const std::atomic<bool>& stop = InstallStopSignals();
     CPrefixedLines prefixed(std::cerr);
     std::ostream err(&prefixed);
-    const RecordSessionResult r = RunRecordSession(*link, args.session, stopRequested, std::cout, err);
+    const RecordSessionResult r = RunRecordSession(*link, args.session, stop, std::cout, err);
     for (const std::string& file : r.files) std::cout << "Record file\t" << file << '\n';
     std::cout.flush();
     return r.exitCode;
@@ -495,8 +487,10 @@ int main(int argc, char** argv) {
                 "Record from an emulated analyzer playing a built-in scenario or a JSON scenario file "
                 "(default: demo)")
             ->expected(0, 1);
-    recordCmd->add_option("--seconds", rec.session.seconds,
-                          "Length of the recording (default: until Ctrl+C)");
+    recordCmd
+        ->add_option("--seconds", rec.session.seconds,
+                     "Length of the recording in seconds (default: until Ctrl+C)")
+        ->check(CLI::NonNegativeNumber);
     recordCmd->add_option("--folder", rec.session.folder, "Record folder (default: the current folder)");
     recordCmd->add_option("--caption", rec.session.caption, "First part of the record file names")
         ->capture_default_str();
@@ -513,7 +507,7 @@ int main(int argc, char** argv) {
         ->add_option("--interval", rec.session.samplingIntervalMs,
                      "VBUS sampling interval sent to the analyzer in ms (0 sends none)")
         ->capture_default_str();
-    // For tests: the emulated analyzer and the timer run this many times faster.
+    // For tests: the emulated analyzer, the timer and --seconds run this many times faster.
     recordCmd->add_option("--speed", rec.speed)->check(CLI::Range(0.01, 1000.0))->group("");
 
     ExportArgs exportArgs;
@@ -546,6 +540,12 @@ int main(int argc, char** argv) {
     stitchCmd->add_option("--last", stitchArgs.last, "Number of the last file to join (default: all that follow)")
         ->check(CLI::Range(1, 9999));
     stitchCmd->add_flag("--overwrite", stitchArgs.overwrite, "Replace an existing output file");
+    stitchCmd->footer(
+        "Only files of one recording are joined: each must continue the one before it (the analyzer's clock\n"
+        "and CC block numbering run on across the join). A file that does not, such as one left by an older,\n"
+        "longer recording under the same name, ends the stitch there: without --last the files before it are\n"
+        "joined and a note on stderr names it and says why; with a --last that reaches it nothing is written\n"
+        "and the exit status is 1. A failed stitch leaves no output file behind.\n");
 
     ImportArgs importArgs;
     auto* importCmd =

@@ -130,6 +130,10 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
     std::string message;
     Phase phase = Phase::Waiting;
     uint32_t ticks = 0;
+    // The end of a timed recording, in real time: the ticks run late on a busy machine.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point endsAt = Clock::time_point::max();
+    const auto timeIsUp = [&] { return Clock::now() >= endsAt; };
     reader.Start();
     for (;;) {
         control.OnTimer();
@@ -150,7 +154,10 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
                     break;
                 }
                 phase = Phase::Recording;
-                ticks = 0;
+                // Beyond some thirty years the clock could not say; such a length is no limit.
+                if (options.seconds > 0 && options.seconds < 1e9)
+                    endsAt = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                std::chrono::duration<double>(options.seconds));
             } else if (stop || ticks >= options.connectTicks) {
                 end = connection.invalidFirmware ? RecordSessionEnd::OldFirmware : RecordSessionEnd::NoAnalyzer;
                 break;
@@ -180,7 +187,7 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
                               ", could not be created; the recording stopped early.";
                 }
                 phase = Phase::Stopping;
-            } else if (stop || (options.seconds != 0 && ticks >= options.seconds)) {
+            } else if (stop || timeIsUp()) {
                 end = stop ? RecordSessionEnd::Stopped : RecordSessionEnd::Duration;
                 control.Stop();
                 phase = Phase::Stopping;
@@ -188,13 +195,15 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
         }
         if (phase == Phase::Stopping && !reader.capturing && !reader.finalDecodePending) break;
 
-        // Until the next tick; a stop, or the end of a stop, is acted on at once.
-        const auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.tickMs);
-        while (std::chrono::steady_clock::now() < next) {
+        // Until the next tick; a stop, the end of the recording's time, or the end of a stop is acted on
+        // at once.
+        auto next = Clock::now() + std::chrono::milliseconds(options.tickMs);
+        if (phase == Phase::Recording) next = std::min(next, endsAt);
+        while (Clock::now() < next) {
             if (phase == Phase::Recording && stop) break;
             if (phase == Phase::Stopping && !reader.capturing) break;
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-                std::chrono::milliseconds(20), next - std::chrono::steady_clock::now()));
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(std::chrono::milliseconds(20), next - Clock::now()));
         }
     }
     reader.RequestExit();

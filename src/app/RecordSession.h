@@ -12,9 +12,9 @@
 #include <vector>
 
 struct RecordSessionOptions {
-    // Length of the recording in timer ticks, counted from the tick that started it; 0 records until
-    // stop is set or the recording ends by itself.
-    uint32_t seconds = 0;
+    // Length of the recording in seconds of real time (the steady clock), counted from its start,
+    // however long the ticks take; 0 records until stop is set or the recording ends by itself.
+    double seconds = 0;
     std::string folder; // empty: the current folder
     std::string caption = "DUDevezud";
     bool appendTimestamp = false;
@@ -40,7 +40,7 @@ enum class RecordSessionEnd {
     FileSizeLimit,  // the single record file reached its size limit
     LastFileFull,   // the last file of a numbered series (9999) reached its size limit
     NextFileFailed, // the next file of a series could not be created
-    AnalyzerLost,   // unplugged during the recording
+    AnalyzerLost,   // unplugged during the recording, or its stream could not be read any more
     WriteFailed,    // appending to the record file failed; what was written is kept
     NoAnalyzer,     // none came within connectTicks, or stop was set before one did
     OldFirmware,    // only an analyzer with firmware below 1.01 was found

@@ -1,23 +1,15 @@
 // ambrio: the application window.
 #include "QXApp.h"
+#include "StopSignals.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// Ctrl+C or a termination request: the window goes the normal way down, so a running recording
-// still gets its header block.
-std::atomic<bool> quitRequested{false};
-
-extern "C" void OnQuitSignal(int) {
-    quitRequested = true;
-}
 
 constexpr char kUsage[] = "usage: ambrio [FILE.qxc] [--emulate[=SCENARIO|FILE.json]] [--help]\n";
 
@@ -58,13 +50,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ambrio: %s\n", error.c_str());
         return 1;
     }
-    struct sigaction action {};
-    action.sa_handler = OnQuitSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // Ctrl+C, a termination request or a hang-up: the window goes the normal way down, so a running
+    // recording still gets its header block.
+    const std::atomic<bool>& quitRequested = InstallStopSignals();
     QTimer quitWatch;
-    QObject::connect(&quitWatch, &QTimer::timeout, [] {
+    QObject::connect(&quitWatch, &QTimer::timeout, [&quitRequested] {
         if (quitRequested) QApplication::quit();
     });
     quitWatch.start(100);

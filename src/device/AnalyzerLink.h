@@ -29,9 +29,9 @@ enum class LinkOpenResult {
 };
 
 // Threads: Open, GetDescriptor, WritePipe and Release are called from one controlling thread (the
-// user-interface thread); ReadPipe and CaptureStarted are called from one other thread (the reader)
-// while the controlling thread goes on. Release must make a ReadPipe pending on the reader thread fail
-// and return promptly; after Release every call but Open fails at once.
+// user-interface thread); ReadPipe, ClearReadHalt and CaptureStarted are called from one other thread
+// (the reader) while the controlling thread goes on. Release must make a ReadPipe pending on the reader
+// thread fail and return promptly; after Release every call but Open fails at once.
 class IAnalyzerLink {
 public:
     virtual ~IAnalyzerLink() = default;
@@ -57,6 +57,11 @@ public:
     // Lets go of the analyzer. A ReadPipe pending on another thread fails and returns before this
     // returns. Harmless when nothing is open.
     virtual void Release() = 0;
+
+    // Clears a halt (stall) of the stream endpoint 0x81, after which reads fail at once. Called on the
+    // reading thread between reads. True when the analyzer took the request; a link without such an
+    // endpoint has nothing to clear.
+    virtual bool ClearReadHalt() { return false; }
 
     // A recording has started: called on the reading thread, between reads, once per recording, before
     // the first read whose bytes the recording keeps. True when the stream starts over here, so that the

@@ -61,10 +61,13 @@ void CDeviceConnection::ForgetAnalyzer() {
 }
 
 bool CDeviceConnection::Poll(uint32_t samplingIntervalMs) {
+    // A stream the reader thread gave up counts as a failed probe. Taken in every state, so that a flag
+    // set just as the connection went does not drop the next analyzer.
+    const bool lost = streamLost.exchange(false);
     if (connected) {
         uint8_t descriptor[kDeviceDescriptorSize] = {};
-        if (link_.GetDescriptor(kDescriptorTypeDevice, 0, 0, descriptor, kDeviceDescriptorSize) ==
-            kDeviceDescriptorSize)
+        if (!lost && link_.GetDescriptor(kDescriptorTypeDevice, 0, 0, descriptor, kDeviceDescriptorSize) ==
+                         kDeviceDescriptorSize)
             return true;
         // Cleared before the release, so that the reader thread, whose read fails now, sees it and sleeps.
         connected = false;

@@ -1,7 +1,7 @@
 // The connection to the analyzer: the once-a-second poll that keeps an open analyzer checked or opens
 // one, with the firmware and serial texts it reads on the way. The main window owns one connection; the
-// reader thread only reads `connected`, `fwVersionNumber` and `serialBytes` and reads the stream through
-// Link() while `connected` is set.
+// reader thread only reads `connected`, `fwVersionNumber` and `serialBytes`, reads the stream through
+// Link() while `connected` is set, and sets `streamLost` when it gives the analyzer up.
 #pragma once
 
 #include "AnalyzerLink.h"
@@ -45,6 +45,10 @@ public:
 
     // An analyzer is open, has acceptable firmware and answered the last probe.
     std::atomic<bool> connected{false};
+    // The stream cannot be read any more although the analyzer still answers (its stream endpoint stays
+    // halted): the next poll lets it go as if it had been unplugged. Set by the reader thread; cleared by
+    // the poll.
+    std::atomic<bool> streamLost{false};
     std::string fwVersionText; // UTF-8
     std::atomic<uint16_t> fwVersionNumber{0};
     std::string serialText; // UTF-8

@@ -320,7 +320,7 @@ int CEmulatedAnalyzer::ReadPipe(uint8_t* buffer, int size, uint32_t timeoutMs) {
     readFrom = streamStart + producedTo;
     int result = 0;
     for (;;) {
-        if (!open || !present) {
+        if (!open || !present || halt != StreamHalt::None) {
             result = -1;
             break;
         }
@@ -367,7 +367,22 @@ void CEmulatedAnalyzer::Unplug() {
     std::lock_guard<std::mutex> lock(mutex);
     present = false;
     open = false;
+    halt = StreamHalt::None; // plugged in again, the analyzer starts afresh
     cv.notify_all();
+}
+
+void CEmulatedAnalyzer::HaltStream(StreamHalt h) {
+    std::lock_guard<std::mutex> lock(mutex);
+    halt = h;
+    cv.notify_all(); // a read waiting for data fails at once
+}
+
+bool CEmulatedAnalyzer::ClearReadHalt() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!open || !present) return false;
+    ++haltClears;
+    if (halt == StreamHalt::Clearable) halt = StreamHalt::None;
+    return true;
 }
 
 void CEmulatedAnalyzer::Plug() {
@@ -410,6 +425,11 @@ int32_t CEmulatedAnalyzer::Termination(int32_t channel) const {
 uint64_t CEmulatedAnalyzer::BytesDelivered() const {
     std::lock_guard<std::mutex> lock(mutex);
     return delivered;
+}
+
+int CEmulatedAnalyzer::HaltClears() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return haltClears;
 }
 
 bool CEmulatedAnalyzer::StreamFinished() const {

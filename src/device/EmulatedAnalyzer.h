@@ -6,7 +6,8 @@
 //  - CC register injection replaces the CC voltage it reports on that line by the level the termination
 //    gives (None gives back the scenario's own level);
 //  - firmware-update entry makes it leave the bus, as an unplug does, until Plug.
-// Tests can unplug it, have it present old firmware, stall its stream, and drive its clock by hand.
+// Tests can unplug it, have it present old firmware, stall or halt its stream, and drive its clock by
+// hand.
 //
 // Until a recording starts it streams the bus as the scenario finds it, without traffic: a scenario that
 // begins with the plug-in reads 0 on every line, one that begins attached reads vSafe5V, the source's Rp
@@ -40,6 +41,14 @@ enum class EmulatorPace {
     Clock,   // a steady clock from Open, times the speed factor (1: real time)
     Manual,  // only when AdvanceClock is called (tests)
     Unpaced, // as fast as the stream is read: every read is filled up
+};
+
+// A halt of the emulated analyzer's stream endpoint: reads fail at once, while the descriptors and the
+// command frames still get through, as with a real endpoint that stalled.
+enum class StreamHalt {
+    None,
+    Clearable, // a clear of the halt (ClearReadHalt) ends it
+    Stuck,     // a clear is taken, but the endpoint halts again at once; only leaving the bus ends it
 };
 
 struct EmulatorOptions {
@@ -79,6 +88,7 @@ public:
     // that a read under way meanwhile (which the reader drops) holds nothing of it. The sampling interval
     // and the CC terminations stay as the commands set them. False when not open.
     bool CaptureStarted() override;
+    bool ClearReadHalt() override;
 
     // Set before the first Open.
     void SetStreamTap(StreamTap tap);
@@ -89,6 +99,8 @@ public:
     void Plug();                                      // back on the bus
     void SetFirmwareText(const std::u16string& text); // read by the next descriptor request
     void SetStalled(bool stalled);                    // a stalled analyzer sends nothing; reads time out
+    // The stream endpoint halts; the stream waits meanwhile and goes on where it stopped. Unplug ends it.
+    void HaltStream(StreamHalt halt);
     void AdvanceClock(double micros);                 // Manual pace only
 
     // State, for tests and benchmarks.
@@ -96,6 +108,7 @@ public:
     uint32_t SamplingIntervalMs() const;
     int32_t Termination(int32_t channel) const; // last CC injection code, 0..5
     uint64_t BytesDelivered() const;            // since the last Open
+    int HaltClears() const;                     // clears of a halt taken, in all
     bool StreamFinished() const;                // the playing scenario reached its length
     // Waits until a read is waiting for more while everything the clock allows (Unpaced: the whole
     // scenario, once it plays) has been handed out, so that the reader has dealt with every byte. False
@@ -125,6 +138,8 @@ private:
     bool present = true;
     bool open = false;
     bool stalled = false;
+    StreamHalt halt = StreamHalt::None;
+    int haltClears = 0;
     std::u16string firmwareText;
     int readers = 0;            // ReadPipe calls under way
     bool readerWaiting = false; // a ReadPipe waits for data

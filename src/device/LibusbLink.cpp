@@ -291,6 +291,16 @@ int CLibusbLink::ReadPipe(uint8_t* buffer, int size, uint32_t timeoutMs) {
     return -1; // cancelled by Release, analyzer gone, stall, overflow
 }
 
+// Between reads of the reader thread, so no transfer is in flight on the endpoint; Release waits for it
+// like for any other use of the handle.
+bool CLibusbLink::ClearReadHalt() {
+    libusb_device_handle* h = BeginUse();
+    if (!h) return false;
+    const int r = libusb_clear_halt(h, kStreamEndpoint);
+    EndUse();
+    return r == 0;
+}
+
 void CLibusbLink::Release() {
     libusb_device_handle* h = nullptr;
     int interfaceNumber = -1;

@@ -63,6 +63,7 @@ public:
     bool IsOpen() const override;
     int GetDescriptor(uint8_t type, uint8_t index, uint16_t languageId, uint8_t* buffer, int size) override;
     int ReadPipe(uint8_t* buffer, int size, uint32_t timeoutMs) override;
+    bool ClearReadHalt() override;
     bool WritePipe(const uint8_t* data, int size) override;
     void Release() override;
 

@@ -18,6 +18,9 @@ namespace {
 // notice), a short pause keeps the thread from spinning on reads that fail at once.
 constexpr uint32_t kFailedReadPauseMs = 10;
 constexpr uint32_t kDisconnectedSleepMs = 1000;
+// Reads that fail in a row before the stream endpoint's halt is cleared, and again after that before the
+// analyzer is given up.
+constexpr int kFailedReadsBeforeClear = 3;
 constexpr int64_t kTimeWrap = int64_t(1) << 32;
 
 class CPosixRecordFile : public IRecordFile {
@@ -75,7 +78,9 @@ private:
 
 std::unique_ptr<IRecordFile> CreatePosixRecordFile(const std::string& path) {
     // Not O_APPEND: the header block is rewritten in place with pwrite, which O_APPEND would redirect.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // O_NOFOLLOW: a symbolic link put where the file goes must not make it truncate or create another
+    // file; the open fails instead.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     return std::make_unique<CPosixRecordFile>(fd);
 }
@@ -182,7 +187,10 @@ void CReaderThread::Body() {
                 captureStopRequest = true;
             }
             if (captureStopRequest) StopCapture();
-            if (!connection.connected) {
+            // Given up, the analyzer waits for the poll to let it go.
+            if (!connection.connected || connection.streamLost) {
+                failedReads = 0;
+                haltCleared = false;
                 Sleep(kDisconnectedSleepMs);
                 continue;
             }
@@ -191,10 +199,13 @@ void CReaderThread::Body() {
                 connection.Link().CaptureStarted();
             }
             const int n = connection.Link().ReadPipe(buffer.get(), kStreamReadSize, readTimeoutMs);
-            if (n <= 0) {
-                if (n < 0) Sleep(kFailedReadPauseMs);
+            if (n < 0) {
+                ReadFailed();
                 continue;
             }
+            failedReads = 0;
+            haltCleared = false;
+            if (n == 0) continue;
             if (capturing) {
                 // The recording began while this read was under way. A link that starts its stream
                 // over now sent these bytes before that: they are neither kept nor shown.
@@ -210,6 +221,23 @@ void CReaderThread::Body() {
     }
     viewsDirty = true;
     readerRunning = false;
+}
+
+// A halted stream endpoint fails every read at once, while the connection poll, whose requests go to
+// the default pipe, finds nothing wrong. A few failures in a row clear the halt, once; when reads still
+// fail after that, the analyzer is given up: the poll lets it go as if it were unplugged, and a running
+// recording stops on that tick. An analyzer that went away fails its reads too; for it this changes
+// nothing, the poll finds it gone.
+void CReaderThread::ReadFailed() {
+    if (++failedReads >= kFailedReadsBeforeClear) {
+        failedReads = 0;
+        if (haltCleared || !connection.Link().ClearReadHalt()) {
+            connection.streamLost = true;
+            return;
+        }
+        haltCleared = true;
+    }
+    Sleep(kFailedReadPauseMs);
 }
 
 // The file is closed and `finalDecodePending` set before `capturing` goes, and `captureStopRequest`

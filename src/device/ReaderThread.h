@@ -3,9 +3,10 @@
 // to the next file of a series, keeps the live readings of the newest VBUS sample and tells listeners
 // when VBUS comes or goes. It never decodes CC traffic; the main window's timer decodes the record file.
 //
-// The thread and the user-interface thread share only the atomics below. Each flag has one side that
-// sets it and one that clears it (noted at each member), and both sides poll; no lock guards them. The
-// record file object is touched by the user-interface thread only while `capturing` is false.
+// The thread and the user-interface thread share only the atomics below and the connection's
+// `streamLost`. Each flag has one side that sets it and one that clears it (noted at each member), and
+// both sides poll; no lock guards them. The record file object is touched by the user-interface thread
+// only while `capturing` is false.
 #pragma once
 
 #include "DeviceConnection.h"
@@ -149,6 +150,7 @@ private:
     void SwitchFile();
     void ScanSamples(const uint8_t* data, int size);
     void Sleep(uint32_t ms);
+    void ReadFailed();
 
     CDeviceConnection& connection;
     RecordFileOpener opener;
@@ -170,6 +172,8 @@ private:
     std::atomic<bool> liveTimeRestart{false};
     bool vbusPresent = false;      // thread only
     bool captureAnnounced = false; // thread only: the link was told of the running recording
+    int failedReads = 0;           // thread only: reads that failed in a row
+    bool haltCleared = false;      // thread only: the halt was cleared during this row of failures
 
     std::thread thread;
     std::mutex wakeMutex; // guards only `wakeup`, for the waits

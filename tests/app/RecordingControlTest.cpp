@@ -927,8 +927,8 @@ TEST_F(RecordSessionTest, RecordsUntilStoppedAndClosesTheFile) {
     EXPECT_NE(output.Text().find(kConnectedStatusText), std::string::npos);
 }
 
-TEST_F(RecordSessionTest, RecordsForTheAskedTicks) {
-    options.seconds = 3;
+TEST_F(RecordSessionTest, RecordsForTheAskedTime) {
+    options.seconds = 0.2;
     const RecordSessionResult r = RunSession([] {});
     EXPECT_EQ(r.end, RecordSessionEnd::Duration);
     EXPECT_EQ(r.exitCode, 0);

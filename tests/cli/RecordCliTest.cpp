@@ -1,10 +1,14 @@
 // `qxtool record` run as a user runs it, against the emulated analyzer: a timed recording that qxtool
-// itself decodes back to the scenario's messages, a numbered series without a gap between its files,
-// Ctrl+C, files that exist already, recordings that end early, unusable folders and the argument errors. The hidden --speed runs the analyzer's clock and the timer faster, so
-// that ten seconds of recording take a fraction of one.
+// itself decodes back to the scenario's messages, a numbered series without a gap between its files, the
+// ends that come from outside (signals, a closed output, a file size limit), files that exist already,
+// recordings that end early, unusable folders and the argument errors. The hidden --speed runs the
+// analyzer's clock and the timer faster, so that ten seconds of recording take a fraction of one.
 #include "CaptureStore.h"
+#include "QXDoc.h"
+#include "RecordFile.h"
 #include "RecordStream.h"
 #include "device/SynthSupport.h"
+#include "support/RecordFiles.h"
 #include "support/RunTool.h"
 #include "support/TempFiles.h"
 
@@ -13,19 +17,11 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <optional>
-#include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
-#include <map>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
+#include <sys/resource.h>
 
 namespace {
 
@@ -44,31 +40,34 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// What the header block of a closed record file says.
-struct Header {
-    std::optional<uint16_t> firmware;
-    std::optional<std::string> serial;
-    std::optional<uint64_t> bytes;
-};
-
-Header ReadHeader(const Bytes& file) {
-    Header h;
-    if (file.size() < 64 || rec::ClassifyBlock(file.data()) != rec::BlockKind::Marker) return h;
-    rec::ForEachMarkerEntry(file.data(), [&](const rec::MarkerEntry& e) {
-        if (e.type == 2) h.firmware = rec::ReadU16(e.value);
-        if (e.type == 3) h.serial = synthtest::Hex(e.value, e.length);
-        if (e.type == 4) h.bytes = rec::ReadU64(e.value);
-        return true;
-    });
-    return h;
+// A record file closed with its header block, which names the emulated analyzer and counts every byte
+// after it, and whose stream decodes.
+void ExpectClosed(const std::string& path) {
+    rec::RecordFileHead head;
+    std::string reason;
+    ASSERT_TRUE(rec::CheckRecordFile(path, &head, &reason)) << path << ": " << reason;
+    ASSERT_GT(head.size, 64);
+    EXPECT_EQ(rec::HeaderBytesWritten(head), head.size - 64);
+    EXPECT_EQ(testrec::Head(head.head), testrec::ClosedHeader(uint64_t(head.size - 64)));
+    CQXDoc doc;
+    ASSERT_TRUE(doc.OpenDocument(path));
+    EXPECT_EQ(doc.store.decodePosition, head.size);
+    EXPECT_GT(doc.store.SampleCount(), 0u);
 }
 
-void ExpectClosed(const Bytes& file) {
-    const Header h = ReadHeader(file);
-    EXPECT_EQ(h.firmware, 0x110);
-    EXPECT_EQ(h.serial, "67 45 23 01 EF CD AB 89 67 45 23 01");
-    ASSERT_TRUE(h.bytes.has_value());
-    EXPECT_EQ(*h.bytes, file.size() - 64);
+// The analyzer's time the VBUS samples of a stream span, in seconds.
+double StreamSeconds(const Bytes& stream) {
+    int64_t first = -1, last = -1;
+    for (size_t at = 0; at + 64 <= stream.size(); at += 64) {
+        const uint8_t* b = stream.data() + at;
+        if (rec::ClassifyBlock(b) != rec::BlockKind::VbusSamples) continue;
+        for (int k = 0; k < rec::SampleCount(b); ++k) {
+            const int64_t t = rec::ExtractSample(b, k).timeStamp;
+            if (first < 0) first = t;
+            last = t;
+        }
+    }
+    return first < 0 ? 0 : double(last - first) / 1e6;
 }
 
 // One packet as a decoder lists it.
@@ -138,12 +137,12 @@ TEST(RecordCli, TenSecondsOfAScenarioDecodeToItsMessages) {
     const RunResult r = RunQxtool("record --emulate=demo --seconds 10 --speed 20 --caption Cli --folder " +
                                   dir.Path().string());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_GE(Count(r.out, "Capturing... "), 10u) << r.out;
+    EXPECT_NE(r.out.find("Capturing... "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Connected.  (Push \"Run\" button to start capturing.)"), std::string::npos);
     ASSERT_EQ(RecordFiles(r.out), std::vector<std::string>{dir.File("Cli.qxc")});
 
+    ExpectClosed(dir.File("Cli.qxc"));
     const Bytes file = ReadFile(dir.File("Cli.qxc"));
-    ExpectClosed(file);
     const RunResult info = RunQxtool("info " + dir.File("Cli.qxc"));
     EXPECT_NE(info.out.find("Firmware version\t1.10\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("Serial\t0123456789ABCDEF01234567\n"), std::string::npos) << info.out;
@@ -155,12 +154,18 @@ TEST(RecordCli, TenSecondsOfAScenarioDecodeToItsMessages) {
 }
 
 // The files of a series, their header blocks taken off, make one stream: the CC edge blocks keep their
-// sequence across the joins and the VBUS time stamps go on rising.
+// sequence across the joins and the VBUS time stamps go on rising. Stopped once the second file has data.
 TEST(RecordCli, SeriesOfFilesJoinsWithoutAGap) {
     TempDir dir;
-    const RunResult r = RunQxtool("record --emulate=pps --seconds 90 --speed 100 --multi --max-file-size 1 "
-                                  "--caption Cli --folder " +
-                                  dir.Path().string());
+    CRunningTool tool({"record", "--emulate=pps", "--speed", "100", "--multi", "--max-file-size", "1",
+                       "--caption", "Cli", "--folder", dir.Path().string()});
+    const std::string second = dir.File("Cli_0002.qxc");
+    ASSERT_TRUE(tool.ReadUntil([&](const std::string&) {
+        std::error_code ec;
+        return std::filesystem::file_size(second, ec) > 64 && !ec;
+    })) << tool.out;
+    kill(tool.Pid(), SIGINT);
+    const RunResult r = tool.Wait();
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> files = RecordFiles(r.out);
     ASSERT_GE(files.size(), 2u) << r.out;
@@ -169,9 +174,9 @@ TEST(RecordCli, SeriesOfFilesJoinsWithoutAGap) {
         char name[32];
         std::snprintf(name, sizeof name, "Cli_%04d.qxc", int(i + 1));
         EXPECT_EQ(files[i], dir.File(name));
-        const Bytes file = ReadFile(files[i]);
         SCOPED_TRACE(name);
-        ExpectClosed(file);
+        ExpectClosed(files[i]);
+        const Bytes file = ReadFile(files[i]);
         if (i + 1 < files.size()) {
             EXPECT_GT(file.size(), 1000000u);
         }
@@ -213,52 +218,66 @@ TEST(RecordCli, SeriesOfFilesJoinsWithoutAGap) {
                                     : "bad",
                         p.GetMessageTypeText(), synthtest::Hex(p.messageBytes, size_t(p.messageByteCount))});
     }
+    // The scenario as sent for as long as the recording ran, and some more.
     synth::SynthOptions o;
-    o.seconds = 200;
+    o.seconds = StreamSeconds(joined) + 10;
     EXPECT_GE(ExpectRunOfSentPackets(rows, synthtest::Play(synthtest::Builtin("pps"), o).sent), 100u);
 }
 
-// Ctrl+C during a recording: the file is closed with its header block and the exit status is 0.
-TEST(RecordCli, InterruptStopsCleanly) {
-    TempDir dir;
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const std::string folder = dir.Path().string();
-    const char* argv[] = {QXTOOL_PATH, "record", "--emulate", "--speed",      "10",
-                          "--caption", "Int",    "--folder",  folder.c_str(), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, QXTOOL_PATH, &actions, nullptr, const_cast<char**>(argv), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-
-    std::string text;
-    char buffer[4096];
-    bool interrupted = false;
-    for (;;) {
-        const ssize_t n = read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        text.append(buffer, size_t(n));
-        // A few ticks into the recording.
-        if (!interrupted && Count(text, "Capturing... ") >= 3) {
-            kill(pid, SIGINT);
-            interrupted = true;
+// However a recording is ended from outside, its record file gets its closed header block and its data
+// stays readable. Ctrl+C, a termination request and a hang-up (an ssh session that dropped) stop it; an
+// output that nobody reads any more (qxtool record | head -1) does not end it; a file size limit (ulimit
+// -f) ends it as a failed write.
+TEST(RecordCli, EndsFromOutsideLeaveTheRecordFileClosed) {
+    struct Case {
+        const char* name;
+        int signal;         // sent once the recording has written data
+        bool closeOutput;   // instead, the reading end of the output goes then
+        rlim_t sizeLimit;   // RLIMIT_FSIZE of qxtool in bytes; 0: none
+        const char* length; // --seconds, when the recording is to end by itself
+        int status;
+        const char* says; // on stderr
+    };
+    const Case cases[] = {
+        {"SIGINT", SIGINT, false, 0, nullptr, 0, ""},
+        {"SIGTERM", SIGTERM, false, 0, nullptr, 0, ""},
+        {"SIGHUP", SIGHUP, false, 0, nullptr, 0, ""},
+        {"closed output (SIGPIPE)", 0, true, 0, "10", 0, ""},
+        {"file size limit (SIGXFSZ)", 0, false, 64 + 200000, nullptr, 1, "Writing the record file failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::vector<std::string> args = {"record",    "--emulate", "--speed",  "10",
+                                         "--caption", "Sig",       "--folder", dir.Path().string()};
+        if (c.length) args.insert(args.end(), {"--seconds", c.length});
+        const rlim_t sizeLimit = c.sizeLimit;
+        CRunningTool tool(args, [sizeLimit] {
+            if (sizeLimit == 0) return;
+            const rlimit limit{sizeLimit, sizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        if (c.signal || c.closeOutput) {
+            // A few ticks into the recording.
+            ASSERT_TRUE(tool.ReadUntil([](const std::string& out) {
+                return Count(out, "Capturing... ") >= 3;
+            })) << tool.out;
+            if (c.signal) kill(tool.Pid(), c.signal);
+            if (c.closeOutput) tool.CloseOutput();
         }
+        const RunResult r = tool.Wait();
+        EXPECT_EQ(r.signal, 0) << "ended by signal " << r.signal;
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (*c.says) {
+            EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(r.err, "");
+        }
+        if (!c.closeOutput) {
+            EXPECT_EQ(RecordFiles(r.out), std::vector<std::string>{dir.File("Sig.qxc")}) << r.out;
+        }
+        ExpectClosed(dir.File("Sig.qxc"));
     }
-    close(out[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(interrupted) << text;
-    ASSERT_TRUE(WIFEXITED(status)) << text;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    ASSERT_EQ(RecordFiles(text), std::vector<std::string>{dir.File("Int.qxc")});
-    const Bytes file = ReadFile(dir.File("Int.qxc"));
-    EXPECT_GT(file.size(), 64u);
-    ExpectClosed(file);
 }
 
 // A file of an earlier recording under the same name (in a series, any of its files) is kept: the
@@ -289,38 +308,46 @@ TEST(RecordCli, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
         EXPECT_EQ(r.err, "");
         const std::vector<std::string> files = RecordFiles(r.out);
         ASSERT_EQ(files.size(), 1u) << r.out;
-        ExpectClosed(ReadFile(files[0]));
+        ExpectClosed(files[0]);
     }
 }
 
 // Only a recording that ran its time or was stopped ends with status 0; one that ended before says why
-// on a line of its own and ends with 1, its files closed and listed.
+// on a line of its own and ends with 1, its files closed and listed. The folder in the way of the second
+// file of a series comes once the recording runs, since Run replaces what is there before.
 TEST(RecordCli, EarlyEndsAreReportedWithStatusOne) {
     struct Case {
         const char* name;
-        const char* args;
+        const char* multi;
         const char* blocked; // a folder where the second file of the series would go
         const char* says;
         const char* firstFile;
     };
     const Case cases[] = {
-        {"file size limit", "", nullptr, "size limit of 1 MB", "Cli.qxc"},
-        {"next file of the series cannot be created", "--multi --overwrite", "Cli_0002.qxc", "Cli_0002.qxc",
+        {"file size limit", nullptr, nullptr, "size limit of 1 MB", "Cli.qxc"},
+        {"next file of the series cannot be created", "--multi", "Cli_0002.qxc", "Cli_0002.qxc",
          "Cli_0001.qxc"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
-        if (c.blocked) std::filesystem::create_directory(dir.File(c.blocked));
-        const RunResult r = RunQxtool(std::string("record --emulate=pps --seconds 90 --speed 100 --max-file-size 1 "
-                                                  "--caption Cli ") +
-                                      c.args + " --folder " + dir.Path().string());
+        std::vector<std::string> args = {
+            "record", "--emulate=pps", "--speed", "20",       "--max-file-size",
+            "1",      "--caption",     "Cli",     "--folder", dir.Path().string()};
+        if (c.multi) args.push_back(c.multi);
+        CRunningTool tool(args);
+        if (c.blocked) {
+            ASSERT_TRUE(tool.ReadUntil([](const std::string& out) {
+                return Count(out, "Capturing... ") > 0;
+            })) << tool.out;
+            std::filesystem::create_directory(dir.File(c.blocked));
+        }
+        const RunResult r = tool.Wait();
         EXPECT_EQ(r.status, 1);
         ExpectOneLineError(r, c.says);
         ASSERT_EQ(RecordFiles(r.out), std::vector<std::string>{dir.File(c.firstFile)}) << r.out;
-        const Bytes file = ReadFile(dir.File(c.firstFile));
-        EXPECT_GT(file.size(), 1000000u);
-        ExpectClosed(file);
+        EXPECT_GT(ReadFile(dir.File(c.firstFile)).size(), 1000000u);
+        ExpectClosed(dir.File(c.firstFile));
     }
 }
 

@@ -783,6 +783,24 @@ TEST_F(DeviceConnectionTest, TextsStayAfterUnplugUntilATickFindsNothing) {
     EXPECT_EQ(conn.SerialBytes()[0], 0x67); // only the texts and the number are cleared
 }
 
+// The reader thread gave the analyzer up (its stream endpoint stays halted) although it still answers:
+// the next poll lets it go as after an unplug, with `connected` cleared first, and clears the flag; the
+// poll after that opens it afresh.
+TEST_F(DeviceConnectionTest, AnalyzerWhoseStreamWasLostIsLetGo) {
+    link.present.resize(1);
+    ASSERT_TRUE(conn.Poll(10));
+    conn.streamLost = true;
+    EXPECT_FALSE(conn.Poll(10));
+    EXPECT_FALSE(conn.connected);
+    EXPECT_FALSE(conn.streamLost);
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_EQ(link.connectedAtRelease, std::vector<bool>{false});
+    EXPECT_EQ(conn.fwVersionText, "1.10");
+
+    EXPECT_TRUE(conn.Poll(10));
+    EXPECT_EQ(link.openCalls, (std::vector<int>{0, 0}));
+}
+
 TEST_F(DeviceConnectionTest, ProbeNeedsExactlyEighteenBytes) {
     for (int length : {17, 0}) {
         SCOPED_TRACE(length);
@@ -854,5 +872,6 @@ TEST(LibusbLink, CallsWithoutAnOpenAnalyzerFailAtOnce) {
     EXPECT_EQ(usb.GetDescriptor(kDescriptorTypeDevice, 0, 0, buffer, kDeviceDescriptorSize), -1);
     const CommandFrame frame = FirmwareUpdateFrame();
     EXPECT_FALSE(usb.WritePipe(frame.data(), kCommandFrameSize));
+    EXPECT_FALSE(usb.ClearReadHalt());
     EXPECT_EQ(usb.Open(-1), LinkOpenResult::NoDevice);
 }

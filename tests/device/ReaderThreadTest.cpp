@@ -42,12 +42,16 @@ public:
 
     int ReadPipe(uint8_t* buffer, int size, uint32_t timeoutMs) override {
         std::unique_lock<std::mutex> lock(mutex);
-        if (chunks.empty() && !failing) {
+        if (chunks.empty() && !failing && failNext == 0) {
             idle = true;
             cv.notify_all();
             cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                        [&] { return !chunks.empty() || failing || kicked; });
+                        [&] { return !chunks.empty() || failing || kicked || failNext > 0; });
             idle = false;
+        } else if (failNext > 0 && !failing) {
+            // Only reads that start after FailReads fail; one that was waiting ends empty.
+            --failNext;
+            return -1;
         }
         kicked = false;
         if (failing) return -1;
@@ -62,6 +66,25 @@ public:
     }
 
     void Release() override { SetFailing(true); }
+
+    bool ClearReadHalt() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++clears;
+        return true;
+    }
+    int Clears() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return clears;
+    }
+
+    // The next n reads fail at once, as on a halted endpoint; a read already waiting still ends as it
+    // would have.
+    void FailReads(int n) {
+        std::lock_guard<std::mutex> lock(mutex);
+        failNext = n;
+        idle = false;
+        cv.notify_all();
+    }
 
     bool CaptureStarted() override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -108,7 +131,8 @@ public:
     // Every chunk was read and handled: the thread is back, waiting for more.
     bool WaitDrained() {
         std::unique_lock<std::mutex> lock(mutex);
-        return cv.wait_for(lock, std::chrono::seconds(30), [&] { return chunks.empty() && idle; });
+        return cv.wait_for(lock, std::chrono::seconds(30),
+                           [&] { return chunks.empty() && failNext == 0 && idle; });
     }
 
 private:
@@ -118,6 +142,8 @@ private:
     bool idle = false;
     bool failing = false;
     bool kicked = false;
+    int failNext = 0;
+    int clears = 0;
     bool restartsAtCapture = false;
     size_t handedOut = 0;
     std::vector<CaptureStart> captureStarts;
@@ -186,6 +212,20 @@ protected:
         reader->finalDecodePending = false;
         reader->capturing = true;
         return true;
+    }
+
+    // Two reads with a switch to the next file asked for between them (*fed: their bytes), then the wait
+    // for the end of the recording, which comes when the next file cannot be opened.
+    void FeedAcrossAFailedSwitch(Bytes* fed) {
+        *fed = SampleStream(8);
+        const Bytes more = SampleStream(8, 5000);
+        link.Feed(*fed);
+        ASSERT_TRUE(link.WaitDrained());
+        reader->rotationRequest = true;
+        link.Feed(more);
+        ASSERT_TRUE(link.WaitDrained());
+        ASSERT_TRUE(WaitUntil([&] { return !reader->capturing; }));
+        fed->insert(fed->end(), more.begin(), more.end());
     }
 
     bool StopAndWait() {
@@ -381,19 +421,14 @@ TEST_F(ReaderThreadTest, NextFileThatCannotBeCreatedEndsTheRecording) {
                            true);
     ASSERT_TRUE(reader->OpenRecordFile(PathFor(1)));
     reader->capturing = true;
-    const Bytes a = SampleStream(8);
-    link.Feed(a);
-    ASSERT_TRUE(link.WaitDrained());
-    reader->rotationRequest = true;
-    link.Feed(SampleStream(8, 5000));
-    ASSERT_TRUE(link.WaitDrained());
-    ASSERT_TRUE(WaitUntil([&] { return !reader->capturing; }));
+    Bytes fed;
+    ASSERT_NO_FATAL_FAILURE(FeedAcrossAFailedSwitch(&fed));
     // The number stays with the file that exists; its data is still to be decoded.
     EXPECT_EQ(reader->fileNumber, 1);
     EXPECT_TRUE(reader->finalDecodePending);
     const Bytes file = ReadFile(PathFor(1));
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 64), ClosedHeader(file.size() - 64));
-    EXPECT_EQ(file.size(), 64 + 2 * a.size());
+    EXPECT_EQ(file.size(), 64 + fed.size());
 }
 
 // Full disk after `room` bytes of stream: the recording ends, the whole blocks written so far stay,
@@ -485,6 +520,92 @@ TEST_F(ReaderThreadTest, FailingReadsAndALostConnectionAreSurvived) {
     reader->RequestExit();
     reader->WaitForExit();
     EXPECT_FALSE(reader->readerRunning);
+}
+
+// Reads that fail in a row while the analyzer still answers (a halted stream endpoint): the third one
+// clears the halt, once; when reads still fail after that, the thread gives the analyzer up for the
+// connection poll to let go, and stops reading. A read that brings data, or times out with nothing, ends
+// the row; the recording keeps everything read.
+TEST_F(ReaderThreadTest, ReadsThatKeepFailingClearTheHaltOnceThenGiveTheAnalyzerUp) {
+    StartReader();
+    ASSERT_TRUE(StartRecording());
+    link.FailReads(2);
+    ASSERT_TRUE(link.WaitDrained()); // an empty read between
+    link.FailReads(2);
+    ASSERT_TRUE(link.WaitDrained());
+    EXPECT_EQ(link.Clears(), 0);
+
+    const Bytes a = SampleStream(10);
+    link.Feed(a);
+    link.FailReads(3);
+    ASSERT_TRUE(link.WaitDrained());
+    EXPECT_EQ(link.Clears(), 1);
+    EXPECT_FALSE(connection.streamLost);
+
+    const Bytes b = SampleStream(10, 1000);
+    link.Feed(b);
+    link.FailReads(5); // cleared again, then two failures before an empty read
+    ASSERT_TRUE(link.WaitDrained());
+    EXPECT_EQ(link.Clears(), 2);
+    EXPECT_FALSE(connection.streamLost);
+
+    link.FailReads(6);
+    ASSERT_TRUE(WaitUntil([&] { return connection.streamLost.load(); }));
+    EXPECT_EQ(link.Clears(), 3);
+    EXPECT_TRUE(connection.connected); // the poll's to clear
+    EXPECT_TRUE(reader->capturing);    // the timer stops the recording once the poll has let go
+
+    ASSERT_TRUE(StopAndWait());
+    Bytes expected = ClosedHeader(a.size() + b.size());
+    expected.insert(expected.end(), a.begin(), a.end());
+    expected.insert(expected.end(), b.begin(), b.end());
+    EXPECT_EQ(ReadFile(PathFor(1)), expected);
+}
+
+// A symbolic link where a record file goes is not followed, whether it points at a file or at a place
+// where none is yet: the record file is not created, and the linked file stays as it was (or absent).
+// For the first file Run reports the failed open; for the next file of a series the recording ends.
+TEST_F(ReaderThreadTest, RecordFileIsNeverWrittenThroughASymbolicLink) {
+    struct Case {
+        const char* name;
+        bool victimExists;
+        int32_t linkedNumber; // 1: the first file; 2: the next file of a series
+    };
+    const Case cases[] = {
+        {"first file, link to a file", true, 1},
+        {"first file, link to no file", false, 1},
+        {"next file of a series", true, 2},
+    };
+    const Bytes before = {1, 2, 3};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir elsewhere;
+        const std::string victim = elsewhere.File("victim");
+        if (c.victimExists) WriteFile(victim, before);
+        std::filesystem::create_symlink(victim, PathFor(c.linkedNumber));
+        StartReader();
+        if (c.linkedNumber == 1) {
+            EXPECT_FALSE(StartRecording(1, 100, true));
+        } else {
+            ASSERT_TRUE(StartRecording(1, 100, true));
+            Bytes fed;
+            ASSERT_NO_FATAL_FAILURE(FeedAcrossAFailedSwitch(&fed));
+            EXPECT_EQ(reader->fileNumber, 1);
+            EXPECT_EQ(ReadFile(PathFor(1)), [&] {
+                Bytes expected = ClosedHeader(fed.size());
+                expected.insert(expected.end(), fed.begin(), fed.end());
+                return expected;
+            }());
+        }
+        EXPECT_TRUE(std::filesystem::is_symlink(PathFor(c.linkedNumber)));
+        EXPECT_EQ(std::filesystem::exists(victim), c.victimExists);
+        if (c.victimExists) {
+            EXPECT_EQ(ReadFile(victim), before);
+        }
+        reader.reset();
+        std::filesystem::remove_all(dir.Path());
+        std::filesystem::create_directory(dir.Path());
+    }
 }
 
 struct LiveCase {
