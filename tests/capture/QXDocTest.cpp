@@ -3,11 +3,9 @@
 #include "support/Blocks.h"
 #include "support/TempFiles.h"
 
+#include "support/FileSizeLimit.h"
+
 #include <gtest/gtest.h>
-
-#include <csignal>
-
-#include <sys/resource.h>
 
 using namespace testblocks;
 
@@ -339,8 +337,7 @@ TEST(QXDoc, MarksSavedToAFileCutInsideABlockAreRestored) {
 }
 
 // Marks that cannot be written (a full disk) are a failed save: the message, the document stays
-// modified with its marks, and the file keeps no half-written marker blocks. The disk fills at the end
-// of the record file, by a file size limit (its signal ignored, so the write reports the failure).
+// modified with its marks, and the file keeps no half-written marker blocks.
 TEST(QXDoc, MarksThatCannotBeWrittenFailTheSave) {
     struct Case {
         const char* name;
@@ -360,15 +357,11 @@ TEST(QXDoc, MarksThatCannotBeWrittenFailTheSave) {
         for (size_t i = 0; i < 9; ++i) doc.store.PacketAt(i)->bookmarked = true; // two marker blocks
         doc.SetMarksChanged();
 
-        rlimit old{};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit full = old;
-        full.rlim_cur = size + 64; // room for the first marker block only
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
-        const bool saved = doc.SaveDocument(target);
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
+        bool saved = false;
+        {
+            const CFileSizeLimit full(size + 64); // room for the first marker block only
+            saved = doc.SaveDocument(target);
+        }
 
         EXPECT_FALSE(saved);
         EXPECT_EQ(n.messages, std::vector<std::string>{"Save File Error"});

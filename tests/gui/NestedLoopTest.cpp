@@ -10,6 +10,7 @@
 #include "FrameFixture.h"
 #include "GuiTest.h"
 #include "SettingsDialogs.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -204,6 +205,27 @@ private slots:
         const QDBusMessage after = Call("Export");
         QCOMPARE(after.type(), QDBusMessage::ReplyMessage);
         QCOMPARE(CsvLineCount(f.dir.File("second_export.csv")), WholeCaptureLines(f.frame->Doc().store));
+    }
+
+    // A remote export that fails (the disk full) answers its caller with the reason, says so in the
+    // status bar and leaves no output; the document is free again afterwards.
+    void RemoteExportThatFailsSaysWhy() {
+        CFrameFixture f;
+        CZerlinAppService service(*f.frame);
+        QVERIFY(service.Register());
+        QVERIFY(f.frame->OpenFile(DemoFile(f.dir, 20)));
+        QDBusMessage reply;
+        {
+            const CFileSizeLimit full(16384);
+            reply = Call("Export");
+        }
+        ExpectRefused(reply, kDBusExportFailedError, "cannot be written");
+        QVERIFY2(f.frame->StatusText().rfind("Export failed: ", 0) == 0, f.frame->StatusText().c_str());
+        QVERIFY(!std::filesystem::exists(f.dir.File("demo_export.csv")));
+        for (const auto& entry : std::filesystem::directory_iterator(f.dir.Path()))
+            QVERIFY2(entry.path().filename().string()[0] != '.', entry.path().c_str()); // no temporary file
+        QCOMPARE(Call("Export").type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(CsvLineCount(f.dir.File("demo_export.csv")), WholeCaptureLines(f.frame->Doc().store));
     }
 
     // Names that would leave the record folder are refused with the reason; the name set before stays.
