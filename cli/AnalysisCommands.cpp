@@ -27,7 +27,7 @@ void PutLine(const Json& j) {
 
 Json RefJson(const CCaptureStore& store, const PacketRef& r) {
     if (r.number < 0) return nullptr;
-    return Json{{"packet", r.number}, {"time_us", r.time - store.timeOrigin}};
+    return Json{{"packet", r.number}, {"time_us", store.DisplayTime(r.time)}};
 }
 
 Json ObjectJson(const PowerObject& o) {
@@ -46,9 +46,9 @@ Json AskJson(const Ask& a) {
 Json ConnectionJson(const CCaptureStore& store, const Connection& c, size_t n) {
     Json j;
     j["connection"] = n;
-    j["start_us"] = c.startTime - store.timeOrigin;
+    j["start_us"] = store.DisplayTime(c.startTime);
     j["start_reason"] = c.startReason;
-    j["end_us"] = c.endTime < 0 ? Json(nullptr) : Json(c.endTime - store.timeOrigin);
+    j["end_us"] = c.endTime < 0 ? Json(nullptr) : Json(store.DisplayTime(c.endTime));
     j["end_reason"] = c.endTime < 0 ? Json(nullptr) : Json(c.endReason);
     j["revisions"] = {{"SOP", RevisionsText(c.revisions[0])},
                       {"SOP'", RevisionsText(c.revisions[1])},
@@ -75,7 +75,7 @@ Json ConnectionJson(const CCaptureStore& store, const Connection& c, size_t n) {
     Json contracts = Json::array();
     for (const Contract& k : c.contracts)
         contracts.push_back({{"from", RefJson(store, k.psRdy)},
-                             {"to_us", k.endTime < 0 ? Json(nullptr) : Json(k.endTime - store.timeOrigin)},
+                             {"to_us", k.endTime < 0 ? Json(nullptr) : Json(store.DisplayTime(k.endTime))},
                              {"end_reason", k.endTime < 0 ? Json(nullptr) : Json(k.endReason)},
                              {"position", k.position},
                              {"power", AskJson(k.ask)}});
@@ -123,8 +123,8 @@ Json FindingJson(const CCaptureStore& store, const Finding& f) {
     for (const PacketRef& r : f.packets) packets.push_back(r.number);
     return Json{{"rule", RuleInfoOf(f.rule).key},
                 {"severity", SeverityName(f.severity)},
-                {"time_us", f.time - store.timeOrigin},
-                {"end_us", f.endTime - store.timeOrigin},
+                {"time_us", store.DisplayTime(f.time)},
+                {"end_us", store.DisplayTime(f.endTime)},
                 {"packets", packets},
                 {"measured", f.hasMeasured ? Json(f.measured) : Json(nullptr)},
                 {"limit", f.limit},
@@ -158,7 +158,7 @@ size_t PrintFindings(const CCaptureStore& store, const Results& results, const s
             continue;
         }
         std::printf("%s\t%s\t%" PRId64 "\t%s\t%s\t%s\t%s\n", SeverityName(f.severity), RuleInfoOf(f.rule).key,
-                    f.time - store.timeOrigin, PacketsText(f).c_str(), MeasuredText(f).c_str(), LimitText(f).c_str(),
+                    store.DisplayTime(f.time), PacketsText(f).c_str(), MeasuredText(f).c_str(), LimitText(f).c_str(),
                     f.text.c_str());
     }
     return above;

@@ -81,8 +81,8 @@ public:
     explicit CSavedMarks(const CCaptureStore& s) : store(s) {}
     bool GraphMarkers(int64_t* o, int64_t* x) const override {
         if (store.loadedGraphO == -1 && store.loadedGraphX == -1) return false;
-        *o = store.loadedGraphO == -1 ? 0 : store.loadedGraphO - store.timeOrigin;
-        *x = store.loadedGraphX == -1 ? 0 : store.loadedGraphX - store.timeOrigin;
+        *o = store.loadedGraphO == -1 ? 0 : store.DisplayTime(store.loadedGraphO);
+        *x = store.loadedGraphX == -1 ? 0 : store.DisplayTime(store.loadedGraphX);
         return true;
     }
 

@@ -9,7 +9,7 @@ namespace analysis {
 
 std::string SecondsText(const CCaptureStore& store, int64_t t) {
     char buf[32];
-    const int64_t d = t - store.timeOrigin;
+    const int64_t d = store.DisplayTime(t);
     std::snprintf(buf, sizeof buf, "%s%" PRId64 ".%06" PRId64 " s", d < 0 ? "-" : "", (d < 0 ? -d : d) / 1000000,
                   (d < 0 ? -d : d) % 1000000);
     return buf;

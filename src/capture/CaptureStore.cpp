@@ -688,7 +688,7 @@ void CCaptureStore::CountPacket(const CCCPacket& p) {
 void CCaptureStore::UpdateIdleTime(size_t i) {
     CCCPacket& p = *packets[i];
     if (i == 0) {
-        p.idleTime = p.startTime - timeOrigin;
+        p.idleTime = DisplayTime(p);
         return;
     }
     const CCCPacket& before = *packets[i - 1];
@@ -834,8 +834,8 @@ bool CCaptureStore::Energy(int64_t t0, int64_t t1, float* forward, float* revers
         const int64_t delta = DisplayTime(r) - T;
         if (delta != 0) {
             const int64_t pr = int64_t(r.vbusVoltage) * r.vbusCurrent;
-            I = I + int64_t(float(r.vbusCurrent - I) / float(delta) * float(t0 - T));
-            P = P + int64_t(float(pr - P) / float(delta) * float(t0 - T));
+            I = I + int64_t(float(r.vbusCurrent - I) / float(delta) * float(TimeDifference(t0, T)));
+            P = P + int64_t(float(pr - P) / float(delta) * float(TimeDifference(t0, T)));
             T = t0;
         }
     }
@@ -846,8 +846,8 @@ bool CCaptureStore::Energy(int64_t t0, int64_t t1, float* forward, float* revers
         int64_t In = r.vbusCurrent;
         int64_t Pn = int64_t(r.vbusVoltage) * In;
         if (Tn > t1) {
-            In = I + int64_t(double(In - I) * double(t1 - T) / double(Tn - T));
-            Pn = P + int64_t(double(Pn - P) * double(t1 - T) / double(Tn - T));
+            In = I + int64_t(double(In - I) * double(TimeDifference(t1, T)) / double(Tn - T));
+            Pn = P + int64_t(double(Pn - P) * double(TimeDifference(t1, T)) / double(Tn - T));
             Tn = t1;
         }
         const int64_t dt = Tn - T;

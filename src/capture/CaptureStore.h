@@ -4,6 +4,7 @@
 
 #include "CCPacket.h"
 #include "RecordStream.h"
+#include "TimeMath.h"
 
 #include <cstdint>
 #include <deque>
@@ -99,8 +100,10 @@ public:
     const CVbusInfo* FindSampleAt(int64_t t, int64_t* position = nullptr) const;
     // Sets timeOrigin; the first packet's idle time is counted from it.
     void SetTimeOrigin(int64_t origin);
-    int64_t DisplayTime(const CCCPacket& p) const { return p.startTime - timeOrigin; }
-    int64_t DisplayTime(const CVbusInfo& s) const { return s.time - timeOrigin; }
+    // A capture-relative time less the time origin, held at the ends of the range (TimeMath.h).
+    int64_t DisplayTime(int64_t time) const { return TimeDifference(time, timeOrigin); }
+    int64_t DisplayTime(const CCCPacket& p) const { return DisplayTime(p.startTime); }
+    int64_t DisplayTime(const CVbusInfo& s) const { return DisplayTime(s.time); }
     void EnsureSnapshot(const CCCPacket& p) const;
     bool Energy(int64_t t0, int64_t t1, float* forward, float* reverse) const;
 

@@ -1,6 +1,7 @@
 #include "QXDoc.h"
 
 #include "Notify.h"
+#include "TimeMath.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -234,8 +235,8 @@ bool CQXDoc::AppendMarks(const std::string& path) {
     }
     int64_t o = 0, x = 0;
     if (hooks->GraphMarkers(&o, &x)) {
-        writeEntry(24, o + store.timeOrigin);
-        writeEntry(25, x + store.timeOrigin);
+        writeEntry(24, TimeSum(o, store.timeOrigin));
+        writeEntry(25, TimeSum(x, store.timeOrigin));
     }
     if (pos > 2) writeBlock();
     written = std::fflush(f.get()) == 0 && written;
@@ -249,8 +250,8 @@ bool CQXDoc::AppendMarks(const std::string& path) {
 
 void CQXDoc::SetTimeOrigin(int64_t t, bool relative) {
     const int64_t old = store.timeOrigin;
-    const int64_t origin = relative ? old + t : t;
-    const int64_t delta = origin - old;
+    const int64_t origin = relative ? TimeSum(old, t) : t;
+    const int64_t delta = TimeDifference(origin, old);
     store.SetTimeOrigin(origin);
     hooks->ShiftGraphTimes(-delta);
     hooks->ForgetPacketRows();

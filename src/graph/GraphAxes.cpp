@@ -1,5 +1,7 @@
 #include "GraphAxes.h"
 
+#include "TimeMath.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -112,10 +114,14 @@ bool LabelIsExact(int64_t t, TimeLabelFormat format) {
 std::vector<TimeTick> TimeTicks(const CGraphModel& model, bool gridOn) {
     std::vector<TimeTick> ticks;
     const TimeTickRule rule = ChooseTimeTicks(model.TimeScale());
-    const int64_t viewStart = model.ViewStart();
+    const int64_t viewStart = model.ViewStart(), viewEnd = model.ViewEnd();
     const int32_t width = model.Plot().width;
     int64_t previousX = 0;
-    for (int64_t t = viewStart - viewStart % rule.minor; t <= model.ViewEnd(); t += rule.minor) {
+    // Ticks counted from the first one: a window at the top of the time range must not step past it.
+    const int64_t first = viewStart - viewStart % rule.minor;
+    const int64_t steps = first <= viewEnd ? TimeDifference(viewEnd, first) / rule.minor : -1;
+    for (int64_t k = 0; k <= steps; ++k) {
+        const int64_t t = first + k * rule.minor;
         const int64_t x = model.XOfTime(t);
         if (x < 0) continue;
         if (x > width) break;

@@ -1,6 +1,7 @@
 #include "GraphModel.h"
 
 #include "CaptureStore.h"
+#include "TimeMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -160,8 +161,8 @@ void CGraphModel::LoadRanges(const CCaptureStore& store) {
 }
 
 void CGraphModel::Attach(const CCaptureStore& store, bool reverse) {
-    markerO = store.loadedGraphO == -1 ? 0 : store.loadedGraphO - store.timeOrigin;
-    markerX = store.loadedGraphX == -1 ? 0 : store.loadedGraphX - store.timeOrigin;
+    markerO = store.loadedGraphO == -1 ? 0 : store.DisplayTime(store.loadedGraphO);
+    markerX = store.loadedGraphX == -1 ? 0 : store.DisplayTime(store.loadedGraphX);
     highlighted = GraphMarker::None;
     reverseCurrent = reverse;
     LoadRanges(store);
@@ -197,13 +198,8 @@ void CGraphModel::FollowLatest(int64_t t, const CCaptureStore& store) {
 }
 
 void CGraphModel::ShiftTimes(int64_t delta) {
-    markerO -= delta;
-    markerX -= delta;
-    centerTime -= delta;
-    viewStart -= delta;
-    viewEnd -= delta;
-    dataFirstTime -= delta;
-    dataLastTime -= delta;
+    for (int64_t* t : {&markerO, &markerX, &centerTime, &viewStart, &viewEnd, &dataFirstTime, &dataLastTime})
+        *t = TimeDifference(*t, delta);
 }
 
 // ---- time window ---------------------------------------------------------------------------------------
@@ -211,16 +207,16 @@ void CGraphModel::ShiftTimes(int64_t delta) {
 void CGraphModel::SetCenter(int64_t t) {
     centerTime = t;
     const int64_t half = Trunc64(float(plot.width) / timeScale) / 2;
-    viewStart = centerTime - half;
-    viewEnd = centerTime + half;
+    viewStart = TimeDifference(centerTime, half);
+    viewEnd = TimeSum(centerTime, half);
 }
 
 int64_t CGraphModel::XOfTime(int64_t t) const {
-    return Trunc64(float(t - viewStart) * timeScale);
+    return Trunc64(float(TimeDifference(t, viewStart)) * timeScale);
 }
 
 int64_t CGraphModel::TimeAtX(int32_t windowX) const {
-    return viewStart + Trunc64(float(windowX - plot.left) / timeScale);
+    return TimeSum(viewStart, Trunc64(float(windowX - plot.left) / timeScale));
 }
 
 // ---- value areas ---------------------------------------------------------------------------------------
@@ -335,10 +331,10 @@ void CGraphModel::FitAreas() {
 void CGraphModel::FitTime() {
     // A single sample (or none) has no span of its own: it is shown in the middle of the span an
     // empty capture gets.
-    int64_t span = dataLastTime - dataFirstTime;
+    int64_t span = TimeDifference(dataLastTime, dataFirstTime);
     if (span <= 0) span = kEmptyDataSpan;
     timeScale = float(Trunc32(float(plot.width) * 0.99f)) / float(span);
-    SetCenter((dataFirstTime + dataLastTime) / 2);
+    SetCenter(TimeMidpoint(dataFirstTime, dataLastTime));
 }
 
 void CGraphModel::FitAll() {
@@ -360,13 +356,13 @@ bool CGraphModel::ZoomTime(bool in) {
 
 bool CGraphModel::ScrollLeft() {
     if (centerTime <= dataFirstTime) return false;
-    SetCenter(centerTime - Trunc64(float(plot.width / 8) / timeScale));
+    SetCenter(TimeDifference(centerTime, Trunc64(float(plot.width / 8) / timeScale)));
     return true;
 }
 
 bool CGraphModel::ScrollRight() {
     if (centerTime >= dataLastTime) return false;
-    SetCenter(centerTime + Trunc64(float(plot.width / 8) / timeScale));
+    SetCenter(TimeSum(centerTime, Trunc64(float(plot.width / 8) / timeScale)));
     return true;
 }
 
@@ -416,14 +412,15 @@ bool CGraphModel::ZoomToBox(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     const int64_t tRight = TimeAtX(std::max(x0, x1));
     if (tRight > tLeft) {
         // The box obeys the time zoom limits like every other zoom.
-        timeScale = std::clamp(float(plot.width) / float(tRight - tLeft), kMinTimeScale, kMaxTimeScale);
-        SetCenter(tLeft + (tRight - tLeft) / 2);
+        const int64_t span = TimeDifference(tRight, tLeft);
+        timeScale = std::clamp(float(plot.width) / float(span), kMinTimeScale, kMaxTimeScale);
+        SetCenter(TimeSum(tLeft, span / 2));
     }
     return true;
 }
 
 void CGraphModel::Drag(int32_t dx, int32_t dy, const std::array<bool, kGraphAreaCount>& dragged) {
-    if (dx != 0) SetCenter(centerTime - Trunc64(float(dx) / timeScale));
+    if (dx != 0) SetCenter(TimeDifference(centerTime, Trunc64(float(dx) / timeScale)));
     for (size_t a = 0; a < areas.size(); ++a)
         if (dragged[a]) areas[a].baseline -= dy;
 }

@@ -2,6 +2,7 @@
 
 #include "CaptureStore.h"
 #include "FindCriteria.h"
+#include "TimeMath.h"
 
 #include <algorithm>
 
@@ -73,9 +74,9 @@ std::vector<StripBox> StripBoxes(const CCaptureStore& store, const CPacketStripI
     const float width = float(m.Plot().width);
     // Places a packet's box; false when the packet lies before the window.
     auto place = [&](const CCCPacket* packet, int64_t start, int32_t length, StripBox* b) {
-        if (start + length < viewStart) return false;
+        if (TimeSum(start, length) < viewStart) return false;
         b->packet = packet;
-        b->x = left + int32_t(std::clamp(float(start - viewStart) * scale, -kFar, width + kFar));
+        b->x = left + int32_t(std::clamp(float(TimeDifference(start, viewStart)) * scale, -kFar, width + kFar));
         b->width = std::max(1, int32_t(std::min(float(length) * scale, width + 2 * kFar)));
         b->label = b->width > 50;
         b->marked = packet == store.markerAPacket || packet == store.markerBPacket || packet == selected;
@@ -107,7 +108,7 @@ std::vector<StripBox> StripBoxes(const CCaptureStore& store, const CPacketStripI
     };
     for (const CPacketStripIndex::Entry& e : index->Entries()) {
         if (!e.drawn) continue;
-        const int64_t start = e.startTime - store.timeOrigin;
+        const int64_t start = store.DisplayTime(e.startTime);
         if (start > viewEnd) break;
         StripBox b;
         if (!place(e.packet, start, e.length, &b)) continue;

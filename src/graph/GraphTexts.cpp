@@ -2,6 +2,7 @@
 
 #include "CaptureStore.h"
 #include "PacketTexts.h"
+#include "TimeMath.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -53,7 +54,7 @@ std::optional<std::string> EnergyText(const CCaptureStore& store, int64_t marker
     }
     const float net = forward - reverse;
     float energy = net / 3600.0f;
-    float average = markerX == markerO ? 0.0f : net / float(markerX - markerO) * 1000.0f;
+    float average = markerX == markerO ? 0.0f : net / float(TimeDifference(markerX, markerO)) * 1000.0f;
     if (reverseCurrent && energy != 0.0f) {
         energy = -energy;
         average = -average;
@@ -70,14 +71,16 @@ std::vector<GraphText> MeasurementTexts(const CGraphModel& model, const CCapture
     std::vector<GraphText> lines;
     const int64_t o = model.MarkerTime(GraphMarker::O);
     const int64_t x = model.MarkerTime(GraphMarker::X);
-    std::string first = "O to X : " + FormatTimeText(x - o);
+    std::string first = "O to X : " + FormatTimeText(TimeDifference(x, o));
     if (store && model.AreaOn(GraphArea::Wattage))
         if (const auto energy = EnergyText(*store, o, x, model.ReverseCurrent())) first += *energy;
     lines.push_back({first, GraphInk::MarkerX});
     if (store && store->markerAPacket)
-        lines.push_back({"O to A : " + FormatTimeText(store->DisplayTime(*store->markerAPacket) - o), GraphInk::MarkerA});
+        lines.push_back({"O to A : " + FormatTimeText(TimeDifference(store->DisplayTime(*store->markerAPacket), o)),
+                         GraphInk::MarkerA});
     if (store && store->markerBPacket)
-        lines.push_back({"O to B : " + FormatTimeText(store->DisplayTime(*store->markerBPacket) - o), GraphInk::MarkerB});
+        lines.push_back({"O to B : " + FormatTimeText(TimeDifference(store->DisplayTime(*store->markerBPacket), o)),
+                         GraphInk::MarkerB});
     return lines;
 }
 

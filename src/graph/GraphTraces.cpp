@@ -1,6 +1,7 @@
 #include "GraphTraces.h"
 
 #include "CaptureStore.h"
+#include "TimeMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -85,7 +86,7 @@ bool TraceShown(const CGraphModel& m, GraphValue v) {
 }
 
 int64_t TraceGeometry::X(int64_t displayTime) const {
-    const float x = float(displayTime - viewStart) * timeScale;
+    const float x = float(TimeDifference(displayTime, viewStart)) * timeScale;
     if (std::isnan(x)) return 0;
     return int64_t(std::clamp(x, -4.0e18f, 4.0e18f));
 }
@@ -364,9 +365,8 @@ std::vector<TraceColumn> TraceColumns(const CCaptureStore& store, const TraceGeo
     while (i < span.end) {
         const int64_t x = xAt(i);
         if (indexed) {
-            const int64_t origin = store.timeOrigin;
             const size_t next = summary->FirstWhere(store, i + 1, span.end,
-                                                    [&](int64_t time) { return g.X(time - origin) > x; });
+                                                    [&](int64_t time) { return g.X(store.DisplayTime(time)) > x; });
             columns.push_back({x, i, next});
             i = next;
             continue;

@@ -145,7 +145,7 @@ constexpr PacketColumn kColumns[kColumnCount] = {
      [](const CCCPacket& p) -> int64_t { return p.idleTime; }},
     {kColumnTimestamp, "Timestamp", true, 120, 2, Right, kUnique, kCsv,
      [](const CCCPacket& p, bool) {
-         return FormatTimeText(p.startTime - (p.store ? p.store->timeOrigin : 0));
+         return FormatTimeText(p.store ? p.store->DisplayTime(p) : p.startTime);
      },
      [](const CCCPacket& p) -> int64_t { return p.startTime; }},
     {kColumnPacketLength, "Pkt Len[us]", false, 70, 3, Right, kRepeats, kCsv,
@@ -314,16 +314,15 @@ int64_t CCCPacket::GetColumnSortKey(int column) const {
 
 std::string FormatTimeText(int64_t t) {
     const char sign = t < 0 ? '-' : ' ';
-    // |INT64_MIN| does not fit; such a time is no real capture time anyway.
+    // In unsigned arithmetic |INT64_MIN| fits too: a time no capture holds is still written as it is.
     const uint64_t a = t < 0 ? uint64_t(0) - uint64_t(t) : uint64_t(t);
-    const uint64_t v = a * 1000;
-    const uint64_t s = v / 1000000000;
-    const int hours = int(s / 3600);
+    const uint64_t s = a / 1000000;
+    const long long hours = static_cast<long long>(s / 3600);
     const int minutes = int((s / 60) % 60);
     const int seconds = int(s % 60);
-    const int ms = int((v - s * 1000000000) / 1000000);
-    const int us = int((v % 1000000) / 1000);
-    if (hours != 0) return Sprintf("%c%dh %2dmin %2ds %03dms %03dus", sign, hours, minutes, seconds, ms, us);
+    const int ms = int(a % 1000000 / 1000);
+    const int us = int(a % 1000);
+    if (hours != 0) return Sprintf("%c%lldh %2dmin %2ds %03dms %03dus", sign, hours, minutes, seconds, ms, us);
     if (minutes != 0) return Sprintf("%c%2dmin %2ds %03dms %03dus", sign, minutes, seconds, ms, us);
     return Sprintf("%c%2ds %3dms %3dus", sign, seconds, ms, us);
 }

@@ -234,7 +234,7 @@ void CAnalysisPane::GoTo(QTreeWidgetItem* item) {
     const int64_t time = item->data(0, kTimeRole).toLongLong();
     if (time < 0 || !item->data(0, kTimeRole).isValid()) return;
     const CCaptureStore& store = doc->store;
-    host.CenterGraphOn(time - store.timeOrigin);
+    host.CenterGraphOn(store.DisplayTime(time));
     if (number < 0) return;
     // Packets the store dropped still count in the numbers: the store's first packet is number base.
     const int64_t base = analyzer.Current().packetsRead - int64_t(store.PacketCount());

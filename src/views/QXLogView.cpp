@@ -5,6 +5,7 @@
 #include "FindCriteria.h"
 #include "QXDoc.h"
 #include "Settings.h"
+#include "TimeMath.h"
 
 #include <QAbstractItemDelegate>
 #include <QAbstractTableModel>
@@ -366,9 +367,9 @@ void CQXLogView::BuildRows() {
             ShowStatus(status);
         }
 
-        const int64_t start = packet->startTime - store->timeOrigin;
-        packet->idleTime = start - previousEnd;
-        previousEnd = start + packet->LengthMicros();
+        const int64_t start = store->DisplayTime(*packet);
+        packet->idleTime = TimeDifference(start, previousEnd);
+        previousEnd = TimeSum(start, packet->LengthMicros());
 
         if (!filter.IsPacketShown(*packet, invertCurrent)) continue;
         if (columns == 0) continue;

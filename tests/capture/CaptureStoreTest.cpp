@@ -1,5 +1,6 @@
 #include "CaptureStore.h"
 #include "Notify.h"
+#include "PacketTexts.h"
 #include "RecordEncoder.h"
 #include "support/Blocks.h"
 
@@ -303,6 +304,49 @@ TEST(CaptureStore, LookupsFindTheLastAtOrBefore) {
     }
     CCaptureStore empty;
     EXPECT_EQ(empty.FindSampleAt(0), nullptr);
+}
+
+TEST(CaptureStore, DisplayTimesHoldAtTheEndsOfTheRange) {
+    // A time origin read from a file may be any 64-bit value: display times (and the first packet's
+    // idle time, counted from the origin) stop at +-INT64_MAX instead of wrapping round, and the
+    // lookups by display time still find every sample and packet.
+    CCaptureStore s;
+    for (uint32_t t : {100u, 200u, 300u}) AddSample(s, t);
+    Offer(s, 150);
+    Offer(s, 250);
+    const int64_t p62 = int64_t(1) << 62;
+    struct Case {
+        int64_t origin;
+        int64_t sample0, packet1; // display times of the first sample (time 0) and the second packet (150)
+    } cases[] = {
+        {0, 0, 150},
+        {p62, -p62, 150 - p62},
+        {-p62, p62, 150 + p62},
+        {INT64_MAX, -INT64_MAX, 150 - INT64_MAX},
+        {INT64_MIN, INT64_MAX, INT64_MAX},
+        {INT64_MIN + 1, INT64_MAX, INT64_MAX},
+        {INT64_MIN + 100, INT64_MAX - 99, INT64_MAX},
+        {INT64_MIN + 151, INT64_MAX - 150, INT64_MAX},
+    };
+    for (const Case& c : cases) {
+        s.SetTimeOrigin(c.origin);
+        EXPECT_EQ(s.DisplayTime(*s.SampleAt(0)), c.sample0) << c.origin;
+        EXPECT_EQ(s.DisplayTime(*s.PacketAt(1)), c.packet1) << c.origin;
+        EXPECT_EQ(s.PacketAt(0)->idleTime, s.DisplayTime(*s.PacketAt(0))) << c.origin;
+        EXPECT_EQ(s.PacketAt(1)->GetColumnText(kColumnTimestamp, false), FormatTimeText(c.packet1)) << c.origin;
+        for (size_t i = 0; i < s.SampleCount(); ++i) {
+            int64_t pos = -1;
+            const CVbusInfo* v = s.FindSampleAt(s.DisplayTime(*s.SampleAt(i)), &pos);
+            ASSERT_NE(v, nullptr) << c.origin;
+            EXPECT_EQ(s.DisplayTime(*v), s.DisplayTime(*s.SampleAt(i))) << c.origin;
+            EXPECT_GE(pos, int64_t(i)) << c.origin; // samples that share a held time: the last of them
+        }
+        for (size_t i = 0; i < s.PacketCount(); ++i) {
+            const CCCPacket* p = s.FindPacketAt(s.DisplayTime(*s.PacketAt(i)));
+            ASSERT_NE(p, nullptr) << c.origin;
+            EXPECT_GE(p->index, int32_t(i)) << c.origin;
+        }
+    }
 }
 
 TEST(CaptureStore, SnapshotOfTheSampleInForce) {

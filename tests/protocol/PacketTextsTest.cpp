@@ -28,6 +28,12 @@ TEST(PacketTexts, TimeText) {
         {0, "  0s   0ms   0us"},
         {-1, "- 0s   0ms   1us"},
         {36000000000, " 10h  0min  0s 000ms 000us"},
+        // Times no capture holds (a time origin read from a damaged file) are still written as they are.
+        {18446744073709552, " 5124095h 34min 33s 709ms 552us"},
+        {-(int64_t(1) << 62), "-1281023894h  0min 27s 387ms 904us"},
+        {INT64_MAX, " 2562047788h  0min 54s 775ms 807us"},
+        {-INT64_MAX, "-2562047788h  0min 54s 775ms 807us"},
+        {INT64_MIN, "-2562047788h  0min 54s 775ms 808us"},
     };
     for (auto [t, text] : cases) EXPECT_EQ(FormatTimeText(t), text) << t;
 }
