@@ -391,6 +391,26 @@ TEST(CaptureStore, Energy) {
     EXPECT_FLOAT_EQ(rev, 0.025f);
 }
 
+TEST(CaptureStore, EnergyOfLongRunsDoesNotWrap) {
+    // 48 V at 5 A (raw 5327), a sample an hour: 240 W. In µW·µs the integral passes 2^63 after about
+    // 10.7 h and 2^64 after about 21.3 h; the result stays P × T as exact arithmetic gives it, in mJ.
+    struct Case {
+        int hours;
+        int16_t raw;
+    } cases[] = {{10, 5327}, {12, 5327}, {24, 5327}, {12, -5327}, {24, -5327}};
+    for (const Case& c : cases) {
+        CCaptureStore s;
+        for (int h = 0; h <= c.hours; ++h) AddSample(s, uint32_t(uint64_t(h) * 3600000000u), 48000, c.raw);
+        ASSERT_EQ(s.SampleAt(size_t(c.hours))->vbusCurrent, c.raw > 0 ? 5000 : -5000);
+        const double exact = 48000.0 * 5000.0 * (c.hours * 3600e6); // a whole number a double holds exactly
+        const float mJ = float(exact) / 1000.0f / 1000.0f / 1000.0f;
+        float fwd = -1, rev = -1;
+        ASSERT_TRUE(s.Energy(0, int64_t(c.hours) * 3600000000, &fwd, &rev));
+        EXPECT_EQ(fwd, c.raw > 0 ? mJ : 0.0f) << c.hours << " h, " << c.raw;
+        EXPECT_EQ(rev, c.raw > 0 ? 0.0f : mJ) << c.hours << " h, " << c.raw;
+    }
+}
+
 namespace {
 struct RecordingNotify : CSilentNotify {
     std::vector<std::string> status;

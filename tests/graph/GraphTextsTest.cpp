@@ -70,6 +70,27 @@ TEST(GraphTexts, AMillionAndAHalfMilliwattHoursInWattHours) {
     EXPECT_EQ(*text, " (1500.00[Wh] Ave=100.00[W]");
 }
 
+TEST(GraphTexts, OvernightRunsAtFortyEightVolts) {
+    // 48 V and 5 A, a sample an hour, overnight and for a day: what passes 2^63 µW·µs still adds up.
+    struct Case {
+        int hours;
+        int32_t mA;
+        const char* text;
+    } cases[] = {
+        {10, 5000, " (2400.00[Wh] Ave=240.00[W]"},
+        {12, 5000, " (2880.00[Wh] Ave=240.00[W]"},
+        {24, 5000, " (5760.00[Wh] Ave=240.00[W]"},
+        {12, -5000, " (-2880.00[Wh] Ave=-240.00[W]"},
+    };
+    for (const Case& c : cases) {
+        CCaptureStore store;
+        for (int h = 0; h <= c.hours; ++h) Add(store, {int64_t(h) * 3600000000LL, 48000, c.mA});
+        const std::optional<std::string> text = EnergyText(store, 0, c.hours * 3600000000LL, false);
+        ASSERT_TRUE(text);
+        EXPECT_EQ(*text, c.text) << c.hours << " h, " << c.mA << " mA";
+    }
+}
+
 TEST(GraphTexts, PacketMarkerLinesAndMarkerPanel) {
     CCaptureStore store;
     AddAll(store, {{0, 20000, -3000, 1650, 0, 420, 0}});
