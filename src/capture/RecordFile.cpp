@@ -47,19 +47,24 @@ bool CheckRecordFile(const std::string& path, RecordFileHead* file, std::string*
     return true;
 }
 
-int64_t HeaderBytesWritten(const RecordFileHead& file) {
-    if (file.head.size() < size_t(kBlockSize) || ClassifyBlock(file.head.data()) != BlockKind::Marker) return -1;
-    int64_t written = -1;
-    ForEachMarkerEntry(file.head.data(), [&](const MarkerEntry& e) {
-        if (e.type == 4 && e.length >= 8) {
-            const uint64_t v = ReadU64(e.value);
-            // A count no file could hold is damage, not a promise.
-            written = v > uint64_t(INT64_MAX) - kBlockSize ? -1 : int64_t(v);
-            return false;
-        }
-        return true;
+int BytesWrittenPlace(const uint8_t* block) {
+    if (ClassifyBlock(block) != BlockKind::Marker) return -1;
+    int place = -1;
+    ForEachMarkerEntry(block, [&](const MarkerEntry& e) {
+        if (e.type != 4 || e.length < 8) return true;
+        place = int(e.value - block);
+        return false;
     });
-    return written;
+    return place;
+}
+
+int64_t HeaderBytesWritten(const RecordFileHead& file) {
+    if (file.head.size() < size_t(kBlockSize)) return -1;
+    const int place = BytesWrittenPlace(file.head.data());
+    if (place < 0) return -1;
+    const uint64_t v = ReadU64(file.head.data() + place);
+    // A count no file could hold is damage, not a promise.
+    return v > uint64_t(INT64_MAX) - kBlockSize ? -1 : int64_t(v);
 }
 
 void AddCaptureOriginEntry(uint8_t* headerBlock, int64_t origin) {

@@ -28,6 +28,8 @@ bool CheckRecordFile(const std::string& path, RecordFileHead* file, std::string*
 // Stream bytes the closed header block says were written after it; -1 when the first block is not a
 // closed header block (a recording that never closed, or a file without one).
 int64_t HeaderBytesWritten(const RecordFileHead& file);
+// Where in a 64-byte block that count lies (the value of its first entry 4); -1 when it has none.
+int BytesWrittenPlace(const uint8_t* block);
 
 // Bytes the header block promises that the file lacks (a copy cut short); 0 when none are missing or
 // the header block promises nothing.

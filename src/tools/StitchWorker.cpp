@@ -1,6 +1,7 @@
 #include "StitchWorker.h"
 
 #include "FileCopy.h"
+#include "RecordFile.h"
 #include "RecordStream.h"
 #include "WholeFile.h"
 
@@ -139,6 +140,15 @@ std::string Seconds(int64_t us) {
 
 std::string CcPlaceText(const CcPlace& p) { return std::to_string(p.counter) + "/" + std::to_string(p.sub); }
 
+// Reads the first block of a file about to be copied and goes back to its start; where its header
+// block keeps the count of the bytes after it in *place (-1 for none: no header block, or never closed).
+bool FindBytesWrittenPlace(std::FILE* f, int* place) {
+    uint8_t block[rec::kBlockSize];
+    const bool whole = std::fread(block, 1, sizeof block, f) == sizeof block;
+    *place = whole ? rec::BytesWrittenPlace(block) : -1;
+    return fseeko(f, 0, SEEK_SET) == 0;
+}
+
 } // namespace
 
 bool FileNumber(const std::string& name, int* number) {
@@ -276,9 +286,10 @@ bool StitchFiles(const std::vector<std::string>& files, const std::string& out, 
     if (!o.Open(out)) return Failed(flags, o.Error());
     std::vector<char> buffer(kCopyPiece);
     const auto changed = [&](const std::string& path) { return path + ": changed its size while it was stitched"; };
+    int countPlace = -1; // of the first file's header block
     for (size_t i = 0; i < files.size(); ++i) {
         File f(OpenUnbuffered(files[i].c_str(), "rb"), &std::fclose);
-        if (!f) return Failed(flags, CannotReadText(files[i]));
+        if (!f || (i == 0 && !FindBytesWrittenPlace(f.get(), &countPlace))) return Failed(flags, CannotReadText(files[i]));
         switch (CopyPieces(f.get(), o, sizes[i], buffer, progress, flags)) {
         case CopyEnd::Copied: break;
         case CopyEnd::Aborted: return Failed(flags, kStitchStopped);
@@ -287,6 +298,13 @@ bool StitchFiles(const std::vector<std::string>& files, const std::string& out, 
         }
         // A file that grew since it was measured would lose its tail.
         if (std::fgetc(f.get()) != EOF) return Failed(flags, changed(files[i]));
+    }
+    // The first header block counted its own file's stream; the stitched file's counts all it holds
+    // after that block. No other byte changes.
+    if (countPlace >= 0) {
+        uint8_t count[8];
+        rec::WriteU64(count, uint64_t(progress.total - rec::kBlockSize));
+        if (!o.WriteAt(countPlace, count, sizeof count)) return Failed(flags, o.Error());
     }
     if (!o.Commit()) return Failed(flags, o.Error());
     flags.progress = 100;

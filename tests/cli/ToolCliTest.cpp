@@ -224,6 +224,11 @@ TEST(ToolCliStitch, JoinsTheSeriesUnderItsNumberedName) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("Stitched file\t" + d.File("Stitched_Rec_0001-0003.qxc") + "\n", 0), 0u) << r.out;
     EXPECT_TRUE(ReadFile(d.File("Stitched_Rec_0001-0003.qxc")) == joined);
+    // Its header block counts all the stitched file holds: no bytes are said to be missing.
+    r = RunQxtool("info " + d.File("Stitched_Rec_0001-0003.qxc"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Bytes written\t" + std::to_string(joined.size() - 64) + "\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
 
     // The name is taken now: the next free one, or the given output only with --overwrite.
     r = RunQxtool("stitch " + d.File("Rec_0001.qxc") + " --last 2");

@@ -8,6 +8,7 @@
 #include "support/RecordFiles.h"
 #include "support/TempFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -37,7 +38,9 @@ inline std::string SeriesName(const std::string& caption, int number) {
 
 struct Series {
     std::vector<std::string> paths;
-    Bytes stitched; // the files one after another: header block, stretch, header block, stretch, ...
+    // What a stitch of them gives: the files one after another (header block, stretch, header block,
+    // stretch, ...), the first header block counting all that follows it.
+    Bytes stitched;
 };
 
 // Cuts stream into parts of near-equal whole blocks (or at the block indexes given in cuts) and writes
@@ -58,6 +61,8 @@ inline Series WriteSeries(const std::string& folder, const std::string& caption,
         WriteFile(s.paths.back(), file);
         s.stitched.insert(s.stitched.end(), file.begin(), file.end());
     }
+    const Bytes head = testrec::ClosedHeader(s.stitched.size() - 64);
+    std::copy(head.begin(), head.end(), s.stitched.begin());
     return s;
 }
 

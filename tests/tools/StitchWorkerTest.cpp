@@ -3,6 +3,7 @@
 // stitched hold the scenario's messages.
 #include "CaptureStore.h"
 #include "QXDoc.h"
+#include "RecordFile.h"
 #include "RecordStream.h"
 #include "StitchWorker.h"
 #include "device/SynthSupport.h"
@@ -109,6 +110,40 @@ TEST(StitchCopy, JoinsTheSeriesByteForByte) {
     EXPECT_EQ(flags.progress, 100);
     EXPECT_EQ(flags.reason, "");
     EXPECT_TRUE(ReadFile(d.File("out.qxc")) == series.stitched);
+}
+
+// The stitched file's header block counts what the file holds after it; the count is the only byte
+// changed. A first file whose header block was never closed promises nothing, and its block stays so.
+TEST(StitchCopy, TheHeaderBlockCountsTheWholeStitchedFile) {
+    const Bytes stream = testseries::Stream("demo", 3);
+    for (const bool closed : {true, false}) {
+        SCOPED_TRACE(closed ? "closed header block" : "open header block");
+        TempDir d;
+        const testseries::Series series = testseries::WriteSeries(d.Path().string(), "h", stream, 3);
+        Bytes joined;
+        for (const std::string& path : series.paths) {
+            Bytes file = ReadFile(path);
+            if (!closed && joined.empty()) {
+                std::fill(file.begin() + 2, file.begin() + 64, uint8_t(0));
+                WriteFile(path, file);
+            }
+            joined.insert(joined.end(), file.begin(), file.end());
+        }
+        ToolFlags flags;
+        ASSERT_TRUE(StitchFiles(series.paths, d.File("out.qxc"), flags)) << flags.reason;
+        const Bytes out = ReadFile(d.File("out.qxc"));
+        ASSERT_EQ(out.size(), joined.size());
+        rec::RecordFileHead head;
+        std::string reason;
+        ASSERT_TRUE(rec::CheckRecordFile(d.File("out.qxc"), &head, &reason)) << reason;
+        EXPECT_EQ(rec::HeaderBytesWritten(head), closed ? int64_t(out.size()) - 64 : -1);
+        EXPECT_EQ(rec::MissingBytes(head), 0);
+        // Entry 4 of a closed header block: type and length at 24, its value at 26..33.
+        for (size_t i = 0; i < out.size(); ++i) {
+            if (closed && i >= 26 && i < 34) continue;
+            ASSERT_EQ(out[i], joined[i]) << "byte " << i;
+        }
+    }
 }
 
 TEST(StitchCopy, RunsOnTheWorkerThreadAndReportsThroughTheFlags) {
