@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -75,8 +76,10 @@ CStitchFileDlg::CStitchFileDlg(const std::string& f, const std::string& pre, QWi
     connect(startButton, &QPushButton::clicked, this, [this] { OnStartStitching(); });
     connect(cancelButton, &QPushButton::clicked, this, [this] { reject(); });
     connect(baseList, &QListWidget::itemSelectionChanged, this, [this] { OnBaseSelected(); });
-    connect(candidateList, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem* item) { OnCandidateClicked(candidateList->row(item)); });
+    connect(candidateList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                OnCandidatesChanged(selected, deselected);
+            });
     timer.setInterval(1000);
     connect(&timer, &QTimer::timeout, this, [this] { OnTimer(); });
 
@@ -130,7 +133,14 @@ void CStitchFileDlg::FillCandidates() {
     }
 }
 
-void CStitchFileDlg::OnCandidateClicked(int k) {
+void CStitchFileDlg::OnCandidatesChanged(const QItemSelection& added, const QItemSelection& removed) {
+    // Filling the list, and the adjustment below, block the list's signals: nothing to follow then.
+    if (candidateList->signalsBlocked()) return;
+    int k = -1;
+    for (const QModelIndex& i : removed.indexes())
+        if (k < 0 || i.row() < k) k = i.row();
+    if (k < 0)
+        for (const QModelIndex& i : added.indexes()) k = std::max(k, i.row());
     if (k < 0 || size_t(k) >= candidates.size()) return;
     std::vector<bool> selected;
     for (int i = 0; i < candidateList->count(); ++i) selected.push_back(candidateList->item(i)->isSelected());

@@ -5,6 +5,7 @@
 #include "StitchWorker.h"
 
 #include <QDialog>
+#include <QItemSelection>
 #include <QTimer>
 
 #include <functional>
@@ -30,8 +31,9 @@ public:
     void OnSelectFolder();
     void OnStartStitching();
     void OnTimer();
-    // A click on candidate row k (after its own toggle).
-    void OnCandidateClicked(int k);
+    // The candidate selection changed, by a click, a key (Space, Ctrl+A) or a program: the row the
+    // change turns on is the first one deselected, else the last one selected, as a click's row is.
+    void OnCandidatesChanged(const QItemSelection& added, const QItemSelection& removed);
 
     // Parts, for tests.
     QListWidget* BaseList() const { return baseList; }

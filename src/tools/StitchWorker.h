@@ -24,8 +24,8 @@ std::vector<SeriesFile> ListSeriesFiles(const std::string& folder);
 // sorted by name; none when base has no file number.
 std::vector<SeriesFile> ListCandidates(const std::string& folder, const std::string& basePath);
 
-// After a click on candidate k, keeps the selection the first m candidates: selecting k selects all
-// before it, deselecting k deselects it and all after it.
+// After a change at candidate k (a click, or a key on the list), keeps the selection the first m
+// candidates: selecting k selects all before it, deselecting k deselects it and all after it.
 void KeepContiguous(std::vector<bool>& selected, size_t k);
 
 // folder/Stitched_<base without .qxc>-%04X.qxc with the last selected number, " (n)" before the

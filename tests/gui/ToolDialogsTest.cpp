@@ -27,7 +27,9 @@
 #include <QTest>
 #include <QToolBar>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -351,6 +353,93 @@ private slots:
                  QString::fromStdString(dir.File("s_0002.qxc") + ": cannot be read: No such file or directory"));
         QVERIFY(d.StartButton()->isEnabled());
         QVERIFY(!std::filesystem::exists(dir.File("Stitched_s_0001-0003 (1).qxc")));
+    }
+
+    // Selections made with the keyboard obey the same rule as clicks: the candidates chosen are always
+    // the first ones, and the output name carries the last of them; the stitch joins what it names.
+    void StitchKeyboardSelectionStaysContiguous() {
+        TempDir dir;
+        const std::string folder = dir.Path().string();
+        const testseries::Series series = testseries::WriteSeries(folder, "k", testseries::Stream("demo", 5), 5);
+        CStitchFileDlg d(folder, dir.File("k_0001.qxc"));
+        std::vector<std::string> messages;
+        d.message = [&](const std::string& t) { messages.push_back(t); };
+        d.show();
+        QListWidget* c = d.CandidateList();
+        QCOMPARE(c->count(), 4); // k_0002 .. k_0005
+        const auto selectedRows = [&] {
+            std::vector<int> rows;
+            for (int i = 0; i < c->count(); ++i)
+                if (c->item(i)->isSelected()) rows.push_back(i);
+            return rows;
+        };
+        const auto key = [&](Qt::Key k, Qt::KeyboardModifiers m = {}) { QTest::keyClick(c, k, m); };
+        struct Step {
+            const char* what;
+            std::function<void()> keys;
+            int selected; // the first this many candidates
+        } steps[] = {
+            {"Ctrl+A selects all", [&] { key(Qt::Key_A, Qt::ControlModifier); }, 4},
+            {"Space on the second deselects it and all after it",
+             [&] {
+                 c->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+                 key(Qt::Key_Space);
+             },
+             1},
+            {"Down and Space on the third select those before it", [&] {
+                 key(Qt::Key_Down);
+                 key(Qt::Key_Space);
+             },
+             3},
+            {"Shift+Up and Space on the second deselect from there on",
+             [&] {
+                 key(Qt::Key_Up, Qt::ShiftModifier);
+                 key(Qt::Key_Space);
+             },
+             1},
+            {"Shift+Down to the last and Space select all", [&] {
+                 key(Qt::Key_Down, Qt::ShiftModifier);
+                 key(Qt::Key_Down, Qt::ShiftModifier);
+                 key(Qt::Key_Space);
+             },
+             4},
+            {"Space on the first deselects all", [&] {
+                 c->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+                 key(Qt::Key_Space);
+             },
+             0},
+            {"Space on the third selects the first three", [&] {
+                 c->setCurrentRow(2, QItemSelectionModel::NoUpdate);
+                 key(Qt::Key_Space);
+             },
+             3},
+        };
+        c->setFocus();
+        c->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+        for (const Step& step : steps) {
+            step.keys();
+            std::vector<int> expected;
+            for (int i = 0; i < step.selected; ++i) expected.push_back(i);
+            QVERIFY2(selectedRows() == expected, step.what);
+            const std::string name = step.selected ? dir.File("Stitched_k_0001-000" + std::to_string(step.selected + 1) + ".qxc")
+                                                   : std::string();
+            QVERIFY2(d.OutputPath() == name, step.what);
+            QVERIFY2(d.StartButton()->isEnabled() == (step.selected > 0), step.what);
+        }
+
+        // k_0001 to k_0004, as the name says: their bytes, the first header block counting all after it.
+        std::vector<uint8_t> expected;
+        for (int i = 0; i < 4; ++i) {
+            const std::vector<uint8_t> file = ReadFile(series.paths[size_t(i)]);
+            expected.insert(expected.end(), file.begin(), file.end());
+        }
+        const std::vector<uint8_t> head = testrec::ClosedHeader(expected.size() - 64);
+        std::copy(head.begin(), head.end(), expected.begin());
+        d.StartButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return d.Flags().done.load(); }, 10000));
+        d.OnTimer();
+        QCOMPARE(messages, std::vector<std::string>{"Stitch Files Completed."});
+        QVERIFY(ReadFile(dir.File("Stitched_k_0001-0004.qxc")) == expected);
     }
 
     // A series recorded anew over an older, longer one: selecting the older one's files too does not
