@@ -5,6 +5,7 @@
 
 #include "CommandTable.h"
 #include "DeviceCommands.h"
+#include "GraphView.h"
 #include "FrameText.h"
 #include "QXCtrlView.h"
 #include "QXLogView.h"
@@ -80,8 +81,8 @@ void CMainFrame::OnVbusCurrentDirection() {
     settings.vbusCurrDirReverse = dialog.Reverse();
     settings.vbusCurrDirCfgDoNotAskAgain = dialog.DoNotAskAgain();
     if (logView) logView->SetupColumns();
-    // The graph takes the direction when it attaches to the document.
-    AttachGraph();
+    // The graph draws the current the other way; its markers and window stay where the user put them.
+    if (CGraphView* graph = GraphView()) graph->SetReverseCurrent(settings.vbusCurrDirReverse);
 }
 
 void CMainFrame::OnAbout() {

@@ -582,7 +582,7 @@ void CMainFrame::GraphFollowNewest() {
     CGraphView* graph = GraphView();
     const CCaptureStore& store = doc.store;
     if (!graph || store.captureOrigin < 0 || store.SampleCount() == 0) return;
-    graph->FollowLatest(store.lastSampleTime - store.captureOrigin - store.timeOrigin);
+    graph->FollowLatest(store.DisplayTime(TimeDifference(store.lastSampleTime, store.captureOrigin)));
 }
 
 void CMainFrame::AttachGraph() {

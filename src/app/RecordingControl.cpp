@@ -78,6 +78,16 @@ std::vector<std::string> RecordNames::ExistingFiles() const {
     return existing;
 }
 
+std::string LimitStopText(bool packets, uint32_t limit) {
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "The recording stopped: the %s limit of %u in memory was reached. Change it in Capture > "
+                  "Record Settings, or turn on Multiple Record File in Capture > Record File Settings to "
+                  "go on in a new file.",
+                  packets ? "PD packet" : "VBUS sample", unsigned(limit));
+    return text;
+}
+
 std::string CapturingStatusText(int64_t elapsedMicros, uint64_t bytesWritten, uint32_t maxFileSizeMB,
                                 uint64_t packetCount, uint32_t maxPacketCount, uint64_t sampleCount,
                                 uint32_t maxSampleCount) {
@@ -146,7 +156,8 @@ bool CRecordingControl::ResetDocument(bool prompt) {
     ui.SetDocumentTitle("Untitled");
     doc->ClearContents();
     doc->modified = false;
-    ui.RedrawGraph();
+    // The previous document's markers and zoom do not belong to the new one.
+    ui.AttachGraph();
     reader.rotatedForFull = false;
     return true;
 }
@@ -219,6 +230,8 @@ bool CRecordingControl::RunHeld(bool remote) {
 
     restartAfterStop = false;
     storeFullMessageShown = false;
+    limitStopText.clear();
+    limitStopSaid = false;
     reader.finalDecodePending = false;
     reader.capturing = true; // last: from now on the file belongs to the reader thread
     reader.Wake();
@@ -338,7 +351,14 @@ void CRecordingControl::OnTimer() {
             restartAfterStop = false;
             clearedRestart = false;
         }
-        ui.SetStatusText(connection.connected ? kConnectedStatusText : kDisconnectedStatusText);
+        if (doc->docPath != limitStopPath) limitStopText.clear();
+        ui.SetStatusText(!limitStopText.empty() ? limitStopText
+                         : connection.connected ? kConnectedStatusText
+                                                : kDisconnectedStatusText);
+        if (!limitStopText.empty() && !limitStopSaid) {
+            limitStopSaid = true;
+            ui.ShowMessage(limitStopText);
+        }
     }
 
     if (reader.capturing && !reader.captureStopRequest) {
@@ -352,6 +372,12 @@ void CRecordingControl::OnTimer() {
                 Stop();
             }
         } else if (!reader.rotatedForFull && (store.vbusFull || store.packetsFull)) {
+            // One file only: the reader stops the recording rather than switch; the user learns why.
+            if (!names.multiFile && limitStopText.empty()) {
+                limitStopText = store.packetsFull ? LimitStopText(true, settings.maxPDPacketCount)
+                                                  : LimitStopText(false, settings.maxVbusInfoCount);
+                limitStopPath = doc->docPath;
+            }
             reader.rotationRequest = true;
         }
     }

@@ -56,6 +56,9 @@ public:
     virtual void SetDocumentTitle(const std::string& title) { (void)title; }
     // The graph draws itself again from the document.
     virtual void RedrawGraph() {}
+    // The graph takes the document afresh: markers from the document (none after a reset), the whole
+    // capture fitted, as for a file just opened.
+    virtual void AttachGraph() {}
     // The graph scrolls to the newest sample (graph auto scroll).
     virtual void GraphFollowNewest() {}
     // The control view shows the live readings again.
@@ -94,6 +97,10 @@ struct RecordNames {
     // numbered file the reader thread may go on to.
     std::vector<std::string> ExistingFiles() const;
 };
+
+// Why a single-file recording stopped when the in-memory packets or samples reached their limit, naming
+// the limit and where to change it.
+std::string LimitStopText(bool packets, uint32_t limit);
 
 // "Capturing... %s" with the elapsed time, the file size part and the two store counts. A maximum of 0
 // counts as 1 in the percentages (the dialogs allow it; the store then reports itself full).
@@ -167,6 +174,11 @@ public:
     // A store-full message was shown (or is open) for this recording; the message box may let later
     // ticks run while it waits for OK, and they must not show it again.
     bool storeFullMessageShown = false;
+    // Why a single-file recording ended at the in-memory limit (the store full, no full-stop message);
+    // said once in a message when the stop is through and kept in the status bar until the next Run.
+    std::string limitStopText;
+    std::string limitStopPath; // the recording's file; another document drops the note
+    bool limitStopSaid = false;
 
 private:
     bool RunHeld(bool remote);

@@ -175,6 +175,14 @@ void CGraphModel::Attach(const CCaptureStore& store, bool reverse) {
     FitWattage();
 }
 
+void CGraphModel::SetReverseCurrent(const CCaptureStore& store, bool reverse) {
+    reverseCurrent = reverse;
+    LoadRanges(store);
+    currentFlip = areas[I].min <= 0 && areas[I].max < -areas[I].min;
+    FitCurrent();
+    FitWattage();
+}
+
 void CGraphModel::FollowLatest(int64_t t, const CCaptureStore& store) {
     const GraphRanges r = RangesFromStore(store, reverseCurrent);
     if (r.voltageMax > areas[V].max || r.voltageMin < areas[V].min) {

@@ -81,6 +81,9 @@ public:
     // A document was opened or created: markers from the saved marks, ranges from the store, the
     // current flip from the ranges, and every axis fitted.
     void Attach(const CCaptureStore& store, bool reverseCurrent);
+    // The current's direction changed: the ranges and the current's orientation follow it, while the
+    // markers and the time window stay where they are.
+    void SetReverseCurrent(const CCaptureStore& store, bool reverseCurrent);
     // Ranges again from the store (every document update); scales stay.
     void LoadRanges(const CCaptureStore& store);
     void SetRanges(const GraphRanges& r);

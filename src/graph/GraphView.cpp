@@ -177,6 +177,15 @@ void CGraphView::Attach() {
     Changed();
 }
 
+void CGraphView::SetReverseCurrent(bool reverse) {
+    const CCaptureStore* store = Store();
+    if (!store) return;
+    model.SetReverseCurrent(*store, reverse);
+    summary = CSampleSummary();
+    SyncSummary();
+    Changed();
+}
+
 void CGraphView::FollowLatest(int64_t t) {
     const CCaptureStore* store = Store();
     if (!store) return;
@@ -604,7 +613,8 @@ void CGraphView::SelectNearestPacket(int64_t t) {
     const CCCPacket* before = store->FindPacketAt(t, &position);
     const CCCPacket* after = store->PacketAt(size_t(position + 1));
     const CCCPacket* nearest = before;
-    if (!before || (after && store->DisplayTime(*after) - t < t - store->DisplayTime(*before))) nearest = after;
+    if (!before || (after && TimeDifference(store->DisplayTime(*after), t) < TimeDifference(t, store->DisplayTime(*before))))
+        nearest = after;
     if (CQXLogView* list = host.PacketList(); list && nearest) list->SelectPacket(nearest);
 }
 

@@ -41,6 +41,8 @@ public:
 
     // A document was opened or created: markers from its saved marks, every axis fitted.
     void Attach();
+    // The VBUS current direction setting changed; the markers stay.
+    void SetReverseCurrent(bool reverse);
     // Graph auto scroll while capturing: t is the newest sample's display time.
     void FollowLatest(int64_t t);
     // The time origin moved: every display time the view keeps moves by -delta.

@@ -608,7 +608,8 @@ TEST_F(RecordingControlTest, StoreFullRules) {
     const Case cases[] = {
         {"VBUS samples full, stop with message", true, false, false, kVbusSampleFullText, true},
         {"PD packets full, stop with message", true, true, true, kPdMessageFullText, true},
-        {"full, one file: stop without message", false, false, false, nullptr, true},
+        {"samples full, one file: stop, then say why", false, false, false, nullptr, true},
+        {"packets full, one file: stop, then say why", false, false, true, nullptr, true},
         {"full, multiple files: next file", false, true, true, nullptr, false},
     };
     const Traffic t = MakeTraffic(40);
@@ -651,6 +652,19 @@ TEST_F(RecordingControlTest, StoreFullRules) {
             WaitStopped();
         }
         Tick(2);
+        // A single file that stopped at the limit says which limit and where it is set, once, and the
+        // status bar keeps it until another document is shown.
+        if (!c.fullStop && !c.multi) {
+            const std::string why = LimitStopText(c.packetsLimited, c.packetsLimited ? 2 : 10);
+            EXPECT_EQ(ui.messages, std::vector<std::string>{why});
+            EXPECT_EQ(ui.status, why);
+            Tick();
+            EXPECT_EQ(ui.messages.size(), 1u);
+            EXPECT_NE(why.find(c.packetsLimited ? "PD packet limit of 2 " : "VBUS sample limit of 10 "),
+                      std::string::npos);
+        } else {
+            EXPECT_EQ(ui.status, kConnectedStatusText);
+        }
         ui.onMessage = nullptr;
         for (const char* name : {"Test.qxc", "Test_0001.qxc", "Test_0002.qxc"})
             std::filesystem::remove(dir.File(name));

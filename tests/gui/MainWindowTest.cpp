@@ -3,6 +3,8 @@
 // enabling and check states while recording and idle.
 #include "CommandTable.h"
 #include "DemoCapture.h"
+#include "GraphView.h"
+#include "SettingsDialogs.h"
 #include "FrameFixture.h"
 #include "GuiTest.h"
 #include "PDPacketListView.h"
@@ -373,6 +375,71 @@ private slots:
         QVERIFY(!w.Reader().readerExitRequest);
         w.Tick();
         QVERIFY(w.IsCommandEnabled(cmd::kRun));
+    }
+
+    // A new recording starts on a fresh graph: the markers and zoom of the file open before do not
+    // carry over, and Save does not write them into the new file.
+    void RunStartsAFreshGraph() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        QVERIFY(w.OpenFile(DemoFile(f.dir, 30)));
+        CGraphModel& model = w.GraphView()->Model();
+        model.SetMarkerTime(GraphMarker::O, 26'465'266);
+        model.SetMarkerTime(GraphMarker::X, 28'000'000);
+        model.SetTimeScale(model.TimeScale() * 8);
+        w.Tick();
+        f.saveAnswers.push_back(FrameDialogs::SaveAnswer::No);
+        w.ExecuteCommand(cmd::kRun);
+        QVERIFY(w.RecordingActive());
+        QCOMPARE(model.MarkerTime(GraphMarker::O), int64_t(0));
+        QCOMPARE(model.MarkerTime(GraphMarker::X), int64_t(0));
+        f.Advance(2);
+        w.ExecuteCommand(cmd::kStop);
+        f.TickUntilStopped();
+        QCOMPARE(model.MarkerTime(GraphMarker::O), int64_t(0));
+        QCOMPARE(model.MarkerTime(GraphMarker::X), int64_t(0));
+        QVERIFY(!w.Doc().modified);
+    }
+
+    // VBUS Current Direction turns the current's sign and nothing else: the graph markers stay, and the
+    // document is not marked modified, whether it was recorded here or opened from a file.
+    void CurrentDirectionKeepsTheMarkers_data() {
+        QTest::addColumn<bool>("recorded");
+        QTest::newRow("recorded in this session") << true;
+        QTest::newRow("opened from a file") << false;
+    }
+
+    void CurrentDirectionKeepsTheMarkers() {
+        QFETCH(bool, recorded);
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        if (recorded) {
+            w.Tick();
+            w.ExecuteCommand(cmd::kRun);
+            f.Advance(3);
+            w.ExecuteCommand(cmd::kStop);
+            f.TickUntilStopped();
+        } else {
+            QVERIFY(w.OpenFile(DemoFile(f.dir, 8)));
+        }
+        CGraphModel& model = w.GraphView()->Model();
+        model.SetMarkerTime(GraphMarker::O, 500'000);
+        model.SetMarkerTime(GraphMarker::X, 1'500'000);
+        const int64_t center = model.CenterTime();
+        const bool modified = w.Doc().modified;
+        w.execSettingsDialog = [](QDialog& d) {
+            auto* dialog = qobject_cast<CVbusCurrentDirCfg*>(&d);
+            if (!dialog) return int(QDialog::Rejected);
+            dialog->ReceptacleToPlugPicture()->click();
+            return int(QDialog::Accepted);
+        };
+        w.ExecuteCommand(cmd::kVbusCurrentDirection);
+        QVERIFY(f.settings.vbusCurrDirReverse);
+        QVERIFY(model.ReverseCurrent());
+        QCOMPARE(model.MarkerTime(GraphMarker::O), int64_t(500'000));
+        QCOMPARE(model.MarkerTime(GraphMarker::X), int64_t(1'500'000));
+        QCOMPARE(model.CenterTime(), center);
+        QCOMPARE(w.Doc().modified, modified);
     }
 };
 
