@@ -559,22 +559,45 @@ Party DefaultSink() {
     return p;
 }
 
+// "number overflow at line L, column C: '1E400'" from the parser's message, which quotes the literal;
+// the place is that of its first occurrence in the text.
+std::string NumberOverflowText(const std::string& text, const std::string& what) {
+    const size_t open = what.find('\'');
+    const size_t close = open == std::string::npos ? open : what.find('\'', open + 1);
+    if (close == std::string::npos) {
+        const size_t cut = what.find("] ");
+        return cut == std::string::npos ? what : what.substr(cut + 2);
+    }
+    const std::string literal = what.substr(open + 1, close - open - 1);
+    const size_t at = text.find(literal);
+    if (at == std::string::npos) return "number overflow: '" + literal + "'";
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i < at; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "number overflow at line " + std::to_string(line) + ", column " + std::to_string(column) + ": '" +
+           literal + "'";
+}
+
 } // namespace
 
 bool ScenarioFromJson(const std::string& text, Scenario* out, std::string* error) {
-    const json j = json::parse(text, nullptr, false);
-    if (j.is_discarded()) {
-        // Find the position with the throwing parser for a precise message.
-        try {
-            const json again = json::parse(text);
-            (void)again;
-        } catch (const json::parse_error& e) {
-            std::string what = e.what();
-            const size_t cut = what.find("] ");
-            *error = "invalid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2));
-            return false;
-        }
-        *error = "invalid JSON";
+    json j;
+    try {
+        j = json::parse(text);
+    } catch (const json::parse_error& e) {
+        std::string what = e.what();
+        const size_t cut = what.find("] ");
+        *error = "invalid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2));
+        return false;
+    } catch (const json::exception& e) {
+        // A number beyond a double: the parser names the literal but not where it stands.
+        *error = "invalid JSON: " + NumberOverflowText(text, e.what());
         return false;
     }
     try {

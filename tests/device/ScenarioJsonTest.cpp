@@ -179,6 +179,8 @@ TEST(ScenarioJson, ErrorsNameThePlaceInOneLine) {
     };
     const Case cases[] = {
         {R"({"steps": [)", "invalid JSON: parse error at line 1"},
+        {"{\"seconds\": 1E400, \"steps\": []}", "invalid JSON: number overflow at line 1, column 13: '1E400'"},
+        {"{\"steps\": [],\n \"seconds\": -2e999}", "invalid JSON: number overflow at line 2, column 13: '-2e999'"},
         {R"({"steps": [], "colour": 1})", "colour: unknown key"},
         {R"({})", "missing \"steps\""},
         {R"({"seconds": "ten", "steps": []})", "seconds: expected a number"},

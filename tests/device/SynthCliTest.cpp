@@ -132,6 +132,9 @@ TEST(SynthCli, BadInputGivesOneLineErrors) {
     const std::string wrong = dir.File("wrong.json");
     const std::string text = R"({"steps": [{"message": "Request", "from": "sink", "volts": 5}]})";
     WriteFile(wrong, std::vector<uint8_t>(text.begin(), text.end()));
+    const std::string huge = dir.File("huge.json");
+    const std::string hugeText = R"({"seconds": 1E400, "steps": []})";
+    WriteFile(huge, std::vector<uint8_t>(hugeText.begin(), hugeText.end()));
     const std::string out = " -o " + dir.File("x.qxc");
     struct Case {
         std::string args, error;
@@ -140,6 +143,7 @@ TEST(SynthCli, BadInputGivesOneLineErrors) {
     const Case cases[] = {
         {"synth " + bad + out, bad + ": invalid JSON: parse error"},
         {"synth " + wrong + out, wrong + ": steps[0]: Request: unknown field \"volts\""},
+        {"synth " + huge + out, huge + ": invalid JSON: number overflow at line 1, column 13: '1E400'"},
         {"synth " + dir.File("missing.json") + out, "missing.json: cannot be read"},
         {"synth nosuch" + out, "unknown scenario: nosuch (built-in: demo, "},
         {"synth demo --clock 50" + out, "clock setting 50: divisor 51 is too coarse", 2},
