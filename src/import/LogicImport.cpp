@@ -156,6 +156,17 @@ struct ImportRun {
         return true;
     }
 
+    // A channel whose bit lies past the width of the samples would read as a line that never changes.
+    bool ChannelsWithin(uint16_t unitsize) {
+        for (int c = 0; c < 2; ++c) {
+            if (bit[c] < 0 || bit[c] < int(unitsize) * 8) continue;
+            return Fail(request.input + ": logic channel \"" + report.channelName[c] + "\" is bit " +
+                        std::to_string(bit[c]) + ", past the " + std::to_string(int(unitsize) * 8) +
+                        " bits of each sample");
+        }
+        return true;
+    }
+
     bool SetSampleRate(uint64_t rate) {
         if (report.sampleRate != 0 && rate != report.sampleRate && converter)
             return Fail(request.input + ": the sample rate changes within the capture");
@@ -204,6 +215,7 @@ struct ImportRun {
             if (Cancelled()) return;
             const auto* logic = static_cast<const sr_datafeed_logic*>(packet->payload);
             if (!channelsKnown && !ResolveChannels(sdi)) return;
+            if (!ChannelsWithin(logic->unitsize)) return;
             if (!converter && !Start(sdi)) return;
             converter->AddSamples(static_cast<const uint8_t*>(logic->data), logic->length, logic->unitsize);
             break;

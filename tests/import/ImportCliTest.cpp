@@ -225,6 +225,49 @@ TEST(ImportCli, BadInputEndsInOneLineAndLeavesNothingBehind) {
     EXPECT_EQ(ReadFile(dir.File("kept.qxc")), Bytes(64, 0x5A));
 }
 
+// A session file may name a channel whose bit lies past the width of its samples (one byte per sample,
+// probe 60): it is refused in one line rather than read as a line that never changes. The session is
+// written by Python's zipfile, as the capture library's own files are zip archives.
+TEST(ImportCli, AChannelPastTheSampleWidthIsRefused) {
+    if (std::system("python3 -c 'import zipfile' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+    const LibraryLeaksKnown leaks;
+    struct Case {
+        int probe;
+        const char* error; // nullptr: imports
+    };
+    const Case cases[] = {
+        {1, nullptr},
+        {8, nullptr},
+        {9, "logic channel \"CC1\" is bit 8, past the 8 bits of each sample"},
+        {60, "logic channel \"CC1\" is bit 59, past the 8 bits of each sample"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.probe);
+        TempDir dir;
+        const std::string session = dir.File("wide.sr");
+        const std::string script =
+            "import sys, zipfile\n"
+            "meta = '[global]\\nsigrok version=0.4.0\\n\\n[device 1]\\ncapturefile=logic-1\\n"
+            "total probes=" + std::to_string(std::max(c.probe, 2)) + "\\nsamplerate=2.4 MHz\\n"
+            "probe" + std::string(c.probe == 1 ? "2=D1" : "1=D0") + "\\nprobe" + std::to_string(c.probe) +
+            "=CC1\\nunitsize=1\\n'\n"
+            "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            "    z.writestr('metadata', meta)\n"
+            "    z.writestr('version', '2')\n"
+            "    z.writestr('logic-1-1', bytes(240000))\n";
+        WriteFile(dir.File("make.py"), Bytes(script.begin(), script.end()));
+        ASSERT_EQ(std::system(("python3 " + dir.File("make.py") + " " + session).c_str()), 0);
+        const RunResult r = RunQxtool("import " + session + " -o " + dir.File("out.qxc") + " --cc1 CC1");
+        if (c.error) {
+            ExpectOneLineError(r, c.error);
+            EXPECT_FALSE(fs::exists(dir.File("out.qxc")));
+        } else {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(fs::exists(dir.File("out.qxc")));
+        }
+    }
+}
+
 // qxtool loads the importer only for import; without the module beside it (or installed) import says
 // so in one line, and the other commands run as ever.
 TEST(ImportCli, AMissingImportModuleIsOneLine) {
