@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <set>
@@ -23,8 +24,24 @@ struct JsonError {
     std::string text;
 };
 
+// Keys and texts from the file may hold any character: an error stays one line, with control
+// characters written as escapes.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (const unsigned char c : text) {
+        if (c >= 0x20 && c != 0x7F) {
+            line += char(c);
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\x%02X", c);
+            line += escape;
+        }
+    }
+    return line;
+}
+
 [[noreturn]] void Throw(const std::string& where, const std::string& what) {
-    throw JsonError{where.empty() ? what : where + ": " + what};
+    throw JsonError{OneLine(where.empty() ? what : where + ": " + what)};
 }
 
 std::string Join(const std::string& path, const std::string& key) {

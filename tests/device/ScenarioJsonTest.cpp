@@ -182,6 +182,7 @@ TEST(ScenarioJson, ErrorsNameThePlaceInOneLine) {
         {"{\"seconds\": 1E400, \"steps\": []}", "invalid JSON: number overflow at line 1, column 13: '1E400'"},
         {"{\"steps\": [],\n \"seconds\": -2e999}", "invalid JSON: number overflow at line 2, column 13: '-2e999'"},
         {R"({"steps": [], "colour": 1})", "colour: unknown key"},
+        {"{\"steps\": [], \"cable\": {\"curr\\nt\\u0001\": 5}}", "cable.curr\\nt\\x01: unknown key"},
         {R"({})", "missing \"steps\""},
         {R"({"seconds": "ten", "steps": []})", "seconds: expected a number"},
         {R"({"steps": [{"message": "Hello", "from": "source"}]})", "steps[0]: unknown message \"Hello\""},
