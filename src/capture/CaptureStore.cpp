@@ -219,9 +219,7 @@ void CCaptureStore::RecycleEdges(CCCPacket& p) {
 }
 
 bool CCaptureStore::ContinuesSequence(int lastCounter, int lastSub, int e, int f) {
-    if (lastCounter < 0 || lastSub < 0) return false;
-    return (e == lastCounter && f == (lastSub + 1) % 8) ||
-           (e == (lastCounter + 1) % 256 && f == 0 && (lastSub + 1) % 8 == 0);
+    return rec::ContinuesSequence(lastCounter, lastSub, e, f);
 }
 
 void CCaptureStore::Resynchronise(ChannelAssembly& ch, int64_t t) {

@@ -49,6 +49,14 @@ inline int CcChannel(const uint8_t* b) { return (ReadU16(b) >> 14) & 1; }
 inline uint32_t CcTimeStamp(const uint8_t* b) { return ReadU32(b + 2); }
 inline uint16_t CcClockSetting(const uint8_t* b) { return ReadU16(b + 6); }
 
+// Whether an edge block numbered (counter, sub) follows the one numbered (lastCounter, lastSub): the
+// sub-counter runs 0..7 within one value of the block counter, which then advances modulo 256.
+inline bool ContinuesSequence(int lastCounter, int lastSub, int counter, int sub) {
+    if (lastCounter < 0 || lastSub < 0) return false;
+    return (counter == lastCounter && sub == (lastSub + 1) % 8) ||
+           (counter == (lastCounter + 1) % 256 && sub == 0 && (lastSub + 1) % 8 == 0);
+}
+
 // 0 selects the analyzer's default divisor of 20; otherwise the low byte plus one (1..256).
 inline int ClockDivisor(uint16_t clockSetting) { return clockSetting == 0 ? 20 : (clockSetting & 0xFF) + 1; }
 

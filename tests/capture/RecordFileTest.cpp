@@ -52,6 +52,52 @@ TEST(RecordFile, CheckGivesTheReason) {
     }
 }
 
+// An analyzer may set any bit the format leaves unread; only the structure tells a record file.
+TEST(RecordFile, BitsTheFormatLeavesUnreadDoNotMatter) {
+    const auto stream = [](bool header, bool unreadBits) {
+        std::vector<uint8_t> bytes;
+        if (header) bytes = ClosedRecording(0, 0);
+        Stream s;
+        for (int i = 0; i < 40; ++i) {
+            if (i % 4 == 0) Append(s.bytes, VbusBlock({{uint32_t(i * 100)}, {uint32_t(i * 100 + 50)}}));
+            s.Cc(i % 2, uint32_t(i * 100), Ramp(i, 7, 10), 0x0013);
+        }
+        for (size_t at = 0; at < s.bytes.size(); at += rec::kBlockSize) {
+            uint8_t* b = s.bytes.data() + at;
+            if (!unreadBits) break;
+            if (rec::ClassifyBlock(b) == rec::BlockKind::VbusSamples) {
+                rec::WriteU16(b, uint16_t(rec::ReadU16(b) | (0xDFF0 & ~0x0010))); // never the marker word
+            } else {
+                rec::WriteU16(b, uint16_t(rec::ReadU16(b) | 0x9000));
+                rec::WriteU16(b + 6, 0xFF13);
+            }
+        }
+        bytes.insert(bytes.end(), s.bytes.begin(), s.bytes.end());
+        return bytes;
+    };
+    TempDir dir;
+    for (const bool header : {true, false})
+        for (const bool unreadBits : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "header " << header << ", unread bits " << unreadBits);
+            WriteFile(dir.File("r.qxc"), stream(header, unreadBits));
+            rec::RecordFileHead head;
+            std::string reason;
+            EXPECT_TRUE(rec::CheckRecordFile(dir.File("r.qxc"), &head, &reason));
+            EXPECT_EQ(reason, "");
+        }
+
+    // Blocks whose kinds parse but whose edge blocks never continue one sequence are no record stream.
+    std::vector<uint8_t> zeros(64 * 40), repeated;
+    for (int i = 0; i < 40; ++i) Append(repeated, CcBlock(3, 5, i % 2, uint32_t(i), {1, 2}));
+    for (const auto* bytes : {&zeros, &repeated}) {
+        WriteFile(dir.File("x.qxc"), *bytes);
+        rec::RecordFileHead head;
+        std::string reason;
+        EXPECT_FALSE(rec::CheckRecordFile(dir.File("x.qxc"), &head, &reason));
+        EXPECT_EQ(reason, "not a record file");
+    }
+}
+
 TEST(RecordFile, MissingBytesFollowTheClosedHeaderBlock) {
     const struct {
         uint64_t promised;
