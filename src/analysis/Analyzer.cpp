@@ -150,9 +150,11 @@ PowerObject DecodePowerObject(uint32_t raw, int32_t position) {
 namespace {
 
 constexpr int64_t kMs = 1000;
-// Samples that far behind the newest one are read even when no packet has come that late (a live capture
-// whose traffic has gone quiet).
+// Packets and samples that far behind the newest time seen are read even when no sample has come that
+// late (a slow sampling interval).
 constexpr int64_t kSampleLagUs = 1000000;
+// How far the blocks of the two lines may arrive out of step.
+constexpr int64_t kSettleUs = 100000;
 
 MessageTypeId TypeOf(const CCCPacket& p) {
     const MessageTypeInfo* m = FindPacketMessageType(p);
@@ -306,8 +308,13 @@ struct CAnalyzer::State {
     int64_t lastPacketTime = -1;
     int32_t sameTimeCount = 0; // packets read that start at lastPacketTime
     int64_t lastSampleTime = -1;
+    int32_t sameSampleTimeCount = 0; // samples read at lastSampleTime
     int64_t lastEventTime = 0;
     int64_t lastPacketEnd = 0;
+    // The store's count of packets it ever took and of those not read yet, at the end of the last read:
+    // a packet it has put before the reading position since then shows as one unread packet too few.
+    uint32_t packetsTaken = 0;
+    size_t packetsUnread = 0;
 
     // Per sender the last message, for retries and MessageIDs. A sender is one of the two ends: on SOP
     // told apart by the data role bit (both flip together when a DR_Swap is done), on SOP' and SOP'' by
@@ -1185,49 +1192,66 @@ void Read(State& s, const CLimits& limits, const CCaptureStore& store, bool fina
          (sampleCount > 0 && store.SampleAt(sampleCount - 1)->time < s.lastSampleTime) ||
          (packetCount == 0 && sampleCount == 0));
     if (restarted) s = State{};
+
+    // The first packet (sample) not read: past those before the last one read, and past as many of those
+    // at its time as were read.
+    const auto firstUnread = [](size_t count, auto timeAt, int64_t lastTime, int32_t sameTime) {
+        size_t lo = 0, hi = count;
+        while (lo < hi) {
+            const size_t mid = (lo + hi) / 2;
+            if (timeAt(mid) < lastTime)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        for (int32_t same = 0; same < sameTime && lo < count && timeAt(lo) == lastTime; ++same) ++lo;
+        return lo;
+    };
+    size_t i = firstUnread(packetCount, [&](size_t n) { return store.PacketAt(n)->startTime; }, s.lastPacketTime,
+                           s.sameTimeCount);
+    size_t k = firstUnread(sampleCount, [&](size_t n) { return store.SampleAt(n)->time; }, s.lastSampleTime,
+                           s.sameSampleTimeCount);
+    // What came since the last read belongs after everything read: a packet stored before one read (it
+    // shows as one unread packet too few) or before a sample read, or a sample at or before a packet
+    // read, would have been read earlier at once. Reading again from the start puts it in its place,
+    // while the store still holds that start.
+    const uint32_t taken = store.tallies.all;
+    const bool packetLate = packetCount - i < s.packetsUnread + size_t(uint32_t(taken - s.packetsTaken)) ||
+                            (i < packetCount && store.PacketAt(i)->startTime < s.lastSampleTime);
+    const bool sampleLate = k < sampleCount && s.lastPacketTime >= 0 && store.SampleAt(k)->time <= s.lastPacketTime;
+    if ((packetLate || sampleLate) && !store.packetsRemoved) {
+        s = State{};
+        i = k = 0;
+    }
     s.origin = store.captureOrigin;
     Walker w{s, limits};
-
-    // The first packet not read: past those that start before the last one read, and past as many of
-    // those starting with it as were read.
-    size_t lo = 0, hi = packetCount;
-    while (lo < hi) {
-        const size_t mid = (lo + hi) / 2;
-        if (store.PacketAt(mid)->startTime < s.lastPacketTime)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    size_t i = lo;
-    for (int32_t same = 0; same < s.sameTimeCount && i < packetCount && store.PacketAt(i)->startTime == s.lastPacketTime; ++same)
-        ++i;
     // Packets the store dropped still count in the numbers.
     const int64_t base = s.results.packetsRead - int64_t(i);
 
-    lo = 0;
-    hi = sampleCount;
-    while (lo < hi) {
-        const size_t mid = (lo + hi) / 2;
-        if (store.SampleAt(mid)->time <= s.lastSampleTime)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    size_t k = lo;
-
+    // While the capture grows, reading stops where something may still come before: at the start of a
+    // packet still open on either line (it is stored before any that start after it), a little behind
+    // the newest time the store has seen (the two lines' blocks arrive somewhat out of step), and at the
+    // newest sample, as the samples come in blocks after the traffic they span, unless that lags far.
     int64_t horizon = INT64_MAX;
     if (!final) {
         const int64_t lastPacket = packetCount > 0 ? store.PacketAt(packetCount - 1)->startTime : -1;
-        const int64_t newest = sampleCount > 0 ? store.SampleAt(sampleCount - 1)->time : -1;
-        horizon = std::max(lastPacket, newest - kSampleLagUs);
+        const int64_t newestSample = sampleCount > 0 ? store.SampleAt(sampleCount - 1)->time : -1;
+        const int64_t newest = std::max(lastPacket, newestSample);
+        horizon = std::min({store.OpenPacketStart(), newest - kSettleUs, std::max(newestSample, newest - kSampleLagUs)});
     }
 
-    while (i < packetCount || (k < sampleCount && store.SampleAt(k)->time <= horizon)) {
-        const CCCPacket* p = i < packetCount ? store.PacketAt(i) : nullptr;
+    for (;;) {
+        const CCCPacket* p = i < packetCount && store.PacketAt(i)->startTime <= horizon ? store.PacketAt(i) : nullptr;
         const CVbusInfo* v = k < sampleCount && store.SampleAt(k)->time <= horizon ? store.SampleAt(k) : nullptr;
+        if (!p && !v) break;
         if (v && (!p || v->time <= p->startTime)) {
             w.Sample(*v);
-            s.lastSampleTime = v->time;
+            if (v->time == s.lastSampleTime) {
+                ++s.sameSampleTimeCount;
+            } else {
+                s.lastSampleTime = v->time;
+                s.sameSampleTimeCount = 1;
+            }
             s.lastEventTime = std::max(s.lastEventTime, v->time);
             ++s.results.samplesRead;
             ++k;
@@ -1245,6 +1269,8 @@ void Read(State& s, const CLimits& limits, const CCaptureStore& store, bool fina
         ++s.results.packetsRead;
         ++i;
     }
+    s.packetsTaken = taken;
+    s.packetsUnread = packetCount - i;
 }
 
 } // namespace

@@ -105,6 +105,14 @@ public:
     int64_t DisplayTime(const CCCPacket& p) const { return DisplayTime(p.startTime); }
     int64_t DisplayTime(const CVbusInfo& s) const { return DisplayTime(s.time); }
     void EnsureSnapshot(const CCCPacket& p) const;
+    // The earliest start (capture-relative) of a packet still open on either line: once it closes it is
+    // put before any later-starting packet already stored. INT64_MAX when none is open.
+    int64_t OpenPacketStart() const {
+        int64_t t = INT64_MAX;
+        for (const ChannelAssembly& ch : channels)
+            if (ch.openPacket) t = std::min(t, ch.openPacket->absStartTime - captureOrigin);
+        return t;
+    }
     bool Energy(int64_t t0, int64_t t1, float* forward, float* reverse) const;
 
     // Shared state and results, read by the views.

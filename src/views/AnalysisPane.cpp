@@ -237,7 +237,7 @@ void CAnalysisPane::GoTo(QTreeWidgetItem* item) {
     host.CenterGraphOn(store.DisplayTime(time));
     if (number < 0) return;
     // Packets the store dropped still count in the numbers: the store's first packet is number base.
-    const int64_t base = analyzer.Current().packetsRead - int64_t(store.PacketCount());
+    const int64_t base = int64_t(uint32_t(store.tallies.all - uint32_t(store.PacketCount())));
     const CCCPacket* packet = store.PacketAt(size_t(number - base));
     if (number < base || !packet || packet->startTime != time) packet = nullptr;
     CQXLogView* list = host.PacketList();
