@@ -1209,8 +1209,10 @@ void Read(State& s, const CLimits& limits, const CCaptureStore& store, bool fina
     };
     size_t i = firstUnread(packetCount, [&](size_t n) { return store.PacketAt(n)->startTime; }, s.lastPacketTime,
                            s.sameTimeCount);
-    size_t k = firstUnread(sampleCount, [&](size_t n) { return store.SampleAt(n)->time; }, s.lastSampleTime,
-                           s.sameSampleTimeCount);
+    const auto sampleTime = [&](size_t n) { return store.SampleAt(n)->time; };
+    // Samples before the capture origin (a file whose header block sets it later) are not read.
+    const size_t firstSample = firstUnread(sampleCount, sampleTime, 0, 0);
+    size_t k = std::max(firstSample, firstUnread(sampleCount, sampleTime, s.lastSampleTime, s.sameSampleTimeCount));
     // What came since the last read belongs after everything read: a packet stored before one read (it
     // shows as one unread packet too few) or before a sample read, or a sample at or before a packet
     // read, would have been read earlier at once. Reading again from the start puts it in its place,
@@ -1221,7 +1223,8 @@ void Read(State& s, const CLimits& limits, const CCaptureStore& store, bool fina
     const bool sampleLate = k < sampleCount && s.lastPacketTime >= 0 && store.SampleAt(k)->time <= s.lastPacketTime;
     if ((packetLate || sampleLate) && !store.packetsRemoved) {
         s = State{};
-        i = k = 0;
+        i = 0;
+        k = firstSample;
     }
     s.origin = store.captureOrigin;
     Walker w{s, limits};
