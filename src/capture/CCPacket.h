@@ -244,6 +244,20 @@ public:
     bool ChunkedBit() const { return ExtendedHeaderWord{ExtendedHeader()}.Chunked(); }
     int ChunkNumberField() const { return ExtendedHeaderWord{ExtendedHeader()}.ChunkNumber(); }
     bool RequestChunkBit() const { return ExtendedHeaderWord{ExtendedHeader()}.RequestChunk(); }
+    // The whole extended message is in this packet: unchunked, or small enough for its one chunk.
+    bool HoldsWholeExtendedMessage() const {
+        return !ChunkedBit() || (!RequestChunkBit() && DataSizeField() < kMaxExtendedChunkBytes);
+    }
+    // Data bytes that came after the extended header; a chunk carries no more than its objects hold.
+    int32_t CarriedDataBytes() const {
+        int32_t n = messageByteCount < 4 ? 0 : messageByteCount - 4;
+        if (ChunkedBit() && n > 4 * DataObjectCount() - 2) n = 4 * DataObjectCount() - 2;
+        return n < 0 ? 0 : n;
+    }
+    // A message whole in this packet whose Data Size claims more bytes than came.
+    bool ExtendedDataShort() const {
+        return IsExtendedMessage() && HoldsWholeExtendedMessage() && DataSizeField() > CarriedDataBytes();
+    }
 
     bool IsExtendedMessage() const;
     bool IsControlMessage() const;

@@ -531,13 +531,36 @@ void CCaptureStore::AbandonReassembly() {
     reassembly.total = reassembly.assembled = 0;
 }
 
+// A chunk sent again lands on its own copy, in the buffer it joined the first time.
+bool CCaptureStore::JoinAgain(CCCPacket& p) {
+    const JoinedChunk& c = reassembly.lastChunk;
+    if (!c.buffer || p.kind != c.kind || p.Header() != c.header || p.ExtendedHeader() != c.extendedHeader)
+        return false;
+    std::memcpy(c.buffer.get() + c.offset, p.messageBytes + 4, size_t(c.length));
+    p.extBuffer = c.buffer;
+    p.extData = c.buffer.get();
+    p.extDataSize = c.total;
+    p.extChunkOffset = c.offset;
+    p.extChunkLength = c.length;
+    p.ownsExtData = false;
+    return true;
+}
+
 void CCaptureStore::Reassemble(CCCPacket& p) {
     ReassemblyState& r = reassembly;
     if (p.IsResetMessage()) {
         AbandonReassembly();
+        r.lastChunk = {};
         return;
     }
-    if (!IsMessageKind(p.kind) || !p.IsExtendedMessage()) return;
+    if (!IsMessageKind(p.kind)) return;
+    if (p.crcGood) {
+        if (p.IsExtendedMessage() && JoinAgain(p)) return;
+        // A chunk is sent again only before anything but a GoodCRC has been said.
+        const MessageTypeInfo* m = FindPacketMessageType(p);
+        if (!m || m->id != MessageTypeId::GoodCrc) r.lastChunk = {};
+    }
+    if (!p.IsExtendedMessage()) return;
 
     const int32_t size = p.DataSizeField();
     const uint8_t* data = p.messageBytes + 4;
@@ -545,17 +568,21 @@ void CCaptureStore::Reassemble(CCCPacket& p) {
     const int chunkNumber = p.ChunkNumberField();
 
     if (chunked && p.RequestChunkBit()) return;
-    if (!chunked || size < kMaxExtendedChunkBytes) { // the whole message is in this packet
-        if (size > 0) {
+    if (p.HoldsWholeExtendedMessage()) {
+        // Only the bytes that came are data: past them lie the CRC and whatever the buffer held before.
+        const int32_t carried = std::min(size, p.CarriedDataBytes());
+        if (carried > 0) {
             p.extData = data;
-            p.extDataSize = size;
-            p.extChunkLength = std::min<int32_t>(size, kMessageBytesCapacity - 4);
+            p.extDataSize = carried;
+            p.extChunkLength = carried;
             p.extChunkOffset = 0;
             p.ownsExtData = false;
         }
         AbandonReassembly();
         return;
     }
+    // A damaged chunk never enters the buffer; the good copy sent after it does.
+    if (!p.crcGood) return;
 
     int32_t chunkLen = 4 * p.DataObjectCount() - 2;
     if (size > kMaxExtendedDataBytes || size < chunkLen) {
@@ -595,6 +622,7 @@ void CCaptureStore::Reassemble(CCCPacket& p) {
     p.extChunkOffset = r.assembled;
     p.extChunkLength = chunkLen;
     std::memcpy(r.buffer.get() + r.assembled, data, size_t(chunkLen));
+    r.lastChunk = {r.buffer, p.kind, p.Header(), p.ExtendedHeader(), r.total, r.assembled, chunkLen};
     r.assembled += chunkLen;
     if (r.assembled >= r.total) {
         AbandonReassembly();

@@ -50,9 +50,20 @@ struct PortState {
     CCCPacket* lastSourceCaps = nullptr;
 };
 
+// The latest chunk joined and where it went. A chunk sent again because its GoodCRC went missing comes
+// with the same message header and extended header, and takes the place of its copy.
+struct JoinedChunk {
+    std::shared_ptr<uint8_t[]> buffer; // none when no chunk can be sent again
+    int32_t kind = 0;
+    uint16_t header = 0, extendedHeader = 0;
+    int32_t total = 0, offset = 0, length = 0;
+};
+
 struct ReassemblyState {
     std::shared_ptr<uint8_t[]> buffer;
     int32_t total = 0, assembled = 0, expectedChunk = -1;
+    // Outlives the message in progress: the last chunk may come again after the message is whole.
+    JoinedChunk lastChunk;
 };
 
 // Limits and auto-remove switches as the settings give them at program start.
@@ -148,6 +159,7 @@ private:
     void DecodePacket(CCCPacket& p);
     void AttributePort(CCCPacket& p);
     void Reassemble(CCCPacket& p);
+    bool JoinAgain(CCCPacket& p);
     void AbandonReassembly();
     void TakeSnapshot(CCCPacket& p);
     void CountPacket(const CCCPacket& p);

@@ -669,7 +669,7 @@ std::string DescribeSinkCapabilitiesExtended(const CCCPacket& p) {
 }
 
 std::string DescribeExtendedControl(const CCCPacket& p) {
-    if (p.DataSizeField() < 2) return {};
+    if (p.DataSizeField() < 2 || p.CarriedDataBytes() < 1) return {};
     // The type is the first data byte of this packet's own bytes.
     switch (p.messageBytes[4]) {
     case 1:

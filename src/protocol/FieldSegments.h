@@ -53,6 +53,16 @@ public:
         if (list)
             for (const PDFieldDesc* f = list; f->bitLength != 0; ++f) s.total += int32_t(f->bitLength);
     }
+    // Drops the entries from `first` on that lie beyond the data: those that begin at or past `endBit`,
+    // and those without a list for an object the data does not wholly hold.
+    void DropBeyond(int first, int32_t endBit) {
+        int kept = first;
+        for (int i = first; i < count_; ++i) {
+            const PDFieldSegment& s = table_[i];
+            if (s.base < endBit && (s.list || int64_t(s.base) + 32 <= endBit)) table_[kept++] = s;
+        }
+        count_ = kept;
+    }
     // Writes the end entry after the used ones.
     void Finish() { table_[count_] = PDFieldSegment{}; }
     int Count() const { return count_; }

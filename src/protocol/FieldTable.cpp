@@ -37,13 +37,18 @@ void CCCPacket::BuildFieldSegments(bool blockView) const {
         if (IsExtendedMessage()) AddMessageSegments(out, *this, view, 0);
     } else {
         out.Add(0, MessageHeaderFields(*this)); // a placeholder without a list for the other kinds
+        if (IsExtendedMessage()) out.Add(16, kExtendedMessageHeaderFields);
+        const int firstData = out.Count();
         if (IsExtendedMessage()) {
-            out.Add(16, kExtendedMessageHeaderFields);
-            // A packet with a data block of its own shows the data there instead.
-            if (!(extData && extChunkLength != 0)) AddMessageSegments(out, *this, view, 32);
+            // A packet with a data block of its own shows the data there instead. A later chunk's bytes
+            // begin in the middle of the message's data, so its fields cannot be read from them.
+            const bool laterChunk = ChunkedBit() && !RequestChunkBit() && ChunkNumberField() > 0;
+            if (!(extData && extChunkLength != 0) && !laterChunk) AddMessageSegments(out, *this, view, 32);
         } else if (IsDataMessage()) {
             AddMessageSegments(out, *this, view, 16);
         }
+        // Objects that never came have no fields; the header's own row for them says they are missing.
+        out.DropBeyond(firstData, view.SizeBits());
     }
     out.Finish();
 }
@@ -97,6 +102,12 @@ std::vector<PDFieldRow> BuildFieldRows(const CCCPacket& p, bool blockView, int32
             row[1] = Sprintf("%d", n);
             row[2] = found->name;
             if (r > 32) row[2] += Sprintf("[%d..%d]", int(k / 8), int((k + n) / 8 - 1));
+            // The packet ended before these bits: no value to read, not ones.
+            if (!blockView && !view.Contains(at, n)) {
+                row[3] = kNotReceivedText;
+                rows.push_back(std::move(row));
+                continue;
+            }
             for (int32_t j = 0; j < n; j += 32) {
                 const int w = std::min(n - j, 32);
                 const uint32_t v = view.Value(at + j, w);

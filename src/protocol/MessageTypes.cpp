@@ -221,7 +221,13 @@ std::string MessageTypeText(int32_t kind, uint16_t header) {
 
 std::string CCCPacket::GetDescriptionText() const {
     const MessageTypeInfo* m = FindPacketMessageType(*this);
-    return m && m->describe ? m->describe(*this) : std::string();
+    std::string text = m && m->describe ? m->describe(*this) : std::string();
+    // The text above stops at the bytes that came; say that more were announced.
+    if (ExtendedDataShort()) {
+        if (!text.empty() && text.back() != ' ') text += ' ';
+        text += "Extended Data shorter than Data Size.";
+    }
+    return text;
 }
 
 void AddMessageSegments(CSegmentList& out, const CCCPacket& packet, const CFieldView& view, int32_t firstBit) {

@@ -27,9 +27,7 @@ std::string ExtendedHeaderText(const CCCPacket& p, const char* format, int value
 std::string ExtendedDataText(const CCCPacket& p) {
     const int size = p.DataSizeField();
     if (size == 0) return {};
-    int available = p.messageByteCount < 4 ? 0 : p.messageByteCount - 4;
-    if (p.ChunkedBit()) available = std::min(available, 4 * p.DataObjectCount() - 2);
-    const int n = std::max(0, std::min(size, available));
+    const int n = std::min(size, p.CarriedDataBytes());
     std::string text;
     for (int i = 0; i < n; ++i) text += Sprintf(i ? "-%02X" : "%02X", p.messageBytes[4 + i]);
     return text + "h";

@@ -42,6 +42,10 @@ uint8_t BlockByte(const CCCPacket& p, int32_t i) {
     return i < p.ExtDataReadable() ? p.extData[i] : 0xFF;
 }
 
+std::string NotReceived(std::string label) {
+    return label + kNotReceivedText;
+}
+
 int32_t DataSizeField(const CCCPacket& p) {
     return p.DataSizeField();
 }
@@ -59,17 +63,24 @@ std::vector<PacketTreeItem> CPacketTreeModel::BuildItems(const CCCPacket& p) {
     const int32_t packetItem = AddItem(items, Format("Packet #%d", p.index), kItemPacket, -1);
     if (p.kind != kKindSop && p.kind != kKindSopPrime && p.kind != kKindSopDoublePrime) return items;
 
+    // Only what came is read, as the field table reads it; a header that never came tells nothing more.
     const uint16_t header = p.Header();
-    const int32_t headerItem =
-        AddItem(items, Format("Message Header=%04Xh", unsigned(header)), kItemMessageHeader, packetItem);
+    const bool headerCame = p.messageByteCount >= 2;
+    const int32_t headerItem = AddItem(
+        items, headerCame ? Format("Message Header=%04Xh", unsigned(header)) : NotReceived("Message Header="),
+        kItemMessageHeader, packetItem);
     items[size_t(headerItem)].selected = true;
     // Scrolling the header into view opens its parent.
     items[size_t(packetItem)].expanded = true;
+    if (!headerCame) return items;
 
     if (p.IsExtendedMessage()) {
-        AddItem(items, Format("Extended Message Header=%04Xh", unsigned(p.ExtendedHeader())),
+        const bool extendedHeaderCame = p.messageByteCount >= 4;
+        AddItem(items,
+                extendedHeaderCame ? Format("Extended Message Header=%04Xh", unsigned(p.ExtendedHeader()))
+                                   : NotReceived("Extended Message Header="),
                 kItemExtendedHeader, packetItem);
-        if (const int32_t dataSize = DataSizeField(p); dataSize != 0) {
+        if (const int32_t dataSize = DataSizeField(p); extendedHeaderCame && dataSize != 0) {
             const int32_t available = p.messageByteCount < 4 ? 0 : p.messageByteCount - 4;
             const int32_t n = std::min({dataSize, available, kMessageBytesCapacity - 4});
             const int32_t dataItem =
@@ -80,7 +91,10 @@ std::vector<PacketTreeItem> CPacketTreeModel::BuildItems(const CCCPacket& p) {
         }
     } else {
         for (int n = 1; n <= p.DataObjectCount(); ++n)
-            AddItem(items, Format("Data Object [%d] = %08Xh", n, unsigned(p.DataObject(n))),
+            AddItem(items,
+                    2 + 4 * n <= p.messageByteCount
+                        ? Format("Data Object [%d] = %08Xh", n, unsigned(p.DataObject(n)))
+                        : NotReceived(Format("Data Object [%d] = ", n)),
                     kItemDataObject + uint32_t(n - 1) * 0x10000, packetItem);
     }
 

@@ -1,4 +1,6 @@
 // Port attribution and extended-message reassembly on decoded traffic.
+#include "PacketTexts.h"
+#include "PacketTreeModel.h"
 #include "support/Traffic.h"
 
 #include <gtest/gtest.h>
@@ -247,4 +249,78 @@ TEST(ChunkReassembly, UnchunkedAndSmallMessagesUseTheirOwnBytes) {
     EXPECT_EQ(store.PacketAt(0)->extDataSize, 6);
     EXPECT_EQ(store.PacketAt(1)->extChunkLength, 7);
     EXPECT_EQ(store.tallies.extendedByType[2], 2u);
+}
+
+namespace {
+// An unchunked extended message from the source: header, extended header with `size`, then `data`
+// padded to whole objects, however many bytes `size` claims.
+std::vector<uint8_t> Unchunked(int type, int size, const std::vector<uint8_t>& data) {
+    const int objects = (int(data.size()) + 2 + 3) / 4;
+    Header h = Msg(type, true, true, objects);
+    h.extended = true;
+    std::vector<uint8_t> b = {uint8_t(h.Word()), uint8_t(h.Word() >> 8), uint8_t(size), uint8_t(size >> 8)};
+    b.insert(b.end(), data.begin(), data.end());
+    b.resize(size_t(2 + 4 * objects), 0);
+    return b;
+}
+std::vector<uint8_t> Objects(std::initializer_list<uint32_t> objects) {
+    std::vector<uint8_t> b;
+    for (uint32_t o : objects)
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(o >> (8 * i)));
+    return b;
+}
+} // namespace
+
+// A message in one packet whose Data Size claims more than came: its texts stop at the bytes received
+// (the CRC and whatever the buffer held before are no data) and say that the message is short.
+TEST(ChunkReassembly, ShortMessageShowsOnlyTheBytesReceived) {
+    std::vector<uint8_t> sixAndAHalfObjects =
+        Objects({0x0881912C, 0x0002D12C, 0x0004B12C, 0x000641F4, 0xC1A42164, 0, 0});
+    sixAndAHalfObjects.resize(26);
+    std::vector<uint8_t> ratings(25, 0);
+    ratings[23] = 100;
+    ratings[24] = 140;
+    std::vector<uint8_t> headersOnly = Unchunked(16, 2, {3, 0}); // the message ends after its headers
+    headersOnly.resize(4);
+    struct Case {
+        const char* label;
+        std::vector<uint8_t> bytes;
+        std::string description;
+        const char* block; // the tree's data block item; empty for none
+    };
+    const std::string kShort = "Extended Data shorter than Data Size.";
+    const std::string kFiveObjects =
+        "[1]<Fix>5.00V/3.00A(Unconstrained)(EPR) [2]<Fix>9.00V/3.00A "
+        "[3]<Fix>15.00V/3.00A [4]<Fix>20.00V/5.00A [5]<APDO:SPR PPS>3300-21000[mV]/5000[mA] ";
+    const Case cases[] = {
+        {"EPR_Source_Capabilities, 26 of 511 bytes", Unchunked(17, 511, sixAndAHalfObjects),
+         kFiveObjects + kShort, "Total Extended Data Block (26bytes)"},
+        {"EPR_Source_Capabilities, 26 of 28 bytes", Unchunked(17, 28, sixAndAHalfObjects),
+         kFiveObjects + kShort, "Total Extended Data Block (26bytes)"},
+        {"Source_Capabilities_Extended, 22 of 25 bytes", Unchunked(1, 25, std::vector<uint8_t>(22, 0)),
+         kShort, "Total Extended Data Block (22bytes)"},
+        {"Source_Capabilities_Extended, whole", Unchunked(1, 25, ratings),
+         "(SPR Source Rating=100[W])(EPR Source Rating=140[W])", "Total Extended Data Block (25bytes)"},
+        {"Status, 6 of 7 bytes", Unchunked(2, 7, Range(1, 6)), kShort, "Total Extended Data Block (6bytes)"},
+        {"Extended_Control, no type byte", headersOnly, kShort, ""},
+        {"Extended_Control, 2 of 4 bytes", Unchunked(16, 4, {3, 0}), "EPR_KeepAlive " + kShort,
+         "Total Extended Data Block (2bytes)"},
+        {"Extended_Control, whole", Unchunked(16, 2, {3, 0}), "EPR_KeepAlive",
+         "Total Extended Data Block (2bytes)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Session s;
+        s.Send(c.bytes);
+        CCaptureStore store;
+        s.DecodeInto(store);
+        ASSERT_EQ(store.PacketCount(), 1u);
+        const CCCPacket& p = *store.PacketAt(0);
+        ASSERT_TRUE(p.crcGood);
+        EXPECT_EQ(p.GetColumnText(kColumnDescription, false), c.description);
+        std::string block;
+        for (const PacketTreeItem& item : CPacketTreeModel::BuildItems(p))
+            if (item.value == kItemDataBlock && item.parent == -1) block = item.text;
+        EXPECT_EQ(block, c.block);
+    }
 }

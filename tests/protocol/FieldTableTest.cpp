@@ -127,3 +127,20 @@ TEST(FieldTable, BlockViewWithoutDataReadsOnes) {
     EXPECT_EQ(rows[0][3], "FFh (255)") << rows[0][2];
     EXPECT_EQ(rows[1][3], "1h (1)") << rows[1][2];
 }
+
+// Only the first byte of the header came: its fields read, the rest say they were not received instead
+// of showing ones.
+TEST(FieldTable, BitsNotReceivedSaySo) {
+    const CCCPacket p = Message(kKindSop, {0xA1}, false);
+    const auto rows = BuildFieldRows(p, false, 0, 16);
+    EXPECT_EQ(Column(rows, 2), (std::vector<std::string>{"Message Type", "Port Data Role",
+                                                         "Specification Revision", "Port Power Role",
+                                                         "MessageID", "Number of Data Objects", "Extended"}));
+    EXPECT_EQ(Column(rows, 3),
+              (std::vector<std::string>{"01h (1)", "1h (1)", "2h (2)", "(Not Received)", "(Not Received)",
+                                        "(Not Received)", "(Not Received)"}));
+    const std::vector<std::string> descriptions = Column(rows, 4);
+    EXPECT_EQ(std::vector<std::string>(descriptions.begin() + 1, descriptions.end()),
+              (std::vector<std::string>{"DFP", "Revision 3.0", "", "", "", ""}));
+    EXPECT_EQ(Column(rows, 5), (std::vector<std::string>{"01 ", "01 ", "02 ", "", "", "", ""}));
+}

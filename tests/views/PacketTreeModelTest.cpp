@@ -216,3 +216,55 @@ TEST(PacketTreeModel, RangeOfItemValues) {
     m.p.messageBytes[2] = 10;
     EXPECT_EQ(CPacketTreeModel::RangeOfItem(m.p, kItemExtendedData).length, 80);
 }
+
+// A damaged packet: the tree and the field table read the same received bytes, and what never arrived
+// says so in both (not zeros in the tree and ones in the table). An object that the header announces
+// but that never came is one row saying so, not an empty table.
+TEST(PacketTreeModel, WhatWasNotReceivedSaysSo) {
+    traffic::Session s;
+    traffic::Header h;
+    h.type = 1; // Source_Capabilities
+    h.source = true;
+    h.objects = 1;
+    enc::FrameOptions cut;
+    cut.appendEop = false; // no EOP: no message bytes at all
+    s.Send(traffic::Bytes(h.Word(), {0x0801912C}), kKindSop, cut);
+    h.objects = 7; // seven announced, two sent; the CRC covers what was sent
+    s.Send(traffic::Bytes(h.Word(), {0x0801912C, 0x0002D12C}));
+    CCaptureStore store;
+    s.DecodeInto(store);
+    ASSERT_EQ(store.PacketCount(), 2u);
+    const PDFieldRow notReceived = {"", "", "", "(Not Received)", "", "", ""};
+    auto blankPlace = [](PDFieldRow r) {
+        r[0] = r[1] = r[2] = "";
+        return r;
+    };
+
+    const CCCPacket& truncated = *store.PacketAt(0);
+    ASSERT_EQ(truncated.messageByteCount, 0);
+    EXPECT_EQ(Flatten(CPacketTreeModel::BuildItems(truncated)),
+              (std::vector<Item>{{"Packet #0", kItemPacket, -1, true, false},
+                                 {"Message Header=(Not Received)", kItemMessageHeader, 0, false, true}}));
+    const std::vector<PDFieldRow> header = CPacketTreeModel::BuildTableRows(&truncated, kItemMessageHeader);
+    ASSERT_FALSE(header.empty());
+    EXPECT_EQ(header[0][2], "Message Type");
+    for (const PDFieldRow& r : header) EXPECT_EQ(blankPlace(r), notReceived) << r[2];
+
+    const CCCPacket& shortCaps = *store.PacketAt(1);
+    ASSERT_TRUE(shortCaps.crcGood);
+    ASSERT_EQ(shortCaps.messageByteCount, 10);
+    const std::vector<Item> items = Flatten(CPacketTreeModel::BuildItems(shortCaps));
+    ASSERT_EQ(items.size(), 9u);
+    EXPECT_EQ(items[1].text, "Message Header=7181h");
+    EXPECT_EQ(items[2].text, "Data Object [1] = 0801912Ch");
+    EXPECT_EQ(items[3].text, "Data Object [2] = 0002D12Ch");
+    EXPECT_FALSE(CPacketTreeModel::BuildTableRows(&shortCaps, items[3].value).empty());
+    for (int n = 3; n <= 7; ++n) {
+        const Item& item = items[size_t(n) + 1];
+        EXPECT_EQ(item.text, "Data Object [" + std::to_string(n) + "] = (Not Received)");
+        EXPECT_EQ(item.value, kItemDataObject + uint32_t(n - 1) * 0x10000);
+        EXPECT_EQ(CPacketTreeModel::BuildTableRows(&shortCaps, item.value),
+                  (std::vector<PDFieldRow>{
+                      {"0..31", "32", "Data Object #" + std::to_string(n), "(Not Received)", "", "", ""}}));
+    }
+}
