@@ -38,6 +38,8 @@ int ImportCommand(const ImportArgs& a) {
     r.format = a.format;
     r.overwrite = a.overwrite;
     r.cancel = &stopRequested;
+    // The library may go on for long in one call; a child process can be ended whatever it does.
+    r.separateProcess = true;
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
     std::string error;

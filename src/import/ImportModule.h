@@ -17,7 +17,7 @@ struct ImportModuleApi {
     int version;
     ImportReport (*importCapture)(const ImportRequest& request);
 };
-constexpr int kImportModuleVersion = 1;
+constexpr int kImportModuleVersion = 2;
 
 // Folders searched, in order: the program's own, then the installation's module folder (relative to
 // the program, for a staged install, then where it was configured to go).

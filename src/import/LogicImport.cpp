@@ -1,6 +1,8 @@
 #include "LogicImport.h"
 
 #include "RecordFile.h"
+#include "SessionArchive.h"
+#include "VcdSpan.h"
 #include "WholeFile.h"
 
 #include <libsigrok/libsigrok.h>
@@ -12,10 +14,16 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace imp {
@@ -56,8 +64,10 @@ public:
             *error = file.Error();
             return false;
         }
-        const uint8_t header[64] = {0xF0, 0xFF}; // completed by Close
-        return Write(header);
+        // Completed by Close. Written through at once: a child process reading the capture gets a copy
+        // of the file's buffer, which must hold nothing it could ever write.
+        const uint8_t header[64] = {0xF0, 0xFF};
+        return file.WriteAt(0, header, sizeof header);
     }
     bool Write(const uint8_t* block) { return file.Write(block, 64); }
     // Rewrites the header block with the stream's length and puts the file in place.
@@ -111,14 +121,21 @@ std::string InputProblem(const std::string& path) {
     return {};
 }
 
+std::string StoppedText(const ImportRequest& r) { return r.output + ": import stopped; nothing written"; }
+
+using BlockSink = enc::CRecordEncoder::BlockSink;
+
 // One import: the library's data feed goes to the converter once the sample rate and channels are
 // known.
 struct ImportRun {
-    ImportRun(const ImportRequest& r, ImportReport& rep, CRecordOutput& out) : request(r), report(rep), output(out) {}
+    ImportRun(const ImportRequest& r, ImportReport& rep, BlockSink s) : request(r), report(rep), sink(std::move(s)) {}
 
     const ImportRequest& request;
     ImportReport& report;
-    CRecordOutput& output;
+    BlockSink sink;
+    // In a child process: the failure goes to the parent at once and the child ends, however long the
+    // library would go on.
+    std::function<void()> failed;
     sr_session* session = nullptr;
     bool running = false; // a loaded session runs its own loop, which an error stops
     int bit[2] = {-1, -1};
@@ -126,13 +143,12 @@ struct ImportRun {
     std::unique_ptr<CLogicToRecord> converter;
     bool stop = false; // an error was reported; ignore the rest of the feed
 
-    bool Cancelled() {
-        return request.cancel && request.cancel->load() && !Fail(request.output + ": import stopped; nothing written");
-    }
+    bool Cancelled() { return request.cancel && request.cancel->load() && !Fail(StoppedText(request)); }
 
     bool Fail(const std::string& line) {
         if (!stop) report.error = line;
         stop = true;
+        if (failed) failed();
         if (running) sr_session_stop(session);
         return false;
     }
@@ -195,8 +211,7 @@ struct ImportRun {
         layout.cc1Bit = bit[0];
         layout.cc2Bit = bit[1];
         layout.clockSetting = request.clockSetting;
-        CRecordOutput* out = &output;
-        converter = std::make_unique<CLogicToRecord>(layout, [out](const uint8_t* b) { out->Write(b); });
+        converter = std::make_unique<CLogicToRecord>(layout, sink);
         return true;
     }
 
@@ -320,13 +335,27 @@ const sr_input_module* ParseFormat(const std::string& format, OptionTable& optio
     return module;
 }
 
+// The VCD reader's options that change how many samples it makes.
+VcdOptions VcdOptionsOf(GHashTable* options) {
+    VcdOptions o;
+    auto value = [options](const char* key, int64_t def) {
+        auto* v = static_cast<GVariant*>(g_hash_table_lookup(options, key));
+        return v && g_variant_is_of_type(v, G_VARIANT_TYPE_INT32) ? int64_t(g_variant_get_int32(v)) : def;
+    };
+    o.skip = value("skip", o.skip);
+    o.downsample = value("downsample", o.downsample);
+    o.compress = uint32_t(value("compress", 0)); // the reader keeps it unsigned
+    return o;
+}
+
 // The input module a --format names, with its options; nullptr with *error one line.
-sr_input* NewInput(const std::string& format, std::string* error) {
+sr_input* NewInput(const std::string& format, std::string* error, VcdOptions* vcd = nullptr) {
     OptionTable options(g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
                                               reinterpret_cast<GDestroyNotify>(g_variant_unref)),
                         g_hash_table_destroy);
     const sr_input_module* module = ParseFormat(format, options, error);
     if (!module) return nullptr;
+    if (vcd) *vcd = VcdOptionsOf(options.get());
     sr_input* in = sr_input_new(module, options.get());
     if (!in)
         *error = "format " + std::string(sr_input_id_get(module)) + ": options not accepted" +
@@ -335,7 +364,8 @@ sr_input* NewInput(const std::string& format, std::string* error) {
 }
 
 // A file for one of the library's input modules, read in chunks and fed through a session of ours.
-bool ReadWithInputModule(sr_context* ctx, const sr_input* in, ImportRun& run) {
+// A VCD's samples are counted before each chunk goes in, to refuse one that would expand past the limit.
+bool ReadWithInputModule(sr_context* ctx, const sr_input* in, const VcdOptions& vcd, ImportRun& run) {
     const std::string& path = run.request.input;
     if (sr_session_new(ctx, &run.session) != SR_OK) {
         run.session = nullptr;
@@ -348,6 +378,9 @@ bool ReadWithInputModule(sr_context* ctx, const sr_input* in, ImportRun& run) {
         run.session = nullptr;
         return run.Fail(path + ": " + std::strerror(errno));
     }
+    const std::string id = sr_input_id_get(sr_input_module_get(in));
+    std::optional<CVcdSpan> span;
+    if (id == "vcd") span.emplace(vcd);
     GString* buf = g_string_sized_new(kReadChunk);
     bool added = false, ok = true;
     for (;;) {
@@ -357,8 +390,17 @@ bool ReadWithInputModule(sr_context* ctx, const sr_input* in, ImportRun& run) {
             break;
         }
         buf->len = size_t(n);
+        if (span) {
+            span->Add(buf->str, buf->len);
+            if (span->Samples() > kMaxVcdSamples) {
+                ok = run.Fail(path + ": the VCD expands to " + std::to_string(span->Samples()) +
+                              " samples or more, over the limit of " + std::to_string(kMaxVcdSamples) +
+                              " (format vcd:downsample=N makes N times fewer)");
+                break;
+            }
+        }
         if (n > 0 && sr_input_send(in, buf) != SR_OK) {
-            ok = run.Fail(path + ": cannot be read as " + sr_input_id_get(sr_input_module_get(in)) +
+            ok = run.Fail(path + ": cannot be read as " + id +
                           (lastLibraryError.empty() ? "" : " (" + lastLibraryError + ")"));
             break;
         }
@@ -372,8 +414,7 @@ bool ReadWithInputModule(sr_context* ctx, const sr_input* in, ImportRun& run) {
     }
     ::close(fd);
     g_string_free(buf, TRUE);
-    if (ok && !run.stop && sr_input_end(in) != SR_OK)
-        ok = run.Fail(path + ": cannot be read as " + sr_input_id_get(sr_input_module_get(in)));
+    if (ok && !run.stop && sr_input_end(in) != SR_OK) ok = run.Fail(path + ": cannot be read as " + id);
     // The session refers to the input's device: it goes first, before the caller frees the input.
     sr_session_destroy(run.session);
     run.session = nullptr;
@@ -394,6 +435,268 @@ bool ReadSession(sr_session* session, ImportRun& run) {
     return !run.stop;
 }
 
+// The capture through the library to the record stream's blocks, handed to sink; the report gets
+// everything but the file's size, *streamBytes the stream's. false with report.error set.
+bool ReadCapture(const ImportRequest& r, ImportReport& report, const BlockSink& sink,
+                 const std::function<void()>& failed, uint64_t* streamBytes) {
+    LibraryScope library;
+    sr_context* ctx = library.ctx;
+    if (!ctx) {
+        report.error = "libsigrok cannot be initialised";
+        if (failed) failed();
+        return false;
+    }
+    ImportRun run(r, report, sink);
+    run.failed = failed;
+    bool read = false;
+    if (!r.format.empty()) {
+        VcdOptions vcd;
+        if (sr_input* in = NewInput(r.format, &report.error, &vcd)) {
+            report.format = sr_input_id_get(sr_input_module_get(in));
+            read = ReadWithInputModule(ctx, in, vcd, run);
+            sr_input_free(in);
+        } else if (failed) {
+            failed();
+        }
+    } else {
+        std::string damage;
+        sr_session* session = nullptr;
+        const ArchiveCheck archive = CheckSessionArchive(r.input, r.cancel, &damage);
+        if (archive == ArchiveCheck::Damaged) {
+            run.Fail(damage);
+        } else if (archive == ArchiveCheck::Stopped) {
+            run.Fail(StoppedText(r));
+        } else if (sr_session_load(ctx, r.input.c_str(), &session) == SR_OK) {
+            report.format = "session";
+            read = ReadSession(session, run);
+        } else {
+            lastLibraryError.clear();
+            const sr_input* in = nullptr;
+            if (sr_input_scan_file(r.input.c_str(), &in) == SR_OK && in) {
+                report.format = sr_input_id_get(sr_input_module_get(in));
+                read = ReadWithInputModule(ctx, in, VcdOptions{}, run);
+                sr_input_free(in);
+            } else {
+                run.Fail(r.input + ": not a logic capture libsigrok can read (--format names the format)");
+            }
+        }
+        session = run.session;
+        if (session) sr_session_destroy(session);
+        run.session = nullptr;
+    }
+    if (run.session) sr_session_destroy(run.session);
+    if (read && !run.converter) read = run.Fail(r.input + ": the capture holds no logic samples");
+    if (!read) return false;
+    run.converter->Finish();
+    report.samples = run.converter->Samples();
+    for (int c = 0; c < 2; ++c) report.tally[c] = run.converter->Tally(c);
+    report.moved = run.converter->MovedTransitions();
+    *streamBytes = run.converter->BytesWritten();
+    return true;
+}
+
+// What goes from the child process to the parent: the record stream's blocks ('B' and 64 bytes),
+// then the report ('R', its length and the report).
+constexpr char kBlockTag = 'B', kReportTag = 'R';
+
+class CReportWriter {
+public:
+    void Number(uint64_t v) { text.append(reinterpret_cast<const char*>(&v), sizeof v); }
+    void Text(const std::string& s) {
+        Number(s.size());
+        text += s;
+    }
+    std::string text;
+};
+
+class CReportReader {
+public:
+    CReportReader(const uint8_t* p, size_t n) : at(p), end(p + n) {}
+    uint64_t Number() {
+        uint64_t v = 0;
+        if (size_t(end - at) < sizeof v) return bad = true, 0;
+        std::memcpy(&v, at, sizeof v);
+        at += sizeof v;
+        return v;
+    }
+    std::string Text() {
+        const uint64_t n = Number();
+        if (uint64_t(end - at) < n) return bad = true, std::string();
+        std::string s(reinterpret_cast<const char*>(at), size_t(n));
+        at += n;
+        return s;
+    }
+    bool bad = false;
+
+private:
+    const uint8_t *at, *end;
+};
+
+std::string ReportBytes(bool read, const ImportReport& r, uint64_t streamBytes) {
+    CReportWriter w;
+    w.Number(read);
+    w.Text(r.error);
+    w.Text(r.format);
+    w.Number(r.sampleRate);
+    w.Number(r.samples);
+    for (int c = 0; c < 2; ++c) {
+        w.Text(r.channelName[c]);
+        w.Number(r.tally[c].changes);
+        w.Number(r.tally[c].cancelled);
+        w.Number(r.tally[c].written);
+    }
+    w.Number(r.moved);
+    w.Number(streamBytes);
+    return w.text;
+}
+
+bool ReportFromBytes(const uint8_t* p, size_t n, bool* read, ImportReport& r, uint64_t* streamBytes) {
+    CReportReader in(p, n);
+    *read = in.Number() != 0;
+    r.error = in.Text();
+    r.format = in.Text();
+    r.sampleRate = in.Number();
+    r.samples = in.Number();
+    for (int c = 0; c < 2; ++c) {
+        r.channelName[c] = in.Text();
+        r.tally[c].changes = in.Number();
+        r.tally[c].cancelled = in.Number();
+        r.tally[c].written = in.Number();
+    }
+    r.moved = in.Number();
+    *streamBytes = in.Number();
+    return !in.bad;
+}
+
+// The child's end of the pipe, written in large pieces.
+class CPipeOut {
+public:
+    explicit CPipeOut(int f) : fd(f) {}
+    void Block(const uint8_t* block) {
+        buf += kBlockTag;
+        buf.append(reinterpret_cast<const char*>(block), 64);
+        if (buf.size() >= (1 << 16)) Flush();
+    }
+    void Report(const std::string& bytes) {
+        buf += kReportTag;
+        const uint32_t n = uint32_t(bytes.size());
+        buf.append(reinterpret_cast<const char*>(&n), sizeof n);
+        buf += bytes;
+        Flush();
+    }
+
+private:
+    void Flush() {
+        size_t done = 0;
+        while (done < buf.size()) {
+            const ssize_t n = ::write(fd, buf.data() + done, buf.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) _exit(1); // the parent is gone
+            done += size_t(n);
+        }
+        buf.clear();
+    }
+
+    int fd;
+    std::string buf;
+};
+
+[[noreturn]] void ChildImport(const ImportRequest& r, int fd, pid_t parent) {
+    // Ends with the parent, should that end without a word to the child.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) _exit(1);
+    CPipeOut out(fd);
+    ImportReport report;
+    uint64_t streamBytes = 0;
+    bool read = false;
+    // No destructors on the way out: the parent's file and library state are only copies here.
+    const auto finish = [&] {
+        out.Report(ReportBytes(read, report, streamBytes));
+        _exit(0);
+    };
+    read = ReadCapture(r, report, [&out](const uint8_t* b) { out.Block(b); }, finish, &streamBytes);
+    finish();
+    _exit(0);
+}
+
+// The capture read in a child process, which sends the blocks and then its report through a pipe
+// while this process writes the file. A stop request ends the child at once, whatever the library
+// is doing in it (filling in a VCD's samples, waiting on a pipe); nothing of the output is left.
+bool ReadInChild(const ImportRequest& r, ImportReport& report, CRecordOutput& output, uint64_t* streamBytes) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        report.error = std::string("cannot start the import: ") + std::strerror(errno);
+        return false;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        report.error = std::string("cannot start the import: ") + std::strerror(errno);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return false;
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        ChildImport(r, fds[1], parent);
+    }
+    ::close(fds[1]);
+    const int fd = fds[0];
+    std::vector<uint8_t> pending;
+    std::vector<uint8_t> buf(1 << 16);
+    bool reported = false, read = false, stopped = false;
+    uint64_t received = 0;
+    for (;;) {
+        if (r.cancel && r.cancel->load()) {
+            stopped = true;
+            ::kill(child, SIGKILL);
+            break;
+        }
+        // Every 50 ms, and at once after a signal, the stop request is looked at again.
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 50);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        const ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        pending.insert(pending.end(), buf.begin(), buf.begin() + n);
+        size_t at = 0;
+        while (at < pending.size()) {
+            if (pending[at] == uint8_t(kBlockTag) && pending.size() - at >= 65) {
+                output.Write(pending.data() + at + 1);
+                received += 64;
+                at += 65;
+            } else if (pending[at] == uint8_t(kReportTag) && pending.size() - at >= 5) {
+                uint32_t size = 0;
+                std::memcpy(&size, pending.data() + at + 1, sizeof size);
+                if (pending.size() - at - 5 < size) break;
+                reported = ReportFromBytes(pending.data() + at + 5, size, &read, report, streamBytes);
+                at += 5 + size;
+            } else {
+                break;
+            }
+        }
+        pending.erase(pending.begin(), pending.begin() + ptrdiff_t(at));
+    }
+    ::close(fd);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (stopped) {
+        report.error = StoppedText(r);
+        return false;
+    }
+    if (!reported || (read && received != *streamBytes)) {
+        report.error = r.input + ": the import ended unexpectedly (" +
+                       (WIFSIGNALED(status) ? std::string(strsignal(WTERMSIG(status)))
+                                            : "status " + std::to_string(WEXITSTATUS(status))) +
+                       ")";
+        return false;
+    }
+    return read;
+}
+
 } // namespace
 
 ImportReport ImportLogicCapture(const ImportRequest& r) {
@@ -411,48 +714,13 @@ ImportReport ImportLogicCapture(const ImportRequest& r) {
     }
     CRecordOutput output;
     if (!output.Open(r.output, &report.error)) return report;
-
-    LibraryScope library;
-    sr_context* ctx = library.ctx;
-    if (!ctx) return fail("libsigrok cannot be initialised");
-
-    ImportRun run(r, report, output);
-    bool read = false;
-    if (!r.format.empty()) {
-        if (sr_input* in = NewInput(r.format, &report.error)) {
-            report.format = sr_input_id_get(sr_input_module_get(in));
-            read = ReadWithInputModule(ctx, in, run);
-            sr_input_free(in);
-        }
-    } else {
-        sr_session* session = nullptr;
-        if (sr_session_load(ctx, r.input.c_str(), &session) == SR_OK) {
-            report.format = "session";
-            read = ReadSession(session, run);
-        } else {
-            lastLibraryError.clear();
-            const sr_input* in = nullptr;
-            if (sr_input_scan_file(r.input.c_str(), &in) == SR_OK && in) {
-                report.format = sr_input_id_get(sr_input_module_get(in));
-                read = ReadWithInputModule(ctx, in, run);
-                sr_input_free(in);
-            } else {
-                report.error = r.input + ": not a logic capture libsigrok can read (--format names the format)";
-            }
-        }
-        session = run.session;
-        if (session) sr_session_destroy(session);
-        run.session = nullptr;
-    }
-    if (run.session) sr_session_destroy(run.session);
-    if (read && !run.converter) read = run.Fail(r.input + ": the capture holds no logic samples");
+    uint64_t streamBytes = 0;
+    bool read = r.separateProcess
+                    ? ReadInChild(r, report, output, &streamBytes)
+                    : ReadCapture(r, report, [&output](const uint8_t* b) { output.Write(b); }, {}, &streamBytes);
     if (read) {
-        run.converter->Finish();
-        report.samples = run.converter->Samples();
-        for (int c = 0; c < 2; ++c) report.tally[c] = run.converter->Tally(c);
-        report.moved = run.converter->MovedTransitions();
-        report.bytes = 64 + run.converter->BytesWritten();
-        read = output.Close(run.converter->BytesWritten(), &report.error);
+        report.bytes = 64 + streamBytes;
+        read = output.Close(streamBytes, &report.error);
     }
     report.ok = read;
     return report;

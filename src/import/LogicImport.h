@@ -22,6 +22,11 @@ struct ImportRequest {
     bool overwrite = false;
     // Set from elsewhere (a signal handler, a dialog's Cancel) to stop the import; nothing is left.
     const std::atomic<bool>* cancel = nullptr;
+    // Read the capture in a child process, which a stop ends at once whatever the library is doing;
+    // otherwise the stop waits for the library's next packet or chunk. Only for a caller without other
+    // threads (the child is a copy of the calling thread alone, and any lock another thread held stays
+    // held in it).
+    bool separateProcess = false;
 };
 
 struct ImportReport {

@@ -5,6 +5,7 @@
 #include "LogicImport.h"
 #include "QXDoc.h"
 #include "RecordFile.h"
+#include "VcdSpan.h"
 #include "import/ImportSupport.h"
 #include "support/RunTool.h"
 #include "support/TempFiles.h"
@@ -12,8 +13,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -226,10 +235,8 @@ TEST(ImportCli, BadInputEndsInOneLineAndLeavesNothingBehind) {
 }
 
 // A session file may name a channel whose bit lies past the width of its samples (one byte per sample,
-// probe 60): it is refused in one line rather than read as a line that never changes. The session is
-// written by Python's zipfile, as the capture library's own files are zip archives.
+// probe 60): it is refused in one line rather than read as a line that never changes.
 TEST(ImportCli, AChannelPastTheSampleWidthIsRefused) {
-    if (std::system("python3 -c 'import zipfile' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
     const LibraryLeaksKnown leaks;
     struct Case {
         int probe;
@@ -245,18 +252,11 @@ TEST(ImportCli, AChannelPastTheSampleWidthIsRefused) {
         SCOPED_TRACE(c.probe);
         TempDir dir;
         const std::string session = dir.File("wide.sr");
-        const std::string script =
-            "import sys, zipfile\n"
-            "meta = '[global]\\nsigrok version=0.4.0\\n\\n[device 1]\\ncapturefile=logic-1\\n"
-            "total probes=" + std::to_string(std::max(c.probe, 2)) + "\\nsamplerate=2.4 MHz\\n"
-            "probe" + std::string(c.probe == 1 ? "2=D1" : "1=D0") + "\\nprobe" + std::to_string(c.probe) +
-            "=CC1\\nunitsize=1\\n'\n"
-            "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-            "    z.writestr('metadata', meta)\n"
-            "    z.writestr('version', '2')\n"
-            "    z.writestr('logic-1-1', bytes(240000))\n";
-        WriteFile(dir.File("make.py"), Bytes(script.begin(), script.end()));
-        ASSERT_EQ(std::system(("python3 " + dir.File("make.py") + " " + session).c_str()), 0);
+        const std::string meta = "[global]\nsigrok version=0.4.0\n\n[device 1]\ncapturefile=logic-1\n"
+                                 "total probes=" + std::to_string(std::max(c.probe, 2)) + "\nsamplerate=2.4 MHz\n"
+                                 "probe" + std::string(c.probe == 1 ? "2=D1" : "1=D0") + "\nprobe" +
+                                 std::to_string(c.probe) + "=CC1\nunitsize=1\n";
+        if (!WriteSession(session, meta, Bytes(240000))) GTEST_SKIP() << "no python3";
         const RunResult r = RunQxtool("import " + session + " -o " + dir.File("out.qxc") + " --cc1 CC1");
         if (c.error) {
             ExpectOneLineError(r, c.error);
@@ -306,6 +306,176 @@ TEST(ImportCli, AStoppedImportLeavesTheOutputAsItWas) {
     EXPECT_NE(rep.error.find("import stopped"), std::string::npos) << rep.error;
     EXPECT_EQ(Listing(dir.Path()), before);
     EXPECT_EQ(ReadFile(dir.File("kept.qxc")), Bytes(64, 0x5A));
+}
+
+// A session file whose logic entry is damaged (a byte changed inside the deflated stream, or inside
+// the samples stored as they are) is refused in one line before anything is read from it: the
+// library itself would end the samples early and import what it got.
+TEST(ImportCli, ADamagedSessionFileIsRefused) {
+    const LibraryLeaksKnown leaks;
+    const uint64_t rate = 6000000;
+    const Bytes samples = DrawSamples(60000, {{0, MessageChanges(300, rate, {0xA1, 0x11, 0x2C, 0x91, 0x01, 0x26})},
+                                              {1, MessageChanges(2500, rate, {0x41, 0x00}, 9)}});
+    const std::string meta = "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n"
+                             "total probes=2\nsamplerate=6 MHz\nprobe1=CC1\nprobe2=CC2\nunitsize=1\n";
+    struct Case {
+        bool deflate, damage;
+    };
+    for (const Case c : {Case{true, false}, Case{true, true}, Case{false, true}}) {
+        SCOPED_TRACE(::testing::Message() << (c.deflate ? "deflated" : "stored") << (c.damage ? ", damaged" : ""));
+        TempDir dir;
+        const std::string session = dir.File("cap.sr");
+        if (!WriteSession(session, meta, samples, c.deflate)) GTEST_SKIP() << "no python3";
+        if (c.damage) {
+            Bytes zip = ReadFile(session);
+            size_t size = 0;
+            const size_t at = EntryData(zip, "logic-1-1", &size);
+            ASSERT_GT(size, 100u);
+            zip[at + size / 2] ^= 0x5A;
+            WriteFile(session, zip);
+        }
+        const auto before = Listing(dir.Path());
+        const RunResult r = RunQxtool("import " + session + " -o " + dir.File("out.qxc") + " --cc1 CC1 --cc2 CC2");
+        if (!c.damage) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_NE(r.out.find("60000 samples at 6000000 Hz (session)"), std::string::npos) << r.out;
+            continue;
+        }
+        ExpectOneLineError(r, "cap.sr: the session file is damaged (logic-1-1: ");
+        EXPECT_EQ(Listing(dir.Path()), before);
+    }
+}
+
+// A VCD stands for a sample per unit of its time scale between two time stamps: 133 bytes at 1 ps
+// can make ten billion samples, and a few more digits hours of work. Past the limit the import is
+// refused at once, naming the limit; the downsampling the line suggests takes the same file.
+TEST(ImportCli, AVcdThatExpandsPastTheLimitIsRefused) {
+    const LibraryLeaksKnown leaks;
+    TempDir dir;
+    const std::string head = "$timescale 1 ps $end\n$scope module la $end\n$var wire 1 ! CC1 $end\n$upscope $end\n"
+                             "$enddefinitions $end\n#0\n0!\n";
+    struct Case {
+        const char* name;
+        std::string tail;
+        const char* format;
+        const char* result; // on stdout when it imports, else in the one line on stderr
+    };
+    const Case cases[] = {
+        {"ten-billion.vcd", "#10000000000\n1!\n#10000000001\n", "",
+         "ten-billion.vcd: the VCD expands to 10000000001 samples or more, over the limit of 1000000000"},
+        {"forever.vcd", "#20000000000000\n1!\n#20000000000001\n", "", "over the limit of 1000000000"},
+        {"downsampled.vcd", "#10000000000\n1!\n#10000000100\n", " --format vcd:downsample=100",
+         "100000001 samples at 10000000000 Hz (vcd)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string text = head + c.tail;
+        WriteFile(dir.File(c.name), Bytes(text.begin(), text.end()));
+        const auto before = Listing(dir.Path());
+        const RunResult r =
+            RunQxtool("import " + dir.File(c.name) + " -o " + dir.File("out.qxc") + " --cc1 CC1 --overwrite" + c.format);
+        if (std::string(c.format).empty()) {
+            ExpectOneLineError(r, c.result);
+            EXPECT_EQ(Listing(dir.Path()), before);
+        } else {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_NE(r.out.find(c.result), std::string::npos) << r.out;
+        }
+    }
+}
+
+// The count the limit is checked against is the one the library expands a VCD to, whatever its options
+// (skip to a time stamp, downsample, compress idle stretches) and however the text comes in pieces.
+TEST(ImportCli, TheVcdSpanIsWhatTheLibraryExpands) {
+    TempDir dir;
+    const SmallCaptures small = WriteSmallCaptures(dir);
+    const Bytes smallVcd = ReadFile(small.vcd);
+    // Repeated and idle time stamps, a channel whose identifier starts like a time stamp, a first time
+    // stamp after 0.
+    const std::string sparse = "$date today $end\n$timescale 100 ns $end\n$scope module la $end\n"
+                               "$var wire 1 #1 CC1 $end\n$var wire 1 ! CC2 $end\n$upscope $end\n"
+                               "$enddefinitions $end\n#500\n0#1\n1!\n#700\n#700\n1#1\n#90000\n0#1 0!\n"
+                               "#90013\n1#1\n#250000\n";
+    struct Case {
+        std::string text;
+        const char* options; // after "vcd"
+        int64_t skip, downsample;
+        uint64_t compress;
+    };
+    const Case cases[] = {
+        {std::string(smallVcd.begin(), smallVcd.end()), "", -1, 1, 0},
+        {sparse, "", -1, 1, 0},
+        {sparse, ":skip=0", 0, 1, 0},
+        {sparse, ":skip=800", 800, 1, 0},
+        {sparse, ":downsample=3", -1, 3, 0},
+        {sparse, ":compress=1000", -1, 1, 1000},
+        {sparse, ":skip=0:downsample=2:compress=5000", 0, 2, 5000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        WriteFile(dir.File("cap.vcd"), Bytes(c.text.begin(), c.text.end()));
+        imp::ImportRequest r;
+        r.input = dir.File("cap.vcd");
+        r.output = dir.File("cap.qxc");
+        r.cc1 = "CC1";
+        r.format = std::string("vcd") + c.options;
+        r.overwrite = true;
+        const imp::ImportReport rep = imp::ImportLogicCapture(r);
+        ASSERT_TRUE(rep.ok) << rep.error;
+
+        const imp::VcdOptions options{c.skip, c.downsample, c.compress};
+        imp::CVcdSpan whole(options), bytewise(options);
+        whole.Add(c.text.data(), c.text.size());
+        for (char ch : c.text) bytewise.Add(&ch, 1);
+        EXPECT_EQ(whole.Samples(), rep.samples);
+        EXPECT_EQ(bytewise.Samples(), rep.samples);
+    }
+}
+
+// Ctrl+C or a termination request ends `qxtool import` whatever the capture library is doing: filling
+// in the samples of a VCD, or waiting for a capture that is still arriving through a pipe. The stop is
+// one line, status 1, and nothing is left in the folder. (30 s only catches a hang.)
+TEST(ImportCli, AStopEndsTheImportWhateverTheLibraryIsDoing) {
+    const LibraryLeaksKnown leaks;
+    TempDir dir;
+    const std::string head = "$timescale 1 ps $end\n$scope module la $end\n$var wire 1 ! CC1 $end\n$upscope $end\n"
+                             "$enddefinitions $end\n#0\n0!\n";
+    const std::string busy = head + "#900000000\n1!\n#900000001\n";
+    WriteFile(dir.File("busy.vcd"), Bytes(busy.begin(), busy.end()));
+    ASSERT_EQ(::mkfifo(dir.File("arriving.vcd").c_str(), 0600), 0);
+    // Kept open for writing and never closed while the import runs: its reads wait for more.
+    const int pipeEnd = ::open(dir.File("arriving.vcd").c_str(), O_RDWR);
+    ASSERT_GE(pipeEnd, 0);
+    ASSERT_EQ(::write(pipeEnd, head.data(), head.size()), ssize_t(head.size()));
+
+    struct Case {
+        const char* input;
+        int signal;
+        std::vector<std::string> format;
+    };
+    const Case cases[] = {{"busy.vcd", SIGINT, {}}, {"arriving.vcd", SIGTERM, {"--format", "vcd"}}};
+    const auto before = Listing(dir.Path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        std::vector<std::string> args = {"import", dir.File(c.input), "-o", dir.File("out.qxc"), "--cc1", "CC1"};
+        args.insert(args.end(), c.format.begin(), c.format.end());
+        CRunningTool tool(args);
+        ASSERT_GT(tool.Pid(), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // well under way, most likely
+        ASSERT_EQ(::kill(tool.Pid(), c.signal), 0);
+        bool ended = false;
+        for (int i = 0; i < 300 && !ended; ++i) {
+            siginfo_t info{};
+            ended = ::waitid(P_PID, id_t(tool.Pid()), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+            if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ASSERT_TRUE(ended) << "still running 30 s after the stop";
+        const RunResult r = tool.Wait();
+        EXPECT_EQ(r.signal, 0);
+        ExpectOneLineError(r, "out.qxc: import stopped; nothing written");
+        EXPECT_EQ(Listing(dir.Path()), before);
+    }
+    ::close(pipeEnd);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
@@ -138,6 +139,43 @@ inline SmallCaptures WriteSmallCaptures(const TempDir& dir) {
     WriteFile(c.csv, Bytes(csv.begin(), csv.end()));
     WriteFile(c.vcd, Bytes(vcd.begin(), vcd.end()));
     return c;
+}
+
+// A session file as the capture library writes them: a zip archive of "metadata", "version" and the
+// samples in "logic-1-1" (deflated, or stored as they are), made by Python's zipfile. false without
+// python3.
+inline bool WriteSession(const std::string& path, const std::string& metadata, const Bytes& logic,
+                         bool deflate = true) {
+    if (std::system("python3 -c 'import zipfile' >/dev/null 2>&1") != 0) return false;
+    const TempDir dir;
+    WriteFile(dir.File("metadata"), Bytes(metadata.begin(), metadata.end()));
+    WriteFile(dir.File("logic"), logic);
+    const std::string script = "import sys, zipfile\n"
+                               "meta, logic, out, method = sys.argv[1:]\n"
+                               "with zipfile.ZipFile(out, 'w', getattr(zipfile, method)) as z:\n"
+                               "    z.writestr('metadata', open(meta).read())\n"
+                               "    z.writestr('version', '2')\n"
+                               "    z.writestr('logic-1-1', open(logic, 'rb').read())\n";
+    const std::string py = dir.File("make.py");
+    WriteFile(py, Bytes(script.begin(), script.end()));
+    return std::system(("python3 " + py + " " + dir.File("metadata") + " " + dir.File("logic") + " " + path +
+                        (deflate ? " ZIP_DEFLATED" : " ZIP_STORED")).c_str()) == 0;
+}
+
+// Where the stored (compressed) bytes of a zip archive's entry lie, from its local header; size 0 when
+// the entry is missing.
+inline size_t EntryData(const Bytes& zip, const std::string& name, size_t* size) {
+    auto u16 = [&](size_t at) { return size_t(zip[at] | zip[at + 1] << 8); };
+    for (size_t at = 0; at + 30 <= zip.size(); ++at) {
+        if (zip[at] != 'P' || zip[at + 1] != 'K' || zip[at + 2] != 3 || zip[at + 3] != 4) continue;
+        const size_t nameLen = u16(at + 26), data = at + 30 + nameLen + u16(at + 28);
+        if (data > zip.size()) continue;
+        if (std::string(zip.begin() + ptrdiff_t(at + 30), zip.begin() + ptrdiff_t(at + 30 + nameLen)) != name) continue;
+        *size = u16(at + 18) | u16(at + 20) << 16;
+        return data;
+    }
+    *size = 0;
+    return 0;
 }
 
 } // namespace imptest
