@@ -1,5 +1,6 @@
 #include "RecordFile.h"
 
+#include "RecordEncoder.h"
 #include "RecordStream.h"
 
 #include <cerrno>
@@ -73,6 +74,19 @@ void AddCaptureOriginEntry(uint8_t* headerBlock, int64_t origin) {
     headerBlock[at + 1] = 8;
     WriteU64(headerBlock + at + 2, uint64_t(origin));
     headerBlock[at + 10] = 255;
+}
+
+void WriteTakenHeaderBlock(uint8_t* block, const uint8_t* source, uint64_t streamBytes, int64_t origin) {
+    uint16_t firmware = 0;
+    uint8_t serial[12] = {};
+    if (BytesWrittenPlace(source) >= 0)
+        ForEachMarkerEntry(source, [&](const MarkerEntry& e) {
+            if (e.type == 2 && e.length >= 2) firmware = ReadU16(e.value);
+            if (e.type == 3 && e.length >= 12) std::memcpy(serial, e.value, sizeof serial);
+            return true;
+        });
+    enc::WriteClosedHeaderBlock(block, firmware, serial, streamBytes);
+    AddCaptureOriginEntry(block, origin);
 }
 
 int64_t MissingBytes(const RecordFileHead& file) {

@@ -16,6 +16,11 @@ constexpr uint8_t kCaptureOriginEntry = 6;
 // Adds that entry to a closed header block (entries 1 to 4), in place of its end mark, which follows it.
 void AddCaptureOriginEntry(uint8_t* headerBlock, int64_t origin);
 
+// The closed header block of a file that holds streamBytes taken from the stream of another record
+// file, whose first block is source: that file's firmware version and serial number (zeros when it
+// has no closed header block), and the capture origin entry with origin.
+void WriteTakenHeaderBlock(uint8_t* block, const uint8_t* source, uint64_t streamBytes, int64_t origin);
+
 struct RecordFileHead {
     int64_t size = 0;          // length of the file in bytes
     std::vector<uint8_t> head; // its first blocks (up to 64)

@@ -3,6 +3,9 @@
 #include "CaptureStore.h"
 #include "FileCopy.h"
 #include "QXDoc.h"
+#include "RecordEncoder.h"
+#include "RecordFile.h"
+#include "RecordRange.h"
 #include "WholeFile.h"
 
 #include <algorithm>
@@ -268,18 +271,6 @@ bool ResolveRange(const CCaptureStore& store, const std::vector<MarkerEntry>& ma
     return true;
 }
 
-bool RecordRangeOffsets(const CCaptureStore& store, int64_t start, int64_t end, int64_t* first, int64_t* last) {
-    int64_t a = 0, b = 0;
-    if (const CVbusInfo* s = store.FindSampleAt(start)) a = s->fileOffset;
-    if (const CCCPacket* p = store.FindPacketAt(start)) a = std::min(a, p->startOffset);
-    if (const CVbusInfo* s = store.FindSampleAt(end)) b = s->fileOffset + 63;
-    if (const CCCPacket* p = store.FindPacketAt(end)) b = std::max(b, p->endOffset);
-    if (b < a) return false;
-    *first = a;
-    *last = b;
-    return true;
-}
-
 std::string CsvHeaderLine(const ExportOptions& o) {
     std::string line = "\"Timestamp[us]\"";
     for (int v = 0; v < kExportValueCount; ++v)
@@ -337,14 +328,21 @@ bool WriteCsv(const CCaptureStore& store, const ExportOptions& o, int64_t start,
 bool WriteRecordRange(const CCaptureStore& store, const std::string& outPath, int64_t start, int64_t end,
                       ToolFlags& flags) {
     if (SameFile(outPath, store.recordPath)) return Failed(flags, InputFileText(outPath));
-    int64_t first = 0, last = 0;
-    if (!RecordRangeOffsets(store, start, end, &first, &last)) return Failed(flags, "The range holds no record blocks.");
+    RecordRangePlan plan;
+    std::string reason;
+    if (!PlanRecordRange(store, start, end, flags.abortRequest, &plan, &reason))
+        return Failed(flags, flags.abortRequest.load(std::memory_order_relaxed) ? kExportStopped : reason);
     File in(OpenUnbuffered(store.recordPath.c_str(), "rb"), &std::fclose);
-    if (!in || fseeko(in.get(), off_t(first), SEEK_SET) != 0) return Failed(flags, CannotReadText(store.recordPath));
+    uint8_t source[rec::kBlockSize] = {}, header[rec::kBlockSize];
+    if (!in || std::fread(source, 1, sizeof source, in.get()) != sizeof source ||
+        fseeko(in.get(), off_t(plan.first), SEEK_SET) != 0)
+        return Failed(flags, CannotReadText(store.recordPath));
     CWholeFile out;
     if (!out.Open(outPath)) return Failed(flags, out.Error());
+    CopyProgress progress{0, plan.last - plan.first + 1};
+    rec::WriteTakenHeaderBlock(header, source, uint64_t(progress.total), plan.captureOrigin);
+    if (!out.Write(header, sizeof header)) return Failed(flags, out.Error());
     std::vector<char> buffer(kCopyPiece);
-    CopyProgress progress{0, last - first + 1};
     switch (CopyPieces(in.get(), out, progress.total, buffer, progress, flags)) {
     case CopyEnd::Copied: break;
     case CopyEnd::Aborted: return Failed(flags, kExportStopped);
@@ -353,6 +351,14 @@ bool WriteRecordRange(const CCaptureStore& store, const std::string& outPath, in
         return Failed(flags, std::ferror(in.get()) ? CannotReadText(store.recordPath)
                                                    : store.recordPath + ": ends before the range does");
     }
+    // Saved marks after the blocks are read last, so marks of the record file that lie among them
+    // give way to the copy's own.
+    enc::CMarkerBlockWriter marks;
+    marks.AddTime(5, plan.timeOrigin);
+    marks.AddClear();
+    for (const RecordRangePlan::Mark& m : plan.marks) marks.AddTime(m.type, m.time);
+    const std::vector<uint8_t> blocks = marks.Blocks();
+    if (!out.Write(blocks.data(), blocks.size())) return Failed(flags, out.Error());
     return out.Commit() || Failed(flags, out.Error());
 }
 

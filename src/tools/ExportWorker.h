@@ -66,10 +66,6 @@ bool CaptureEnd(const CCaptureStore& store, int64_t* t);
 bool ResolveRange(const CCaptureStore& store, const std::vector<MarkerEntry>& markers, ExportOptions& o,
                   int64_t* start, int64_t* end);
 
-// The first and last byte of the record file that hold the blocks of start..end; false when the
-// range holds none.
-bool RecordRangeOffsets(const CCaptureStore& store, int64_t start, int64_t end, int64_t* first, int64_t* last);
-
 std::string CsvHeaderLine(const ExportOptions& o);
 
 // Writers, run on the worker thread; they read the store, which nothing fills meanwhile. Progress
@@ -78,6 +74,10 @@ std::string CsvHeaderLine(const ExportOptions& o);
 // as it was) and says why in flags.reason. An output that is the capture's record file is refused
 // before anything is written.
 bool WriteCsv(const CCaptureStore& store, const ExportOptions& o, int64_t start, int64_t end, ToolFlags& flags);
+// The record-file range is a record file of its own: a closed header block with the range's capture
+// origin, the blocks of the record file from where its decoding agrees with the recording's up to
+// where the range's last packets close (PlanRecordRange), then saved marks: the time origin that keeps
+// every displayed time as it was, and the marks of the range's packets.
 bool WriteRecordRange(const CCaptureStore& store, const std::string& out, int64_t start, int64_t end,
                       ToolFlags& flags);
 bool RunExport(const CCaptureStore& store, const ExportOptions& o, int64_t start, int64_t end, ToolFlags& flags);

@@ -1,18 +1,25 @@
 // Export: output names and the extension follow-up, marker entries, range resolution, the CSV writer
-// (merge order, value texts, quoting as a CSV reader sees it) and the record-file range, which must
-// decode to the packets of its range.
+// (merge order, value texts, quoting as a CSV reader sees it) and the record-file range, a record file
+// of its own that must decode to the packets and samples of its range at their times.
 #include "CaptureStore.h"
 #include "ExportWorker.h"
 #include "QXDoc.h"
+#include "RecordFile.h"
 #include "Scenario.h"
 #include "Synthesizer.h"
+#include "support/DecodedPackets.h"
+#include "support/RecordFiles.h"
+#include "support/RunTool.h"
+#include "support/Series.h"
 #include "support/TempFiles.h"
 #include "support/Traffic.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -366,83 +373,242 @@ TEST_F(ExportFixture, CsvReadsBackWithAPythonCsvReader) {
     }
 }
 
-TEST_F(ExportFixture, RangeBeforeTheFirstSampleStartsAtTheFileStart) {
-    int64_t first = -1, last = -1;
-    ASSERT_TRUE(RecordRangeOffsets(Store(), -100, 0, &first, &last));
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(last % 64, 63);
-    const CCCPacket& p = *Store().PacketAt(10);
-    ASSERT_TRUE(RecordRangeOffsets(Store(), Store().DisplayTime(p), Store().DisplayTime(p), &first, &last));
-    EXPECT_EQ(first, std::min(Store().FindSampleAt(Store().DisplayTime(p))->fileOffset, p.startOffset));
-    EXPECT_EQ(last, std::max(Store().FindSampleAt(Store().DisplayTime(p))->fileOffset + 63, p.endOffset));
+// Every packet the copy holds is one of the range's, in the same order, decoded alike and shown at
+// the same time with the same readings; every sample of the range is there with its time and values;
+// and the copy is a whole record file of its own.
+void ExpectCopyOfRange(const CCaptureStore& original, int64_t start, int64_t end, const std::string& path) {
+    rec::RecordFileHead head;
+    std::string why;
+    ASSERT_TRUE(rec::CheckRecordFile(path, &head, &why)) << why;
+    EXPECT_EQ(head.size % 64, 0);
+    EXPECT_GT(rec::HeaderBytesWritten(head), 0) << "a closed header block first";
+    EXPECT_EQ(rec::MissingBytes(head), 0);
+    // It names the analyzer the recording's header block names (entries 1 to 3).
+    const auto source = ReadFile(original.recordPath);
+    EXPECT_TRUE(std::equal(head.head.begin(), head.head.begin() + 24, source.begin()));
+    CQXDoc copy;
+    ASSERT_TRUE(copy.OpenDocument(path));
+    const CCaptureStore& c = copy.store;
+    std::vector<const CCCPacket*> want;
+    for (size_t i = 0; i < original.PacketCount(); ++i) {
+        const CCCPacket* p = original.PacketAt(i);
+        if (original.DisplayTime(*p) >= start && original.DisplayTime(*p) <= end) want.push_back(p);
+    }
+    ASSERT_EQ(c.PacketCount(), want.size());
+    for (size_t k = 0; k < want.size(); ++k) {
+        SCOPED_TRACE(testing::Message() << "packet " << want[k]->index);
+        CCCPacket& got = *c.PacketAt(k);
+        EXPECT_EQ(got.GetColumnText(kColumnTimestamp, false), want[k]->GetColumnText(kColumnTimestamp, false));
+        EXPECT_EQ(got.GetColumnText(kColumnVbusVoltage, false), want[k]->GetColumnText(kColumnVbusVoltage, false));
+        got.startTime = want[k]->startTime; // capture-relative times count from the copy's own origin
+        testdecoded::ExpectSameDecode(*want[k], got);
+    }
+    for (size_t i = 0; i < original.SampleCount(); ++i) {
+        const CVbusInfo& s = *original.SampleAt(i);
+        const int64_t t = original.DisplayTime(s);
+        if (t < start || t > end) continue;
+        const CVbusInfo* got = c.FindSampleAt(t);
+        ASSERT_TRUE(got && c.DisplayTime(*got) == t) << "sample at " << t;
+        EXPECT_EQ(got->vbusVoltage, s.vbusVoltage) << t;
+        EXPECT_EQ(got->vbusCurrent, s.vbusCurrent) << t;
+        EXPECT_EQ(got->cc1Voltage, s.cc1Voltage) << t;
+    }
 }
 
-// The range between two quiet moments decodes to the same packets, and the capture-top range to the
-// whole file byte for byte.
+// Ranges that begin in the middle of traffic, between packets, at one packet, and the whole capture:
+// each copy decodes to its range.
 TEST_F(ExportFixture, RecordRangeDecodesToThePacketsOfItsRange) {
     const CCaptureStore& st = Store();
-    const auto quietBefore = [&](size_t i) { return st.PacketAt(i)->startTime - st.PacketAt(i - 1)->startTime > 5000; };
-    size_t a = 5;
-    while (a < st.PacketCount() && !quietBefore(a)) ++a;
-    size_t b = a + 3;
-    while (b + 1 < st.PacketCount() && !quietBefore(b + 1)) ++b;
-    ASSERT_LT(b + 1, st.PacketCount());
-
-    ExportOptions o;
-    o.exportType = kExportQxc;
-    o.fileName = dir->File("range.qxc");
-    o.fromKind = o.toKind = kRangeNumber;
-    o.fromNumber = int64_t(a);
-    o.toNumber = int64_t(b);
-    int64_t s = 0, e = 0;
-    ASSERT_TRUE(ResolveRange(st, {}, o, &s, &e));
-    ToolFlags flags;
-    ASSERT_TRUE(RunExport(st, o, s, e, flags));
-    EXPECT_EQ(flags.progress, 100);
-    const auto bytes = ReadFile(o.fileName);
-    ASSERT_EQ(bytes.size() % 64, 0u);
-
-    CQXDoc part;
-    ASSERT_TRUE(part.OpenDocument(o.fileName));
-    // The file starts with the block of the sample at or before the start (or the start packet's first
-    // block); its first sample is the new origin, and the packets from there on are in it.
-    int64_t first = 0, last = 0;
-    ASSERT_TRUE(RecordRangeOffsets(st, s, e, &first, &last));
-    EXPECT_EQ(int64_t(bytes.size()), last - first + 1);
-    const CVbusInfo* origin = nullptr;
-    for (size_t i = 0; i < st.SampleCount() && !origin; ++i)
-        if (st.SampleAt(i)->fileOffset >= first) origin = st.SampleAt(i);
-    ASSERT_TRUE(origin);
-    EXPECT_EQ(part.store.SampleAt(0)->vbusVoltage, origin->vbusVoltage);
-    size_t from = a;
-    while (from > 0 && st.PacketAt(from - 1)->startTime >= origin->time) --from;
-    ASSERT_EQ(part.store.PacketCount(), b - from + 1);
-    for (size_t i = 0; i < part.store.PacketCount(); ++i) {
-        const CCCPacket& got = *part.store.PacketAt(i);
-        const CCCPacket& want = *st.PacketAt(from + i);
-        EXPECT_EQ(got.GetColumnText(35, false), want.GetColumnText(35, false)) << i;
-        EXPECT_EQ(got.crcGood, want.crcGood) << i;
-        EXPECT_EQ(got.channel, want.channel) << i;
-        // Edge times run on from the first CC block the decoder takes up, which resynchronises only on a
-        // drift of 500 µs: the packets keep their distances to one another (to the microsecond's rounding),
-        // not necessarily to the sample origin.
-        const int64_t gotSince = got.startTime - part.store.PacketAt(0)->startTime;
-        const int64_t wantSince = want.startTime - st.PacketAt(from)->startTime;
-        EXPECT_NEAR(double(gotSince), double(wantSince), 1.0) << i;
-        EXPECT_NEAR(double(got.startTime), double(want.startTime - origin->time), 500.0) << i;
+    const auto at = [&](size_t i) { return st.DisplayTime(*st.PacketAt(i)); };
+    // A packet that follows the one before it closely (a reply), well into the capture.
+    size_t reply = 8;
+    while (reply + 4 < st.PacketCount() && at(reply) - at(reply - 1) > 1000) ++reply;
+    ASSERT_LT(reply + 4, st.PacketCount());
+    int64_t top = 0, bottom = 0;
+    ASSERT_TRUE(CaptureTop(st, &top));
+    ASSERT_TRUE(CaptureEnd(st, &bottom));
+    const size_t late = st.PacketCount() * 2 / 3;
+    struct Case {
+        const char* what;
+        int64_t start, end;
+    } cases[] = {
+        {"from a reply on", at(reply), at(reply + 3)},
+        {"one packet", at(reply + 1), at(reply + 1)},
+        {"between packets", at(late) - 1, at(late + 5) + 1},
+        {"the whole capture", top, bottom},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string out = dir->File("range.qxc");
+        ToolFlags flags;
+        ASSERT_TRUE(WriteRecordRange(st, out, c.start, c.end, flags)) << flags.reason;
+        EXPECT_EQ(flags.progress, 100);
+        ExpectCopyOfRange(st, c.start, c.end, out);
     }
+    // The whole capture's stream comes over byte for byte from its first block, behind a header block
+    // of the copy's own that counts it.
+    const auto whole = ReadFile(dir->File("range.qxc")), original = ReadFile(st.recordPath);
+    const int64_t copied = rec::HeaderBytesWritten({int64_t(whole.size()), whole});
+    ASSERT_GT(copied, 0);
+    ASSERT_LE(64 + copied, int64_t(original.size()));
+    EXPECT_TRUE(std::equal(whole.begin() + 64, whole.begin() + 64 + copied, original.begin() + 64));
+}
 
-    o.fromKind = o.toKind = kRangeCapture;
-    o.fileName = dir->File("whole.qxc");
-    ASSERT_TRUE(ResolveRange(st, {}, o, &s, &e));
-    ASSERT_TRUE(RunExport(st, o, s, e, flags));
-    const auto whole = ReadFile(o.fileName), original = ReadFile(st.recordPath);
-    // From the first sample's block (the header block before it stays out) to the last item's block.
-    ASSERT_TRUE(RecordRangeOffsets(st, s, e, &first, &last));
-    EXPECT_EQ(first, st.SampleAt(0)->fileOffset);
-    ASSERT_EQ(int64_t(whole.size()), last - first + 1);
-    EXPECT_TRUE(std::equal(whole.begin(), whole.end(), original.begin() + first));
-    EXPECT_GE(whole.size() + 64 * 64, original.size() - size_t(first)); // at most the tail past the last item
+// Record files where a start near the range seldom agrees: the analyzer clock passes 2^32 µs before
+// the range (a copy from there extends its stamps from zero), the block numbering breaks before the
+// range (the recording took both lines up afresh there), and the finest clock, divisor 1, where a
+// start agrees on one tick in 48 only. Each copy still decodes to its range.
+TEST(ExportRange, AwkwardRecordFilesStillCopyTheirRange) {
+    struct Case {
+        const char* what;
+        uint16_t clock;
+        uint32_t baseTime;
+        bool dropBlock;
+    } cases[] = {
+        {"clock wraps", 0, 0xFFFFFFFFu - 1500000, false},
+        {"numbering breaks", 0, 0, true},
+        {"divisor 1", 0x100, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir d;
+        synth::Scenario sc;
+        ASSERT_TRUE(synth::BuiltinScenario("demo", &sc));
+        synth::SynthOptions o;
+        o.seconds = 4;
+        o.clockSetting = c.clock;
+        o.baseTime = c.baseTime;
+        testseries::Bytes stream = synth::SynthesizeStream(sc, o);
+        // The break: a CC block at two fifths of the stream goes missing.
+        size_t cut = stream.size() * 2 / 5 / 64 * 64;
+        while (c.dropBlock && (stream[cut + 1] & 0x20)) cut += 64;
+        if (c.dropBlock) stream.erase(stream.begin() + std::ptrdiff_t(cut), stream.begin() + std::ptrdiff_t(cut + 64));
+        testseries::Bytes file = testrec::ClosedHeader(stream.size());
+        file.insert(file.end(), stream.begin(), stream.end());
+        WriteFile(d.File("awkward.qxc"), file);
+        CQXDoc doc;
+        ASSERT_TRUE(doc.OpenDocument(d.File("awkward.qxc")));
+        const CCaptureStore& st = doc.store;
+        // The first packet well past the wrap or the break, or at half the capture.
+        size_t i = 0;
+        while (i + 3 < st.PacketCount() &&
+               (c.baseTime ? st.PacketAt(i)->absStartTime < (int64_t(1) << 32) + 500000
+                           : st.PacketAt(i)->startOffset < int64_t(c.dropBlock ? cut + 64 * 40 : file.size() / 2)))
+            ++i;
+        ASSERT_LT(i + 3, st.PacketCount());
+        const int64_t start = st.DisplayTime(*st.PacketAt(i)), end = st.DisplayTime(*st.PacketAt(i + 3));
+        ToolFlags flags;
+        ASSERT_TRUE(WriteRecordRange(st, d.File("range.qxc"), start, end, flags)) << flags.reason;
+        ExpectCopyOfRange(st, start, end, d.File("range.qxc"));
+    }
+}
+
+// Rule findings of `qxtool check` that a packet is invalid, by the time shown.
+std::set<std::string> InvalidPacketTimes(const std::string& file) {
+    const RunResult r = RunQxtool("check " + file);
+    std::set<std::string> times;
+    for (const std::string& line : Split(r.out, '\n')) {
+        const std::vector<std::string> cells = Split(line, '\t');
+        if (cells.size() > 2 && cells[1] == "invalid-packet") times.insert(cells[2]);
+    }
+    return times;
+}
+
+// qxtool's range between the saved markers A and B of a recording, which begins with a reply: the
+// copy checks as the original does, and carries the marks that lie in the range (A, B and a bookmark)
+// and none of those outside it.
+TEST_F(ExportFixture, MarkerRangeKeepsItsMarksAndChecksAsTheOriginal) {
+    CQXDoc d;
+    ASSERT_TRUE(d.OpenDocument(dir->File("demo.qxc")));
+    CCaptureStore& st = d.store;
+    const auto at = [&](size_t i) { return st.DisplayTime(*st.PacketAt(i)); };
+    size_t a = 12;
+    while (a + 8 < st.PacketCount() && at(a) - at(a - 1) > 1000) ++a;
+    ASSERT_LT(a + 8, st.PacketCount());
+    const size_t b = a + 6;
+    st.markerAPacket = st.PacketAt(a);
+    st.markerBPacket = st.PacketAt(b);
+    for (size_t i : {a - 1, a + 2, b + 1}) st.PacketAt(i)->bookmarked = true;
+    d.SetMarksChanged();
+    const std::string marked = dir->File("marked.qxc"), copy = dir->File("marked_range.qxc");
+    ASSERT_TRUE(d.SaveDocument(marked));
+    const RunResult r = RunQxtool("export " + marked + " -o " + copy + " --qxc --from A --to B --overwrite");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ExpectCopyOfRange(st, at(a), at(b), copy);
+
+    CQXDoc c;
+    ASSERT_TRUE(c.OpenDocument(copy));
+    ASSERT_TRUE(c.store.markerAPacket && c.store.markerBPacket);
+    EXPECT_EQ(c.store.DisplayTime(*c.store.markerAPacket), at(a));
+    EXPECT_EQ(c.store.DisplayTime(*c.store.markerBPacket), at(b));
+    std::vector<int64_t> bookmarks;
+    for (size_t i = 0; i < c.store.PacketCount(); ++i)
+        if (c.store.PacketAt(i)->bookmarked) bookmarks.push_back(c.store.DisplayTime(*c.store.PacketAt(i)));
+    EXPECT_EQ(bookmarks, std::vector<int64_t>{at(a + 2)});
+
+    const std::set<std::string> original = InvalidPacketTimes(marked), copied = InvalidPacketTimes(copy);
+    for (const std::string& t : copied) EXPECT_TRUE(original.count(t)) << "invalid packet at " << t << " only in the copy";
+}
+
+// A capture without VBUS samples, as an import of a logic capture makes it (the origin entry of its
+// header block times the packets): n messages on CC1, each 200 µs after the one before.
+std::string WriteCaptureWithoutSamples(const TempDir& d, int n) {
+    std::vector<uint8_t> stream;
+    enc::CRecordEncoder e({}, enc::AppendTo(stream));
+    double t = 50;
+    for (int i = 0; i < n; ++i) {
+        const traffic::Header h{i % 2 ? 1 : 3, i % 2 == 0, i % 2 == 0, 2, i % 8};
+        const enc::PlacedFrame f = e.AddMessage(0, t, kKindSop, traffic::Bytes(h.Word()));
+        t = double(f.lastTick - e.OriginTick()) * e.Divisor() / 48.0 + 200;
+        e.AdvanceTo(t);
+    }
+    e.Finish(t + 100);
+    std::vector<uint8_t> file = testrec::ClosedHeader(stream.size());
+    rec::AddCaptureOriginEntry(file.data(), 0);
+    file.insert(file.end(), stream.begin(), stream.end());
+    WriteFile(d.File("nosamples.qxc"), file);
+    return d.File("nosamples.qxc");
+}
+
+TEST(ExportRange, CaptureWithoutSamplesCopiesOnlyItsRange) {
+    TempDir d;
+    const std::string file = WriteCaptureWithoutSamples(d, 40);
+    CQXDoc doc;
+    ASSERT_TRUE(doc.OpenDocument(file));
+    const CCaptureStore& st = doc.store;
+    ASSERT_EQ(st.PacketCount(), 40u);
+    ASSERT_EQ(st.SampleCount(), 0u);
+    const RunResult r = RunQxtool("export " + file + " -o " + d.File("range.qxc") + " --qxc --from 30 --to 33");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ExpectCopyOfRange(st, st.DisplayTime(*st.PacketAt(30)), st.DisplayTime(*st.PacketAt(33)), d.File("range.qxc"));
+    const RunResult read = RunQxtool("packets " + d.File("range.qxc"));
+    EXPECT_EQ(read.status, 0);
+    EXPECT_EQ(read.err, "") << "the copy reads without a warning";
+    EXPECT_EQ(Split(read.out, '\n').size(), 1u + 4u);
+}
+
+// Shared real captures: a copy from each packet on, three packets long, decodes to its range.
+TEST(ExportRange, EveryStartInRealCapturesDecodesToItsRange) {
+    const std::filesystem::path folder = AMBRIO_CAPTURES_DIR;
+    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no captures folder";
+    TempDir d;
+    for (const char* name : {"macbook_2015-apple_power_brick.qxc", "pixel_2015-power_supply_20V-clock4.qxc"}) {
+        SCOPED_TRACE(name);
+        CQXDoc doc;
+        ASSERT_TRUE(doc.OpenDocument((folder / name).string()));
+        const CCaptureStore& st = doc.store;
+        ASSERT_GT(st.PacketCount(), 20u);
+        for (size_t i = 0; i < st.PacketCount(); ++i) {
+            SCOPED_TRACE(testing::Message() << "from packet " << i);
+            const int64_t start = st.DisplayTime(*st.PacketAt(i));
+            const int64_t end = st.DisplayTime(*st.PacketAt(std::min(i + 2, st.PacketCount() - 1)));
+            ToolFlags flags;
+            ASSERT_TRUE(WriteRecordRange(st, d.File("range.qxc"), start, end, flags)) << flags.reason;
+            ExpectCopyOfRange(st, start, end, d.File("range.qxc"));
+            if (HasFailure()) return;
+        }
+    }
 }
 
 } // namespace
