@@ -466,7 +466,17 @@ struct Walker {
         s.senders[k][q.key].acked = q.acked;
         if (q.acked || q.unreadableSince || now - q.end <= int64_t(lim[LimitId::TReceive])) return;
         std::string text = std::string(TypeName(q.type)) + " sent " + std::to_string(q.transmissions) +
-                           (q.transmissions == 1 ? " time" : " times") + ", never acknowledged";
+                           (q.transmissions == 1 ? " time" : " times");
+        // A source repeats its first offers until a sink is there to answer: the normal start of a
+        // connection, not a fault.
+        if (k == 0 && q.type == MessageTypeId::SourceCapabilities &&
+            (s.results.connections.empty() || s.Conn().contracts.empty())) {
+            Add(RuleId::GoodCrcMissing, q.ref.time, q.end, {q.ref}, 0, 0, "transmissions",
+                std::move(text) + ", no sink answered", false);
+            s.results.findings.back().severity = Severity::Info;
+            return;
+        }
+        text += ", never acknowledged";
         Add(RuleId::GoodCrcMissing, q.ref.time, q.end, {q.ref}, q.transmissions, 1 + lim.RetryCount(q.revision),
             "transmissions", std::move(text));
         if (k > 0) s.results.findings.back().severity = Severity::Info; // no cable plug may be there to answer
@@ -474,6 +484,9 @@ struct Walker {
 
     void AwaitAnswer(const State::Pending& q, int64_t from) {
         if (!ExpectsAnswer(q.type) || q.kindIndex != 0) return;
+        // Only an offer from the port in the source role asks for a Request: a dual-role sink answering
+        // Get_Source_Cap offers what it could give after a swap.
+        if (q.type == MessageTypeId::SourceCapabilities && !MessageHeaderWord{q.header}.PowerRole()) return;
         s.await = {true, q.type, q.ref, q.key, from, lim.SenderResponseMs(q.revision)};
     }
 
@@ -807,6 +820,8 @@ struct Walker {
         q = {true,          false, ref, EndOf(p), p.MessageIdField(), key, p.Header(), false, k, type,
              p.RevisionField(), from.transmissions};
         if (retry) return;
+        // A Soft_Reset restarts the MessageID counters of its ordered set: the other end starts over.
+        if (type == SoftReset) s.senders[k][1 - key] = State::Sender{};
 
         if (k == 0) SopMessage(p, ref, type, key);
         else VendorMessage(p, ref, type);
@@ -915,7 +930,6 @@ struct Walker {
             c.resets.push_back({ref, "Soft_Reset", RoleOf(p), ""});
             CloseAwait(t, "Soft_Reset");
             CloseTransition(t, "Soft_Reset");
-            s.senders[0][1 - key] = State::Sender{};
             s.asked = State::Asked::None;
             break;
         case ExtendedControl:

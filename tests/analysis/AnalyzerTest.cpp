@@ -2,6 +2,7 @@
 // one that keeps it; the built-in scenarios; the shared real captures; feeding in pieces; the reasons of
 // the red rows.
 #include "Analyzer.h"
+#include "AnalysisTexts.h"
 
 #include "FindCriteria.h"
 #include "QXDoc.h"
@@ -181,6 +182,49 @@ INSTANTIATE_TEST_SUITE_P(EveryRule, RuleScenario, testing::ValuesIn(RuleCases())
                                  if (ch == '-') ch = '_';
                              return n;
                          });
+
+// Normal traffic that sits where a rule looks: the rule stays silent, or says what happened as info.
+TEST(RuleScenario, NormalTrafficRaisesNoAlarm) {
+    const struct {
+        const char* what;
+        std::string scenario;
+        const char* rule;
+        const char* infoText; // the info finding the rule gives instead, if any
+    } cases[] = {
+        {"a dual-role sink answers Get_Source_Cap with its own offer",
+         Scenario(R"("sink": {"sourceCaps": [{"fixed": 5000, "mA": 1500, "flags": ["drp"]}],
+             "sinkCaps": [{"fixed": 5000, "mA": 3000, "flags": ["drp"]}]})",
+                  std::string(kNegotiate9V) + R"(, {"message": "Get_Source_Cap", "from": "source", "after": 100},
+             {"message": "Source_Capabilities", "from": "sink"})"),
+         "sender-response", nullptr},
+        {"a Soft_Reset on SOP' restarts the cable's MessageIDs",
+         Scenario(R"("cable": {"currentA": 5})", R"({"message": "Ping", "from": "source", "sop": "SOP'"},
+             {"raw": "A5 11", "from": "cable", "sop": "SOP'"},
+             {"message": "Soft_Reset", "from": "source", "sop": "SOP'", "after": 20},
+             {"message": "Accept", "from": "cable", "sop": "SOP'"})"),
+         "message-id", nullptr},
+        {"the source repeats its first offer until a sink answers",
+         Scenario("", R"({"message": "Source_Capabilities", "from": "source", "error": "noreply"}, {"wait": 150}, )" +
+                          std::string(kNegotiate9V)),
+         "goodcrc-missing", "Source_Capabilities sent 3 times, no sink answered"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Decoded d = PlayAndDecode(FromJson(c.scenario));
+        const Results r = Analyze(*d.store);
+        std::vector<const Finding*> found;
+        for (const Finding& f : r.findings)
+            if (RuleInfoOf(f.rule).key == std::string(c.rule)) found.push_back(&f);
+        if (!c.infoText) {
+            EXPECT_TRUE(found.empty()) << Describe(r);
+            continue;
+        }
+        ASSERT_EQ(found.size(), 1u) << Describe(r);
+        EXPECT_EQ(found[0]->severity, Severity::Info);
+        EXPECT_EQ(found[0]->text, c.infoText);
+        EXPECT_EQ(MeasuredText(*found[0]), "-");
+    }
+}
 
 TEST(RuleScenario, EveryRuleHasItsPair) {
     std::vector<std::string> covered;
