@@ -39,6 +39,8 @@ const LimitRow kLimitRows[int(LimitId::Count)] = {
     // last before it counts.
     {LimitId::CurrentMargin,     "CurrentMargin",     100,   "mA", "all", "Ambrio: reading tolerance"},
     {LimitId::OverCurrentTime,   "OverCurrentTime",   500,   "ms", "all", "Ambrio: chosen by the user"},
+    // VBUS is settled when PS_RDY is sent: the first sample at or after it shows the new voltage.
+    {LimitId::PsRdyVbusWindow,   "PsRdyVbusWindow",   100,   "ms", "all", "Ambrio: samples judged after PS_RDY"},
 };
 // clang-format on
 

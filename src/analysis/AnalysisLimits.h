@@ -32,6 +32,7 @@ enum class LimitId : int32_t {
     VPpsNewTolerance,    // % of the requested voltage, PPS and AVS
     CurrentMargin,       // mA above the operating current the analyzer's reading may show
     OverCurrentTime,     // ms a current above the operating current may last
+    PsRdyVbusWindow,     // ms after PS_RDY in which the first VBUS sample is judged
     Count
 };
 

@@ -355,6 +355,15 @@ struct CAnalyzer::State {
     Pending pending[3];
 
     // An answer awaited (tSenderResponse), counted from the end of the GoodCRC of the message that asks.
+    // A PS_RDY whose VBUS is judged on the next sample.
+    struct PsRdyCheck {
+        bool active = false;
+        PacketRef ref;
+        double lo = 0, hi = 0;
+        int32_t askMv = 0;
+    };
+    PsRdyCheck psRdyCheck;
+
     struct Await {
         bool active = false;
         MessageTypeId asked = Count;
@@ -606,6 +615,7 @@ struct Walker {
             s.results.analogSeen = true;
         s.lastSample = v;
         s.haveLastSample = true;
+        JudgePsRdy(v);
         if (!s.results.analogSeen) return;
         const int64_t t = v.time;
         const double mV = v.vbusVoltage;
@@ -1055,14 +1065,29 @@ struct Walker {
         s.lastSinkActivity = t;
         s.lastPpsRequest = r.packet.time;
 
-        double lo = 0, hi = 0;
-        if (s.results.analogSeen && s.haveLastSample && t - s.lastSample.time <= 100 * kMs &&
-            VoltageRange(r.ask, &lo, &hi)) {
-            const double mV = s.lastSample.vbusVoltage;
-            if (mV < lo || mV > hi)
-                Add(RuleId::VbusAtPsRdy, s.lastSample.time, t, {ref}, mV, mV < lo ? lo : hi, "mV",
-                    "VBUS at " + Num(mV) + " mV at PS_RDY of a " + Num(r.ask.mV) + " mV contract");
+        // Judged on the first sample at or after PS_RDY: the one before may be a sampling interval old
+        // and catch VBUS still on its way.
+        State::PsRdyCheck& check = s.psRdyCheck;
+        check = {};
+        if (VoltageRange(r.ask, &check.lo, &check.hi)) {
+            check.active = true;
+            check.ref = ref;
+            check.askMv = r.ask.mV;
         }
+    }
+
+    void JudgePsRdy(const CVbusInfo& v) {
+        State::PsRdyCheck& check = s.psRdyCheck;
+        if (!check.active || v.time < check.ref.time) return;
+        check.active = false;
+        const double after = double(v.time - check.ref.time);
+        if (!s.results.analogSeen || after > lim[LimitId::PsRdyVbusWindow] * kMs) return;
+        const double mV = v.vbusVoltage;
+        if (mV < check.lo || mV > check.hi)
+            Add(RuleId::VbusAtPsRdy, check.ref.time, v.time, {check.ref}, mV, mV < check.lo ? check.lo : check.hi,
+                "mV",
+                "VBUS at " + Num(mV) + " mV " + Ms(after) + " after PS_RDY of a " + Num(check.askMv) +
+                    " mV contract (the first sample at or after it)");
     }
 
     // Structured VDMs: the cable's identity and the alternate modes.

@@ -77,6 +77,9 @@ const char* const kKeepAlive = R"({"repeat": {"everyMs": 350, "steps": [
     {"message": "Extended_Control", "from": "sink", "type": "EPR_KeepAlive"},
     {"message": "Extended_Control", "from": "source", "type": "EPR_KeepAlive_Ack"}]}})";
 
+const char* const kBackTo5V = R"({"wait": 300}, {"message": "Request", "from": "sink", "position": 1, "mA": 3000},
+    {"message": "Accept", "from": "source"}, {"message": "PS_RDY", "from": "source"})";
+
 struct RuleCase {
     const char* rule;
     std::string breaks, keeps;
@@ -191,6 +194,14 @@ TEST(RuleScenario, NormalTrafficRaisesNoAlarm) {
         const char* rule;
         const char* infoText; // the info finding the rule gives instead, if any
     } cases[] = {
+        // Down from 9 V to 5 V, PS_RDY 1 to 2 ms after VBUS settled: the sample before it is still on its way.
+        {"PS_RDY soon after VBUS settles, 10 ms sampling",
+         Scenario(R"("timing": {"settleMs": [1, 2]})", std::string(kNegotiate9V) + ", " + kBackTo5V), "vbus-at-ps-rdy",
+         nullptr},
+        {"PS_RDY soon after VBUS settles, 50 ms sampling",
+         Scenario(R"("timing": {"settleMs": [1, 2]}, "analog": {"attach": false, "sampleIntervalMs": 50})",
+                  std::string(kNegotiate9V) + ", " + kBackTo5V),
+         "vbus-at-ps-rdy", nullptr},
         {"a dual-role sink answers Get_Source_Cap with its own offer",
          Scenario(R"("sink": {"sourceCaps": [{"fixed": 5000, "mA": 1500, "flags": ["drp"]}],
              "sinkCaps": [{"fixed": 5000, "mA": 3000, "flags": ["drp"]}]})",
