@@ -35,6 +35,9 @@ const LimitRow kLimitRows[int(LimitId::Count)] = {
     {LimitId::VSafe5VMin,        "vSafe5VMin",        4750,  "mV", "all", kSourceElectrical},
     {LimitId::VSrcNewTolerance,  "vSrcNewTolerance",  5,     "%",  "all", kSourceElectrical},
     {LimitId::VPpsNewTolerance,  "vPpsNewTolerance",  5,     "%",  "3.x", kSourceElectrical},
+    // The analyzer reads VBUS where it sits, at the sink's end of the cable: vSrcValid allows the cable's
+    // drop below vSrcNew there.
+    {LimitId::VSinkEndDrop,      "vSinkEndDrop",      500,   "mV", "all", "USB PD R3.1 Source Electrical Parameters table (chapter 7), vSrcValid at the sink end"},
     // Not from the documents: what the analyzer's current reading may add, and how long an excess may
     // last before it counts.
     {LimitId::CurrentMargin,     "CurrentMargin",     100,   "mA", "all", "Ambrio: reading tolerance"},

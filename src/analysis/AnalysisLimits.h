@@ -30,6 +30,7 @@ enum class LimitId : int32_t {
     VSafe5VMin,          // mV
     VSrcNewTolerance,    // % of the contract's voltage, fixed, variable and battery supplies
     VPpsNewTolerance,    // % of the requested voltage, PPS and AVS
+    VSinkEndDrop,        // mV further below the lower bound for a reading at the sink end of the cable
     CurrentMargin,       // mA above the operating current the analyzer's reading may show
     OverCurrentTime,     // ms a current above the operating current may last
     PsRdyVbusWindow,     // ms after PS_RDY in which the first VBUS sample is judged

@@ -600,7 +600,7 @@ struct Walker {
                                 : lim[LimitId::VSrcNewTolerance]) /
                            100.0;
         if (a.kind == SupplyKind::Unknown || a.maxMv <= 0) return false;
-        *lo = a.minMv * (1 - tol);
+        *lo = a.minMv * (1 - tol) - lim[LimitId::VSinkEndDrop];
         *hi = a.maxMv * (1 + tol);
         return true;
     }

@@ -202,6 +202,13 @@ TEST(RuleScenario, NormalTrafficRaisesNoAlarm) {
          Scenario(R"("timing": {"settleMs": [1, 2]}, "analog": {"attach": false, "sampleIntervalMs": 50})",
                   std::string(kNegotiate9V) + ", " + kBackTo5V),
          "vbus-at-ps-rdy", nullptr},
+        // 5 V at 2.9 A through 150 mΩ reads about 4.56 V at the analyzer, on the sink's side of the cable.
+        {"the cable's drop at the sink end",
+         Scenario(R"("analog": {"attach": false, "cableMilliohms": 150, "load": 2900})",
+                  R"({"message": "Source_Capabilities", "from": "source"},
+             {"message": "Request", "from": "sink", "position": 1, "mA": 3000},
+             {"message": "Accept", "from": "source"}, {"message": "PS_RDY", "from": "source"})"),
+         "vbus-out-of-contract", nullptr},
         {"a dual-role sink answers Get_Source_Cap with its own offer",
          Scenario(R"("sink": {"sourceCaps": [{"fixed": 5000, "mA": 1500, "flags": ["drp"]}],
              "sinkCaps": [{"fixed": 5000, "mA": 3000, "flags": ["drp"]}]})",
