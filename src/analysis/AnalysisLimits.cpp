@@ -26,6 +26,7 @@ const LimitRow kLimitRows[int(LimitId::Count)] = {
     {LimitId::TPPSRequest,       "tPPSRequest",       10000, "ms", "3.x", kTimeValues31},
     {LimitId::TSinkEPRKeepAlive, "tSinkEPRKeepAlive", 500,   "ms", "3.x", kTimeValues31},
     {LimitId::TInterFrameGap,    "tInterFrameGap",    25,    "us", "all", "USB PD R3.1 BMC common normative requirements table (chapter 5)"},
+    {LimitId::TBISTContMode,     "tBISTContMode",     60,    "ms", "all", kTimeValues31},
     {LimitId::TPSHardReset,      "tPSHardReset",      35,    "ms", "all", kTimeValues31},
     {LimitId::TSafe0V,           "tSafe0V",           650,   "ms", "all", kSourceElectrical},
     {LimitId::TSrcRecoverMin,    "tSrcRecoverMin",    660,   "ms", "all", kSourceElectrical},

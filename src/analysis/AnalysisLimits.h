@@ -21,6 +21,7 @@ enum class LimitId : int32_t {
     TPPSRequest,         // ms, the longest a PPS contract may go without a Request
     TSinkEPRKeepAlive,   // ms, the longest an EPR sink may stay silent
     TInterFrameGap,      // µs, the shortest idle time between two frames
+    TBISTContMode,       // ms, the longest a BIST carrier may last after its request
     TPSHardReset,        // ms, Hard Reset to the source starting to remove VBUS (upper bound)
     TSafe0V,             // ms, then down to vSafe0V (upper bound)
     TSrcRecoverMin,      // ms, the least time VBUS stays at vSafe0V

@@ -155,6 +155,8 @@ constexpr int64_t kMs = 1000;
 constexpr int64_t kSampleLagUs = 1000000;
 // How far the blocks of the two lines may arrive out of step.
 constexpr int64_t kSettleUs = 100000;
+// BIST Data Object mode asking the receiver for its carrier.
+constexpr uint32_t kBistCarrierMode = 5;
 
 MessageTypeId TypeOf(const CCCPacket& p) {
     const MessageTypeInfo* m = FindPacketMessageType(p);
@@ -363,6 +365,7 @@ struct CAnalyzer::State {
         int32_t askMv = 0;
     };
     PsRdyCheck psRdyCheck;
+    int64_t bistCarrierUntil = -1; // a BIST carrier may come until then
 
     struct Await {
         bool active = false;
@@ -728,7 +731,15 @@ struct Walker {
             if (!reasons.empty()) {
                 std::string text;
                 for (const std::string& r : reasons) text += (text.empty() ? "" : "; ") + r;
-                Add(RuleId::InvalidPacket, t, EndOf(p), {ref}, 0, 0, "", std::move(text), false);
+                // The carrier a BIST Carrier Mode request asks for is no frame, and is the right answer.
+                const bool bistCarrier = s.bistCarrierUntil >= 0 && t <= s.bistCarrierUntil && !IsMessageKind(p.kind);
+                Add(RuleId::InvalidPacket, t, EndOf(p), {ref}, 0, 0, "",
+                    bistCarrier ? "BIST carrier after the BIST Carrier Mode request (" + text + ")" : std::move(text),
+                    false);
+                if (bistCarrier) {
+                    s.results.findings.back().severity = Severity::Info;
+                    s.bistCarrierUntil = -1;
+                }
             }
         }
 
@@ -786,6 +797,8 @@ struct Walker {
         const int key = SenderKey(p);
 
         if (type == GoodCrc) return GoodCrcMessage(p, ref, k);
+        if (type == Bist && k == 0 && p.crcGood && ObjectsOf(p) >= 1 && p.DataObject(1) >> 28 == kBistCarrierMode)
+            s.bistCarrierUntil = EndOf(p) + int64_t(lim[LimitId::TBISTContMode] * kMs);
 
         // A retry: the same sender, MessageID and bytes as its previous message, before an answer to it
         // could be due. Later, the same message is sent anew (an offer repeated after going unanswered).

@@ -190,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(EveryRule, RuleScenario, testing::ValuesIn(RuleCases())
 TEST(RuleScenario, NormalTrafficRaisesNoAlarm) {
     const struct {
         const char* what;
-        std::string scenario;
+        std::string scenario; // JSON, or the name of a built-in one
         const char* rule;
         const char* infoText; // the info finding the rule gives instead, if any
     } cases[] = {
@@ -209,6 +209,8 @@ TEST(RuleScenario, NormalTrafficRaisesNoAlarm) {
              {"message": "Request", "from": "sink", "position": 1, "mA": 3000},
              {"message": "Accept", "from": "source"}, {"message": "PS_RDY", "from": "source"})"),
          "vbus-out-of-contract", nullptr},
+        {"the carrier that a BIST Carrier Mode request asks for", "extended", "invalid-packet",
+         "BIST carrier after the BIST Carrier Mode request (unknown ordered set: 0 symbols after the preamble; no EOP)"},
         {"a dual-role sink answers Get_Source_Cap with its own offer",
          Scenario(R"("sink": {"sourceCaps": [{"fixed": 5000, "mA": 1500, "flags": ["drp"]}],
              "sinkCaps": [{"fixed": 5000, "mA": 3000, "flags": ["drp"]}]})",
@@ -228,7 +230,7 @@ TEST(RuleScenario, NormalTrafficRaisesNoAlarm) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Decoded d = PlayAndDecode(FromJson(c.scenario));
+        const Decoded d = PlayAndDecode(c.scenario.front() == '{' ? FromJson(c.scenario) : synthtest::Builtin(c.scenario));
         const Results r = Analyze(*d.store);
         std::vector<const Finding*> found;
         for (const Finding& f : r.findings)
