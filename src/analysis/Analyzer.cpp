@@ -665,6 +665,10 @@ struct Walker {
                 }
             } else if (s.vbusOn && mV <= lim[LimitId::VSafe0VMax]) {
                 s.vbusOn = false;
+                // VBUS discharging on its way to a detach is no excursion under the contract.
+                if (s.voltageRun.active && s.voltageRun.extreme < s.voltageRun.limit &&
+                    t - s.voltageRun.start <= int64_t(lim[LimitId::TSafe0V] * kMs))
+                    s.voltageRun.active = false;
                 if (s.connectionOpen) EndConnection(t, "detach");
             }
         }

@@ -246,6 +246,35 @@ TEST(RuleScenario, NormalTrafficRaisesNoAlarm) {
     }
 }
 
+// Unplugged under a 9 V contract: VBUS falls to 0 V over 80 ms. The falling samples are the detach, not
+// an excursion; a sag that recovers is one.
+TEST(RuleScenario, DischargeBeforeADetachIsNoExcursion) {
+    using namespace testblocks;
+    const synthtest::Played played = synthtest::Play(FromJson(Scenario("", kNegotiate9V, 1)));
+    CCaptureStore first;
+    synthtest::Decode(played, first);
+    ASSERT_GT(first.SampleCount(), 0u);
+    const uint32_t last = uint32_t(first.lastSampleTime);
+    const auto after = [&](const std::vector<uint16_t>& mV) {
+        std::vector<uint8_t> stream = played.stream;
+        for (size_t i = 0; i < mV.size(); ++i) {
+            Sample sample{uint32_t(last + 10000 * (i + 1))};
+            sample.vbus = mV[i];
+            Append(stream, VbusBlock({sample}));
+        }
+        CCaptureStore store;
+        store.DecodeChunk(stream.data(), stream.size(), 0);
+        store.FlushOpenPackets();
+        return Analyze(store);
+    };
+    const Results unplugged = after({8900, 7000, 5000, 3000, 1500, 700, 0, 0});
+    EXPECT_EQ(CountByRule(unplugged).count("vbus-out-of-contract"), 0u) << Describe(unplugged);
+    ASSERT_FALSE(unplugged.connections.empty());
+    EXPECT_EQ(unplugged.connections.back().endReason, "detach");
+    const Results sag = after({8900, 7000, 5000, 7000, 8900, 9000});
+    EXPECT_EQ(CountByRule(sag).count("vbus-out-of-contract"), 1u) << Describe(sag);
+}
+
 TEST(RuleScenario, EveryRuleHasItsPair) {
     std::vector<std::string> covered;
     for (const RuleCase& c : RuleCases()) covered.push_back(c.rule);
