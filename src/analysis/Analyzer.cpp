@@ -677,6 +677,11 @@ struct Walker {
         CheckRun(s.voltageRun, t, [&](double* value, double* limit) {
             double lo = 0, hi = 0;
             if (!VoltageRange(s.ask, &lo, &hi)) return false;
+            // A PPS source in current limit lowers VBUS to hold the current at the requested operating
+            // current, its limit.
+            if (mV < lo && s.ask.kind == SupplyKind::Pps && s.ask.operatingMa > 0 &&
+                std::abs(double(v.vbusCurrent)) >= s.ask.operatingMa - lim[LimitId::CurrentMargin])
+                return false;
             *value = mV;
             *limit = mV < lo ? lo : hi;
             return mV < lo || mV > hi;

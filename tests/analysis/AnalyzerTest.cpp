@@ -275,6 +275,36 @@ TEST(RuleScenario, DischargeBeforeADetachIsNoExcursion) {
     EXPECT_EQ(CountByRule(sag).count("vbus-out-of-contract"), 1u) << Describe(sag);
 }
 
+// A PPS supply in current limit: VBUS drops while the current sits at the requested 2 A. The same drop at
+// a lower current is an excursion.
+TEST(RuleScenario, PpsCurrentLimitIsNoExcursion) {
+    using namespace testblocks;
+    const std::string pps = R"("source": {"sourceCaps": [{"fixed": 5000, "mA": 3000}, {"pps": [3300, 11000], "mA": 3000}]})";
+    const synthtest::Played played = synthtest::Play(FromJson(Scenario(pps, R"({"message": "Source_Capabilities", "from": "source"},
+        {"message": "Request", "from": "sink", "position": 2, "mV": 5000, "mA": 2000},
+        {"message": "Accept", "from": "source"}, {"message": "PS_RDY", "from": "source"})", 1)));
+    CCaptureStore first;
+    synthtest::Decode(played, first);
+    const uint32_t last = uint32_t(first.lastSampleTime);
+    const auto drawing = [&](int mA) {
+        std::vector<uint8_t> stream = played.stream;
+        for (uint32_t i = 1; i <= 5; ++i) {
+            Sample sample{last + 10000 * i};
+            sample.vbus = 3800;
+            sample.vbusRaw = int16_t(mA * 1598 / 1500 + 1); // the analyzer's raw reading of mA
+            Append(stream, VbusBlock({sample}));
+        }
+        CCaptureStore store;
+        store.DecodeChunk(stream.data(), stream.size(), 0);
+        store.FlushOpenPackets();
+        return Analyze(store);
+    };
+    const Results limited = drawing(2000);
+    EXPECT_EQ(CountByRule(limited).count("vbus-out-of-contract"), 0u) << Describe(limited);
+    const Results light = drawing(500);
+    EXPECT_EQ(CountByRule(light).count("vbus-out-of-contract"), 1u) << Describe(light);
+}
+
 TEST(RuleScenario, EveryRuleHasItsPair) {
     std::vector<std::string> covered;
     for (const RuleCase& c : RuleCases()) covered.push_back(c.rule);
