@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -28,12 +29,13 @@ int32_t Px(float v) {
     return int32_t(v);
 }
 
-// The label step of the current and wattage axes: the base step when it is taller than the font,
-// else the first of up to five major steps that is.
-int32_t BaseLabelStep(int32_t base, int32_t major, float scale, int32_t fontHeight) {
-    if (fontHeight < Px(float(base) * scale)) return base;
-    for (int32_t k = 1; k <= 5; ++k)
-        if (Px(float(major) * scale * float(k)) > fontHeight) return k * major;
+// The label step of a value axis: the base step when it is taller than a label, else the first
+// multiple of the major step within the axis that is. Every axis looks as far as the voltage axis does,
+// so that a wide range on a low area still gets a label above its zero line.
+int32_t LabelStep(int32_t base, int32_t major, int32_t limit, float scale, int32_t labelHeight) {
+    if (labelHeight < Px(float(base) * scale)) return base;
+    for (int32_t k = 1; k <= 49 && k * major <= limit; ++k)
+        if (labelHeight < Px(float(major) * scale * float(k))) return k * major;
     return 0;
 }
 
@@ -88,29 +90,6 @@ std::string TimeTickLabel(int64_t t, TimeLabelFormat format) {
     return t < 0 ? "-" + std::string(text) : std::string(text);
 }
 
-namespace {
-
-// Whether a label of the format states the time exactly: a whole number of its unit.
-bool LabelIsExact(int64_t t, TimeLabelFormat format) {
-    switch (format) {
-    case TimeLabelFormat::Microseconds:
-        return true;
-    case TimeLabelFormat::Milliseconds:
-        return t % kMs == 0;
-    case TimeLabelFormat::Seconds:
-        return t % kSecond == 0;
-    case TimeLabelFormat::Minutes:
-        return t % kMinute == 0;
-    case TimeLabelFormat::Hours:
-        return t % kHour == 0;
-    case TimeLabelFormat::Days:
-        return t % kDay == 0;
-    }
-    return true;
-}
-
-} // namespace
-
 std::vector<TimeTick> TimeTicks(const CGraphModel& model, bool gridOn) {
     std::vector<TimeTick> ticks;
     const TimeTickRule rule = ChooseTimeTicks(model.TimeScale());
@@ -132,15 +111,86 @@ std::vector<TimeTick> TimeTicks(const CGraphModel& model, bool gridOn) {
         tick.time = t;
         tick.x = int32_t(x);
         tick.line = gridOn || onMajor || dx > 50;
-        // A minor tick the label format cannot tell from its major (100 µs steps written in whole
-        // milliseconds, 6 h steps in whole days ...) would only repeat that major's text.
-        tick.label = onMajor || (dx > 50 && LabelIsExact(t, rule.format));
-        if (tick.line || tick.label) ticks.push_back(tick);
+        if (tick.line) ticks.push_back(tick);
     }
     return ticks;
 }
 
-ValueAxisRule VoltageAxisRule(float scale, int32_t plotHeight, int32_t fontHeight) {
+namespace {
+
+// The coarsest format that states a time step exactly: 100 µs steps in µs, 100 ms steps in ms ...
+TimeLabelFormat FormatOfStep(int64_t step) {
+    if (step % kDay == 0) return TimeLabelFormat::Days;
+    if (step % kHour == 0) return TimeLabelFormat::Hours;
+    if (step % kMinute == 0) return TimeLabelFormat::Minutes;
+    if (step % kSecond == 0) return TimeLabelFormat::Seconds;
+    if (step % kMs == 0) return TimeLabelFormat::Milliseconds;
+    return TimeLabelFormat::Microseconds;
+}
+
+} // namespace
+
+TimeLabels PlaceTimeLabels(const CGraphModel& model,
+                           const std::function<int32_t(const std::string&)>& widthOf) {
+    const TimeTickRule rule = ChooseTimeTicks(model.TimeScale());
+    const int64_t viewStart = model.ViewStart(), viewEnd = model.ViewEnd();
+    const int32_t plotWidth = model.Plot().width;
+    // The labels on multiples of `step`; false when two of them crowd.
+    auto place = [&](int64_t step, TimeLabels* out) {
+        // The rule's unit, or the finer one that states the step.
+        out->format = std::min(rule.format, FormatOfStep(step));
+        out->labels.clear();
+        const int64_t first = viewStart - viewStart % step;
+        const int64_t count = first <= viewEnd ? TimeDifference(viewEnd, first) / step : -1;
+        int64_t lastRight = 0;
+        for (int64_t k = 0; k <= count; ++k) {
+            const int64_t t = first + k * step;
+            const int64_t x = model.XOfTime(t);
+            if (x < 0) continue;
+            if (x > plotWidth) break;
+            std::string text = TimeTickLabel(t, out->format);
+            const int32_t width = widthOf(text);
+            const int64_t left = x - width / 2;
+            // A label cut by the plot's edge reads as another number.
+            if (left < 0 || left + width > plotWidth) continue;
+            if (!out->labels.empty() && left < lastRight + kTimeLabelGap) return false;
+            out->labels.push_back({t, int32_t(x), std::move(text)});
+            lastRight = left + width;
+        }
+        return true;
+    };
+    // Minor steps more than 50 px apart that divide the major step: first those the rule's unit
+    // states (1 s steps in seconds), after the majors those it cannot (100 ms steps, in ms).
+    std::vector<int64_t> stated, finer;
+    for (int64_t k : {1, 2, 5}) {
+        const int64_t step = rule.minor * k;
+        if (step < rule.major && rule.major % step == 0 && float(step) * model.TimeScale() > 50.0f)
+            (FormatOfStep(step) >= rule.format ? stated : finer).push_back(step);
+    }
+    TimeLabels best, labels;
+    bool found = false;
+    // The first step whose labels do not crowd and are two or more wins; else the one with most.
+    auto wins = [&](int64_t step) {
+        if (!place(step, &labels)) return false;
+        if (!found || labels.labels.size() > best.labels.size()) best = labels, found = true;
+        return best.labels.size() >= 2;
+    };
+    for (int64_t step : stated)
+        if (wins(step)) return best;
+    // Every 1st, 2nd, 5th, 10th ... major; a step longer than the window leaves one label at most.
+    bool longer = false;
+    for (int64_t every = 1; !longer; every *= 10)
+        for (int64_t k : {every, 2 * every, 5 * every}) {
+            const int64_t step = rule.major * k;
+            if (wins(step)) return best;
+            longer = longer || step > TimeDifference(viewEnd, viewStart);
+        }
+    for (int64_t step : finer)
+        if (wins(step)) return best;
+    return best;
+}
+
+ValueAxisRule VoltageAxisRule(float scale, int32_t plotHeight, int32_t labelHeight) {
     ValueAxisRule r;
     if (float(plotHeight) / scale < 5000.0f) {
         r.minor = 100;
@@ -152,19 +202,11 @@ ValueAxisRule VoltageAxisRule(float scale, int32_t plotHeight, int32_t fontHeigh
     r.base = r.minor;
     r.smallUnit = false;
     r.limit = kVoltageLimit;
-    if (fontHeight < Px(float(r.minor) * scale)) {
-        r.labelStep = r.minor;
-    } else {
-        for (int32_t k = 1; k <= 49 && k * r.major <= kVoltageLimit; ++k)
-            if (fontHeight < Px(float(r.major) * scale * float(k))) {
-                r.labelStep = k * r.major;
-                break;
-            }
-    }
+    r.labelStep = LabelStep(r.base, r.major, r.limit, scale, labelHeight);
     return r;
 }
 
-ValueAxisRule CurrentAxisRule(float scale, int32_t plotHeight, int32_t fontHeight) {
+ValueAxisRule CurrentAxisRule(float scale, int32_t plotHeight, int32_t labelHeight) {
     ValueAxisRule r;
     r.limit = kCurrentLimit;
     if (float(plotHeight) / scale < 1000.0f) {
@@ -173,11 +215,11 @@ ValueAxisRule CurrentAxisRule(float scale, int32_t plotHeight, int32_t fontHeigh
         r.minor = 100, r.major = 500, r.base = 100;
         if (scale < 0.03f) r.minor = 500, r.major = 500, r.base = 500;
     }
-    r.labelStep = BaseLabelStep(r.base, r.major, scale, fontHeight);
+    r.labelStep = LabelStep(r.base, r.major, r.limit, scale, labelHeight);
     return r;
 }
 
-ValueAxisRule WattageAxisRule(float scale, int32_t plotHeight, int32_t fontHeight) {
+ValueAxisRule WattageAxisRule(float scale, int32_t plotHeight, int32_t labelHeight) {
     ValueAxisRule r;
     r.limit = kWattageLimit;
     if (float(plotHeight) / scale < 1000.0f) {
@@ -188,23 +230,27 @@ ValueAxisRule WattageAxisRule(float scale, int32_t plotHeight, int32_t fontHeigh
         r.minor = 100, r.major = 500, r.base = 100;
         if (scale < 0.03f) r.minor = 1000, r.major = 5000, r.base = 1000;
     }
-    r.labelStep = BaseLabelStep(r.base, r.major, scale, fontHeight);
+    r.labelStep = LabelStep(r.base, r.major, r.limit, scale, labelHeight);
     return r;
 }
 
-ValueAxisRule AxisRuleOf(const CGraphModel& model, GraphArea area) {
-    const float scale = model.Area(area).scale;
+ValueAxisRule AxisRuleOf(const CGraphModel& model, GraphArea area, int32_t labelHeight) {
+    const GraphAreaState& s = model.Area(area);
     const int32_t h = model.Plot().height;
-    const int32_t f = model.FontHeight();
-    switch (area) {
-    case GraphArea::Voltage:
-        return VoltageAxisRule(scale, h, f);
-    case GraphArea::Current:
-        return CurrentAxisRule(scale, h, f);
-    case GraphArea::Wattage:
-        return WattageAxisRule(scale, h, f);
+    if (area == GraphArea::Voltage) return VoltageAxisRule(s.scale, h, labelHeight);
+    ValueAxisRule r = area == GraphArea::Current ? CurrentAxisRule(s.scale, h, labelHeight)
+                                                 : WattageAxisRule(s.scale, h, labelHeight);
+    // A band whose label step in tenths of an ampere (watt) lies beyond it would show its zero alone:
+    // it counts in mA (mW), whose finer steps fit.
+    const float reach =
+        float(std::max(std::abs(s.min), std::abs(s.max))) + float(CGraphModel::kAreaPadding) / s.scale;
+    if (!r.smallUnit && (r.labelStep == 0 || float(r.labelStep) > reach)) {
+        ValueAxisRule fine = r;
+        fine.minor = 10, fine.major = 50, fine.base = 10, fine.smallUnit = true;
+        fine.labelStep = LabelStep(fine.base, fine.major, fine.limit, s.scale, labelHeight);
+        if (fine.labelStep != 0 && float(fine.labelStep) <= reach) return fine;
     }
-    return {};
+    return r;
 }
 
 std::string ValueTickLabel(GraphArea area, int32_t value, bool smallUnit) {
@@ -230,9 +276,10 @@ std::string ValueTickLabel(GraphArea area, int32_t value, bool smallUnit) {
     return value < 0 ? "-" + std::string(text) : std::string(text);
 }
 
-std::vector<ValueTick> ValueTicks(const CGraphModel& model, GraphArea area, bool gridOn) {
+std::vector<ValueTick> ValueTicks(const CGraphModel& model, GraphArea area, bool gridOn,
+                                  int32_t labelHeight) {
     std::vector<ValueTick> ticks;
-    const ValueAxisRule rule = AxisRuleOf(model, area);
+    const ValueAxisRule rule = AxisRuleOf(model, area, labelHeight);
     const GraphAreaState& s = model.Area(area);
     const int32_t zeroY = model.ZeroY(area);
     const int32_t h = model.Plot().height;

@@ -289,20 +289,62 @@ void CGraphModel::PressTraceButton(GraphTraceSwitch t) {
 
 // ---- fitting -------------------------------------------------------------------------------------------
 
-CGraphModel::Slot CGraphModel::SlotOf(GraphArea a) const {
-    const int32_t h = plot.height;
-    const bool v = areas[V].on, i = areas[I].on, w = areas[W].on;
-    const int on = int(v) + int(i) + int(w);
-    if (on == 1) return {h, 0};
-    if (on == 3) {
-        if (a == GraphArea::Voltage) return {h / 3, 2 * h / 3};
-        if (a == GraphArea::Current) return {h / 3, h / 3};
-        return {h / 3, 0};
+namespace {
+
+int32_t AreasOn(const std::array<GraphAreaState, kGraphAreaCount>& areas) {
+    return int32_t(areas[V].on) + int32_t(areas[I].on) + int32_t(areas[W].on);
+}
+
+// The fifth of a slot a fit leaves free below and above an area's range.
+int32_t SlotPad(int32_t size) {
+    return Trunc32(float(size) * 0.4f * 0.5f);
+}
+
+} // namespace
+
+int32_t CGraphModel::StripRoom() const {
+    const int32_t on = AreasOn(areas);
+    if (!stripShown || on == 0) return 0;
+    // From the first area's range down: its band's padding, the gap holding the strip's labels, the
+    // strip, and the next area's padding; the slots' own free fifths give part of it. Two rows more
+    // for the fit's truncations.
+    const bool next = on > 1;
+    const int32_t needed = kAreaPadding + kPdStripGap + kPdStripHeight + (next ? kAreaPadding : 0) + 2;
+    int32_t room = 0;
+    for (int i = 0; i < 8; ++i) {
+        const int32_t pad = SlotPad((plot.height - room) / on);
+        const int32_t more = std::max(0, needed - pad * (next ? 2 : 1));
+        if (more == room) break;
+        room = more;
     }
-    // Two areas: the upper one takes the top half. The voltage area is always on top, the wattage area
-    // always at the bottom.
-    const bool upper = a == GraphArea::Voltage || (a == GraphArea::Current && !v);
-    return upper ? Slot{h / 2, h / 2} : Slot{h / 2, 0};
+    return std::min(room, plot.height / 2);
+}
+
+CGraphModel::Slot CGraphModel::SlotOf(GraphArea a) const {
+    const int32_t room = StripRoom();
+    const int32_t h = plot.height - room;
+    const bool v = areas[V].on, i = areas[I].on;
+    const int on = AreasOn(areas);
+    // The first area on, the topmost, lies above the strip's room.
+    const bool first =
+        a == GraphArea::Voltage || (a == GraphArea::Current && !v) || (a == GraphArea::Wattage && !v && !i);
+    Slot s;
+    if (on == 1) {
+        s = {h, 0};
+    } else if (on == 3) {
+        if (a == GraphArea::Voltage)
+            s = {h / 3, 2 * h / 3};
+        else if (a == GraphArea::Current)
+            s = {h / 3, h / 3};
+        else
+            s = {h / 3, 0};
+    } else {
+        // Two areas: the upper one takes the top half. The voltage area is always on top, the wattage
+        // area always at the bottom.
+        s = first ? Slot{h / 2, h / 2} : Slot{h / 2, 0};
+    }
+    if (first) s.offset += room;
+    return s;
 }
 
 void CGraphModel::FitArea(GraphArea a) {
@@ -412,10 +454,18 @@ bool CGraphModel::ZoomToBox(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     const int32_t h = plot.height;
     const float k = float(h) / float(boxHeight);
     const int32_t g = (y0 + y1) / 2 - plot.top;
-    for (GraphAreaState& s : areas) {
-        s.scale = s.scale * k;
-        s.baseline = h / 2 - Trunc32(float(h - g - s.baseline) * k);
+    int reached = 0;
+    for (GraphArea a : {GraphArea::Voltage, GraphArea::Current, GraphArea::Wattage}) {
+        if (!AreaOn(a)) continue;
+        int32_t top, bottom;
+        AreaBand(a, &top, &bottom);
+        reached += std::min(y0, y1) < bottom && std::max(y0, y1) >= top;
     }
+    if (reached < 2)
+        for (GraphAreaState& s : areas) {
+            s.scale = s.scale * k;
+            s.baseline = h / 2 - Trunc32(float(h - g - s.baseline) * k);
+        }
     const int64_t tLeft = TimeAtX(std::min(x0, x1));
     const int64_t tRight = TimeAtX(std::max(x0, x1));
     if (tRight > tLeft) {

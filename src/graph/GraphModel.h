@@ -124,6 +124,10 @@ public:
     void AreaBand(GraphArea a, int32_t* top, int32_t* bottom) const;
     bool InBand(GraphArea a, int32_t y) const;
     int32_t PdStripTop() const;
+    // With the PD strip shown, fitting leaves it room of its own below the first area on: the strip
+    // and the row of its labels then cover no area's band, and so no trace.
+    void SetStripShown(bool on) { stripShown = on; }
+    bool StripShown() const { return stripShown; }
 
     bool TraceOn(GraphTraceSwitch t) const { return traces[size_t(t)]; }
     void SetTraceOn(GraphTraceSwitch t, bool on) { traces[size_t(t)] = on; }
@@ -151,7 +155,8 @@ public:
     void ZoomVoltage(bool in);
     void ZoomCurrentWattage(bool in);
     // A right-button box from one window point to another; false (and nothing changes) when it is not
-    // more than 10 px wide and high.
+    // more than 10 px wide and high. A box that reaches into the bands of two or more areas zooms the
+    // time axis only: one vertical factor for all of them would push the others out of the plot.
     bool ZoomToBox(int32_t x0, int32_t y0, int32_t x1, int32_t y1);
     // A left drag by (dx, dy) pixels: the time window follows the pointer, and so do the baselines of the
     // dragged areas.
@@ -182,6 +187,8 @@ private:
         int32_t size = 0, offset = 0;
     };
     Slot SlotOf(GraphArea a) const;
+    // Rows the fit keeps free for the PD strip below the first area on.
+    int32_t StripRoom() const;
     void UpdateLayout();
     bool LayoutChanged(const GraphRect& before);
     void FitArea(GraphArea a);
@@ -199,6 +206,7 @@ private:
     std::array<GraphAreaState, kGraphAreaCount> areas;
     bool currentFlip = false;
     bool reverseCurrent = false;
+    bool stripShown = false;
     std::array<bool, kGraphTraceSwitchCount> traces{true, true, true, false, true, false};
 
     int64_t markerO = 0, markerX = 0;

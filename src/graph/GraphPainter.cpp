@@ -1,6 +1,7 @@
 #include "GraphPainter.h"
 
 #include "CaptureStore.h"
+#include "Contrast.h"
 #include "GraphAxes.h"
 #include "GraphTexts.h"
 
@@ -28,7 +29,8 @@ const QColor kMarkerBColour(255, 0, 128);
 const QColor kStripColours[] = {kMarkerAColour,      kMarkerBColour,       QColor(100, 100, 255), QColor(200, 200, 0),
                                 QColor(255, 0, 0),   QColor(255, 255, 0),  QColor(255, 0, 0),     QColor(0, 0, 255),
                                 QColor(0, 100, 100), QColor(100, 100, 0)};
-const QColor kMeasurementGrey(150, 150, 150);
+// Below the plot, dark as the plot itself: the light marker colours of the read-outs read on it.
+const QColor kMeasurementBackground(20, 20, 20);
 
 struct VrdBand {
     int32_t lower, upper; // mV
@@ -41,17 +43,11 @@ constexpr VrdBand kVrdBands[] = {
     {1310, 2040, GraphSettings::Vrd30, "vRd-3.0"},
 };
 
-// Names and read-outs are written in black on their colour; on a dark colour (pure blue, a dark teal)
-// black cannot be read, so they are written in white there.
-QColor InkOn(const QColor& background) {
-    const int luma = (299 * background.red() + 587 * background.green() + 114 * background.blue()) / 1000;
-    return luma < 110 ? QColor(Qt::white) : QColor(Qt::black);
-}
-
 enum class HAlign { Left, Right, Centre };
 enum class VAlign { Top, Bottom };
 
-// Text on its own background box; (x, y) is the anchor the alignments name.
+// Text on its own background box; (x, y) is the anchor the alignments name. The ink keeps its hue but
+// is darkened or lightened as far as the background needs for the text to be read.
 void Label(QPainter& p, const QFontMetrics& fm, const QString& text, int x, int y, HAlign h, VAlign v,
            const QColor& ink, const QColor& background) {
     const int w = fm.horizontalAdvance(text);
@@ -59,7 +55,7 @@ void Label(QPainter& p, const QFontMetrics& fm, const QString& text, int x, int 
     const int left = h == HAlign::Left ? x : h == HAlign::Right ? x - w : x - w / 2;
     const int top = v == VAlign::Top ? y : y - height;
     p.fillRect(left, top, w, height, background);
-    p.setPen(ink);
+    p.setPen(ReadableInk(ink, background));
     p.drawText(left, top + fm.ascent(), text);
 }
 
@@ -142,6 +138,34 @@ struct Frame {
     QColor Frame_() const { return GraphColour(st.frameColour); }
 };
 
+// vRd bands: where a sink's Rd sits on CC for each current the source's Rp offers. `fn` gets each band
+// that is drawn, with its rectangle and colour, clipped to the voltage area.
+template <class Fn> void ForEachVrdBand(QPainter& p, const Frame& f, Fn fn) {
+    const bool ccShown =
+        f.m.TraceOn(GraphTraceSwitch::Cc1Voltage) || f.m.TraceOn(GraphTraceSwitch::Cc2Voltage);
+    if (!f.m.AreaOn(GraphArea::Voltage) || !f.scene.vrdBands || !ccShown) return;
+    p.save();
+    p.setClipRect(f.Band(GraphArea::Voltage).intersected(f.plot));
+    const GraphAreaState& v = f.m.Area(GraphArea::Voltage);
+    const int32_t zeroY = f.m.ZeroY(GraphArea::Voltage);
+    for (const VrdBand& b : kVrdBands) {
+        if (!f.st.backgroundOn[b.region]) continue;
+        const int top = zeroY - int(float(b.upper) * v.scale);
+        const int height = int(float(b.upper - b.lower) * v.scale);
+        fn(b, QRect(f.plotLeft, top, f.plotWidth, height), GraphColour(f.st.backgroundColour[b.region]));
+    }
+    p.restore();
+}
+
+// The names of the vRd bands tall enough for one, written over the voltage grid that would cross them.
+void PaintVrdLabels(QPainter& p, const Frame& f) {
+    ForEachVrdBand(p, f, [&](const VrdBand& b, const QRect& band, const QColor& colour) {
+        if (band.height() > 12)
+            Label(p, f.fm, b.label, band.left(), band.top() + band.height(), HAlign::Left, VAlign::Bottom,
+                  TraceColour(f.st, GraphSettings::VbusVoltage), colour);
+    });
+}
+
 void PaintBackgrounds(QPainter& p, const Frame& f) {
     const GraphSettings& st = f.st;
     auto fillArea = [&](GraphArea a, GraphSettings::Region r) {
@@ -151,26 +175,8 @@ void PaintBackgrounds(QPainter& p, const Frame& f) {
     fillArea(GraphArea::Current, GraphSettings::CurrentArea);
     fillArea(GraphArea::Voltage, GraphSettings::VoltageArea);
 
-    // vRd bands: where a sink's Rd sits on CC for each current the source's Rp offers.
-    const bool ccShown = f.m.TraceOn(GraphTraceSwitch::Cc1Voltage) || f.m.TraceOn(GraphTraceSwitch::Cc2Voltage);
-    if (f.m.AreaOn(GraphArea::Voltage) && f.scene.vrdBands && ccShown) {
-        p.save();
-        p.setClipRect(f.Band(GraphArea::Voltage).intersected(f.plot));
-        const GraphAreaState& v = f.m.Area(GraphArea::Voltage);
-        const int32_t zeroY = f.m.ZeroY(GraphArea::Voltage);
-        for (const VrdBand& b : kVrdBands) {
-            if (!st.backgroundOn[b.region]) continue;
-            const int top = zeroY - int(float(b.upper) * v.scale);
-            const int height = int(float(b.upper - b.lower) * v.scale);
-            const QColor colour = GraphColour(st.backgroundColour[b.region]);
-            p.fillRect(f.plotLeft, top, f.plotWidth, height, colour);
-            if (height > 12)
-                Label(p, f.fm, b.label, f.plotLeft, top + height, HAlign::Left, VAlign::Bottom,
-                      TraceColour(st, GraphSettings::VbusVoltage), colour);
-        }
-        p.restore();
-    }
-
+    ForEachVrdBand(
+        p, f, [&](const VrdBand&, const QRect& band, const QColor& colour) { p.fillRect(band, colour); });
     fillArea(GraphArea::Wattage, GraphSettings::WattageArea);
     if (f.scene.showPdPackets && st.backgroundOn[GraphSettings::PdStrip])
         p.fillRect(f.plotLeft, f.m.PdStripTop(), f.plotWidth, CGraphModel::kPdStripHeight,
@@ -183,21 +189,14 @@ void PaintTimeAxis(QPainter& p, const Frame& f) {
     p.fillRect(f.plotLeft, stripTop, f.plotWidth, CGraphModel::kTimeLabelStrip, f.Frame_());
     p.setClipRect(QRect(f.plotLeft, stripTop, f.plotWidth, f.plotHeight + CGraphModel::kTimeLabelStrip));
     const QColor ink = GraphColour(f.st.axisColour[GraphSettings::TimeAxis]);
-    const TimeTickRule rule = ChooseTimeTicks(f.m.TimeScale());
     p.setPen(QPen(ink, 1));
-    for (const TimeTick& t : TimeTicks(f.m, f.st.gridOn[GraphSettings::TimeAxis])) {
-        const int x = f.plotLeft + t.x;
-        if (t.line) {
-            p.setPen(QPen(ink, 1));
-            p.drawLine(x, f.plotTop, x, f.plotBottom);
-        }
-        if (!t.label) continue;
-        // A label cut by the plot's edge reads as another number: only whole labels are written.
-        const QString text = Q(TimeTickLabel(t.time, rule.format));
-        const int half = f.fm.horizontalAdvance(text) / 2;
-        if (x - half >= f.plotLeft && x + half <= f.plotRight)
-            Label(p, f.fm, text, x, f.plotTop - 1, HAlign::Centre, VAlign::Bottom, ink, f.Frame_());
-    }
+    for (const TimeTick& t : TimeTicks(f.m, f.st.gridOn[GraphSettings::TimeAxis]))
+        p.drawLine(f.plotLeft + t.x, f.plotTop, f.plotLeft + t.x, f.plotBottom);
+    const TimeLabels labels =
+        PlaceTimeLabels(f.m, [&](const std::string& text) { return f.fm.horizontalAdvance(Q(text)); });
+    for (const TimeLabel& l : labels.labels)
+        Label(p, f.fm, Q(l.text), f.plotLeft + l.x, f.plotTop - 1, HAlign::Centre, VAlign::Bottom, ink,
+              f.Frame_());
 }
 
 void PaintValueAxis(QPainter& p, const Frame& f, GraphArea a) {
@@ -216,7 +215,7 @@ void PaintValueAxis(QPainter& p, const Frame& f, GraphArea a) {
                                                                : GraphSettings::WattageAxis;
     const QColor lineInk = GraphColour(st.axisColour[axis]);
     const QColor textInk = a == GraphArea::Wattage ? TraceColour(st, GraphSettings::VbusPower) : lineInk;
-    const std::vector<ValueTick> ticks = ValueTicks(f.m, a, st.gridOn[axis]);
+    const std::vector<ValueTick> ticks = ValueTicks(f.m, a, st.gridOn[axis], f.fm.height());
     for (const ValueTick& t : ticks) {
         if (!t.line) continue;
         p.setPen(QPen(lineInk, t.value == 0 ? 2 : 1));
@@ -238,28 +237,35 @@ void PaintPdStrip(QPainter& p, const Frame& f) {
     const CCaptureStore& store = *f.scene.store;
     p.setClipRect(f.plot);
     const int stripTop = f.m.PdStripTop();
-    int labelIndex = 0;
+    const std::vector<StripBox> boxes = StripBoxes(store, f.scene.strip, f.m, f.scene.selected);
+    std::vector<QString> texts(boxes.size());
+    std::vector<int32_t> widths(boxes.size(), 0);
     char text[160];
-    for (const StripBox& b : StripBoxes(store, f.scene.strip, f.m, f.scene.selected)) {
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        const StripBox& b = boxes[i];
+        p.fillRect(b.x, stripTop, b.width, CGraphModel::kPdStripHeight, kStripColours[size_t(b.colour)]);
+        if (!b.label && !b.marked) continue;
         const CCCPacket& packet = *b.packet;
-        const int x = b.x;
-        const QColor colour = kStripColours[size_t(b.colour)];
-        p.fillRect(x, stripTop, b.width, CGraphModel::kPdStripHeight, colour);
-        if (b.label) {
-            std::snprintf(text, sizeof text, "#%d %s", packet.index, packet.GetMessageTypeText().c_str());
-            Label(p, f.fm, text, x, stripTop, HAlign::Left, VAlign::Bottom, InkOn(colour), colour);
-        }
-        if (!b.marked) continue;
-        const char* prefix = &packet == store.markerAPacket   ? "A "
+        const char* prefix = !b.marked                        ? ""
+                             : &packet == store.markerAPacket ? "A "
                              : &packet == store.markerBPacket ? "B "
                                                               : "";
-        // Labels of neighbouring packets stagger over eleven rows.
-        const int y = CGraphModel::kTopMargin + f.m.FontHeight() * labelIndex + 1;
-        labelIndex = (labelIndex + 1) % 11;
-        p.setPen(QPen(colour, 1));
-        p.drawLine(x, y, x, stripTop);
         std::snprintf(text, sizeof text, "%s#%d %s", prefix, packet.index, packet.GetMessageTypeText().c_str());
-        Label(p, f.fm, text, x, y, HAlign::Left, VAlign::Top, InkOn(colour), colour);
+        texts[i] = QString::fromLatin1(text);
+        widths[i] = f.fm.horizontalAdvance(texts[i]);
+    }
+    // The labels share one row above the strip, clear of the traces and of one another; where a marked
+    // label had to make way, a line in its colour rises from its box.
+    const std::vector<StripLabel> labels = PlaceStripLabels(boxes, widths, store, f.plotLeft, f.plotRight);
+    for (const StripLabel& l : labels) {
+        const int boxX = std::clamp(boxes[l.box].x, f.plotLeft, f.plotRight - 1);
+        if (boxX >= l.left && boxX < l.left + l.width) continue;
+        p.setPen(QPen(kStripColours[size_t(boxes[l.box].colour)], 1));
+        p.drawLine(boxX, stripTop - f.fm.height(), boxX, stripTop);
+    }
+    for (const StripLabel& l : labels) {
+        const QColor colour = kStripColours[size_t(boxes[l.box].colour)];
+        Label(p, f.fm, texts[l.box], l.left, stripTop, HAlign::Left, VAlign::Bottom, InkOn(colour), colour);
     }
 }
 
@@ -459,6 +465,7 @@ void PaintGraph(QPainter& p, const GraphScene& scene) {
     PaintBackgrounds(p, f);
     PaintTimeAxis(p, f);
     for (GraphArea a : {GraphArea::Voltage, GraphArea::Current, GraphArea::Wattage}) PaintValueAxis(p, f, a);
+    PaintVrdLabels(p, f);
     PaintPdStrip(p, f);
     PaintTraces(p, f);
     PaintMarkers(p, f);
@@ -474,7 +481,7 @@ void PaintMeasurements(QPainter& p, const GraphScene& scene) {
     p.setFont(scene.font);
     const QRect region(r.left, r.top, r.width, r.height);
     p.setClipRect(region);
-    p.fillRect(region, kMeasurementGrey);
+    p.fillRect(region, kMeasurementBackground);
     const int step = GraphLineStep(scene.font, m.FontHeight());
     int y = r.top;
     for (const GraphText& line : MeasurementTexts(m, scene.store)) {
@@ -487,10 +494,7 @@ void PaintMeasurements(QPainter& p, const GraphScene& scene) {
             fm = QFontMetrics(font);
         }
         p.setFont(font);
-        // The light marker colours on the grey need a shadow to be read.
-        p.setPen(QColor(40, 40, 40));
-        p.drawText(1, y + fm.ascent() + 1, text);
-        p.setPen(InkColour(*scene.style, line.ink));
+        p.setPen(ReadableInk(InkColour(*scene.style, line.ink), kMeasurementBackground));
         p.drawText(0, y + fm.ascent(), text);
         y += step;
     }

@@ -1,6 +1,7 @@
 // Paints the graph with QPainter, in this order: frame and plot background, area backgrounds with the
-// vRd bands, time axis, value axes, PD strip, the nine traces, markers O and X, and the zoom box or the
-// cursor; the measurement texts below the plot are painted apart, after the image is on screen.
+// vRd bands, time axis, value axes, the vRd bands' names, PD strip, the nine traces, markers O and X,
+// and the zoom box or the cursor; the measurement texts below the plot are painted apart, after the
+// image is on screen. Every text is written in an ink that reads on its background.
 #pragma once
 
 #include "GraphModel.h"

@@ -120,3 +120,60 @@ std::vector<StripBox> StripBoxes(const CCaptureStore& store, const CPacketStripI
     if (pending) flush();
     return boxes;
 }
+
+std::vector<StripLabel> PlaceStripLabels(const std::vector<StripBox>& boxes,
+                                         const std::vector<int32_t>& widths, const CCaptureStore& store,
+                                         int32_t plotLeft, int32_t plotRight) {
+    auto rank = [&](size_t i) {
+        const CCCPacket* p = boxes[i].packet;
+        return p == store.markerAPacket ? 0 : p == store.markerBPacket ? 1 : 2;
+    };
+    std::vector<size_t> marked;
+    for (size_t i = 0; i < boxes.size(); ++i)
+        if (boxes[i].marked) marked.push_back(i);
+    std::stable_sort(marked.begin(), marked.end(), [&](size_t a, size_t b) { return rank(a) < rank(b); });
+
+    // The marked labels, as many as the row holds by rank: left to right, each pushed past the one
+    // before it, then drawn back from the plot's right edge.
+    std::vector<StripLabel> labels;
+    for (size_t count = marked.size();; --count) {
+        std::vector<size_t> chosen(marked.begin(), marked.begin() + std::ptrdiff_t(count));
+        std::sort(chosen.begin(), chosen.end());
+        labels.clear();
+        int32_t nextFree = plotLeft;
+        for (size_t i : chosen) {
+            const int32_t left = std::max({boxes[i].x, plotLeft, nextFree});
+            labels.push_back({i, left, widths[i]});
+            nextFree = left + widths[i] + kStripLabelGap;
+        }
+        int32_t bound = plotRight;
+        for (auto it = labels.rbegin(); it != labels.rend(); ++it) {
+            it->left = std::min(it->left, bound - it->width);
+            bound = it->left - kStripLabelGap;
+        }
+        if (count == 0 || labels.front().left >= plotLeft) break;
+    }
+    // What the marked labels take of the row: themselves, and the column of a leader line.
+    struct Span {
+        int32_t left, right;
+    };
+    std::vector<Span> taken;
+    for (const StripLabel& l : labels) {
+        taken.push_back({l.left, l.left + l.width});
+        const int32_t boxX = std::clamp(boxes[l.box].x, plotLeft, plotRight - 1);
+        if (boxX < l.left || boxX >= l.left + l.width) taken.push_back({boxX, boxX + 1});
+    }
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        if (!boxes[i].label || boxes[i].marked) continue;
+        const int32_t left = std::max(boxes[i].x, plotLeft);
+        const Span span{left, left + widths[i]};
+        if (left >= plotRight) continue;
+        const bool crowded = std::any_of(taken.begin(), taken.end(), [&](const Span& t) {
+            return span.left < t.right + kStripLabelGap && t.left < span.right + kStripLabelGap;
+        });
+        if (crowded) continue;
+        labels.push_back({i, left, widths[i]});
+        taken.push_back(span);
+    }
+    return labels;
+}

@@ -42,7 +42,7 @@ struct StripBox {
     StripColour colour = StripColour::Port0;
     const CCCPacket* packet = nullptr;
     bool label = false;  // wider than 50 px: "#%d %s" above the box
-    bool marked = false; // marker A, marker B or the selection: a line and a label from the top
+    bool marked = false; // marker A, marker B or the selection: a label of its own, placed first
 };
 
 // The boxes to paint, in painting order. With an index in step with the store the boxes come from it,
@@ -50,3 +50,22 @@ struct StripBox {
 // every packet is visited as it stands.
 std::vector<StripBox> StripBoxes(const CCaptureStore& store, const CPacketStripIndex* index,
                                  const CGraphModel& model, const CCCPacket* selected);
+
+// One label in the row above the strip: the box it names, and where it stands.
+struct StripLabel {
+    size_t box = 0;
+    int32_t left = 0; // window column
+    int32_t width = 0;
+    bool operator==(const StripLabel&) const = default;
+};
+
+// The labels of the row above the strip, none overlapping another (kStripLabelGap apart at least) or a
+// leader line. The marked boxes' labels come first, in the order A, B, selection when not all fit: each
+// stands over its box, or is pushed right of the one before it (and left from the plot's right edge),
+// a leader line rising from its box through the row. Then the names of boxes wider than 50 px, left to
+// right, where they have room; a box's name starts at its left edge, or at the plot's left edge for a
+// box that begins before it. `widths` holds each box's label width.
+inline constexpr int32_t kStripLabelGap = 6;
+std::vector<StripLabel> PlaceStripLabels(const std::vector<StripBox>& boxes,
+                                         const std::vector<int32_t>& widths, const CCaptureStore& store,
+                                         int32_t plotLeft, int32_t plotRight);

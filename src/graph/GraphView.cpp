@@ -131,6 +131,7 @@ CGraphView::CGraphView(IViewHost& h, QWidget* parent)
     model.SetAreaOn(GraphArea::Voltage, style.voltageOn);
     model.SetAreaOn(GraphArea::Current, style.currentOn);
     model.SetAreaOn(GraphArea::Wattage, style.wattageOn);
+    model.SetStripShown(showPdPackets);
     SetGraphFont(FontFromRecord(settings.graphFont), FontHeightOf(settings.graphFont));
     ApplySize();
     RefreshButtons();
@@ -211,6 +212,8 @@ void CGraphView::MarksChanged() {
 
 void CGraphView::SetShowPdPackets(bool on) {
     showPdPackets = on;
+    // The strip's room follows at the next fit.
+    model.SetStripShown(on);
     update();
 }
 

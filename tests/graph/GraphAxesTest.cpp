@@ -1,8 +1,12 @@
 #include "GraphAxes.h"
+#include "GraphFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -68,49 +72,63 @@ TEST(GraphAxes, TimeLabelFormats) {
     for (const Case& c : cases) EXPECT_EQ(TimeTickLabel(c.t, c.format), c.text) << c.t;
 }
 
-TEST(GraphAxes, TimeTicksLabelMajorsAndWideMinors) {
+TEST(GraphAxes, TimeTicksAndLabelsOnMajorsAndWideMinors) {
+    // Labels of a font that sets every character `charWidth` px wide.
+    auto labelsAt = [](const CGraphModel& m, int32_t charWidth) {
+        std::vector<std::string> texts;
+        for (const TimeLabel& l : PlaceTimeLabels(m, [charWidth](const std::string& t) {
+                                      return int32_t(t.size()) * charWidth;
+                                  }).labels)
+            texts.push_back(l.text);
+        return texts;
+    };
     // 0.1 px/µs: 1 ms major, 100 µs minor 10 px apart: lines at every minor with the grid on, labels on
-    // majors only.
+    // majors only ("0ms" and "9ms" would be cut by the plot's edges).
     CGraphModel m = Model(0.1f, 4500); // window 0 .. 9000 µs
     std::vector<TimeTick> grid = TimeTicks(m, true);
     ASSERT_EQ(grid.size(), 91u);
     EXPECT_EQ(grid.front().time, 0);
     EXPECT_EQ(grid.back().x, 900);
-    for (const TimeTick& t : grid) {
-        EXPECT_TRUE(t.line);
-        EXPECT_EQ(t.label, t.time % 1000 == 0) << t.time;
-    }
+    for (const TimeTick& t : grid) EXPECT_TRUE(t.line);
     // Without the grid only the majors stay.
     std::vector<TimeTick> plain = TimeTicks(m, false);
     EXPECT_EQ(plain.size(), 10u);
+    EXPECT_EQ(labelsAt(m, 10),
+              (std::vector<std::string>{"1ms", "2ms", "3ms", "4ms", "5ms", "6ms", "7ms", "8ms"}));
 
-    // 0.06 px/µs: 10 ms major, 1 ms minor 60 px apart: every minor is labelled (the first once it lies
-    // more than 50 px from the plot's edge).
-    CGraphModel wide = Model(0.06f, 7500);
+    // 0.06 px/µs: 10 ms major, 1 ms minor 60 px apart: every minor has its line and its label (the
+    // first line once it lies more than 50 px from the plot's edge).
+    CGraphModel wide = Model(0.06f, 7500); // window 0 .. 15000 µs
     const std::vector<TimeTick> ticks = TimeTicks(wide, false);
     ASSERT_FALSE(ticks.empty());
-    for (const TimeTick& t : ticks) {
-        if (t.x > 50) {
-            EXPECT_TRUE(t.label && t.line) << t.time;
-        }
-    }
     for (size_t i = 1; i < ticks.size(); ++i) EXPECT_EQ(ticks[i].time - ticks[i - 1].time, 1000);
+    EXPECT_EQ(ticks.front().time, 0);
+    EXPECT_EQ(labelsAt(wide, 10),
+              (std::vector<std::string>{"1ms", "2ms", "3ms", "4ms", "5ms", "6ms", "7ms", "8ms", "9ms", "10ms",
+                                        "11ms", "12ms", "13ms", "14ms"}));
 
-    // 0.6 px/µs: 1 ms major, 100 µs minor 60 px apart. Whole milliseconds are all the label format
-    // can say: a minor label would repeat its major's text ("341ms" ten times), so only majors get one.
-    CGraphModel fine = Model(0.6f, 341500);
-    const std::vector<TimeTick> fineTicks = TimeTicks(fine, false);
-    std::vector<std::string> labels;
-    for (const TimeTick& t : fineTicks) {
-        EXPECT_TRUE(t.line) << t.time;
-        if (t.label) labels.push_back(TimeTickLabel(t.time, TimeLabelFormat::Milliseconds));
-    }
-    EXPECT_EQ(labels, (std::vector<std::string>{"341ms", "342ms"}));
+    // 0.6 px/µs: 1 ms major, 100 µs minor 60 px apart. Whole milliseconds cannot state the minors (a
+    // minor label would repeat its major's text, "341ms" ten times): the majors alone are labelled.
+    CGraphModel fine = Model(0.6f, 341500); // window 340750 .. 342250 µs
+    for (const TimeTick& t : TimeTicks(fine, false)) EXPECT_TRUE(t.line) << t.time;
+    EXPECT_EQ(labelsAt(fine, 10), (std::vector<std::string>{"341ms", "342ms"}));
+    // With a single major in the window the minors are labelled in µs, every one where they have room,
+    // else every 2nd.
+    CGraphModel oneMajor = Model(0.6f, 341000); // window 340250 .. 341750 µs
+    EXPECT_EQ(labelsAt(oneMajor, 5).size(), 15u);
+    EXPECT_EQ(labelsAt(oneMajor, 5).front(), "340300us");
+    EXPECT_EQ(labelsAt(oneMajor, 10),
+              (std::vector<std::string>{"340400us", "340600us", "340800us", "341000us", "341200us",
+                                        "341400us", "341600us"}));
 
     // Negative times: ticks at multiples of the step, labelled with a minus.
-    CGraphModel before = Model(0.0001f, -3000000); // 1 s major ticks
+    CGraphModel before = Model(0.0001f, -3000000); // 1 s major ticks, window -7.5 s .. 1.5 s
     const std::vector<TimeTick> seconds = TimeTicks(before, false);
-    EXPECT_TRUE(std::any_of(seconds.begin(), seconds.end(), [](const TimeTick& t) { return t.time == -2000000 && t.label; }));
+    EXPECT_TRUE(
+        std::any_of(seconds.begin(), seconds.end(), [](const TimeTick& t) { return t.time == -2000000; }));
+    const std::vector<std::string> secondLabels = labelsAt(before, 10);
+    EXPECT_EQ(secondLabels,
+              (std::vector<std::string>{"-7s", "-6s", "-5s", "-4s", "-3s", "-2s", "-1s", "0s", "1s"}));
 }
 
 TEST(GraphAxes, VoltageAxisSteps) {
@@ -136,7 +154,7 @@ TEST(GraphAxes, VoltageAxisSteps) {
     GraphAreaState& v = m.MutableArea(GraphArea::Voltage);
     v.scale = 0.2f;
     v.baseline = 100;
-    const std::vector<ValueTick> ticks = ValueTicks(m, GraphArea::Voltage, false);
+    const std::vector<ValueTick> ticks = ValueTicks(m, GraphArea::Voltage, false, 16);
     // From 0 up to the plot's top: 0.0 V to 2.5 V (500 px above a baseline of 100 px).
     ASSERT_EQ(ticks.size(), 26u);
     EXPECT_EQ(ticks[0].text, "0.0V");
@@ -180,7 +198,7 @@ TEST(GraphAxes, CurrentAndWattageAxesMirrorBelowZero) {
     auto find = [](const std::vector<ValueTick>& ticks, int32_t value) {
         return *std::find_if(ticks.begin(), ticks.end(), [value](const ValueTick& t) { return t.value == value; });
     };
-    const std::vector<ValueTick> plain = ValueTicks(m, GraphArea::Current, false);
+    const std::vector<ValueTick> plain = ValueTicks(m, GraphArea::Current, false, 16);
     const int32_t zeroY = 664 - 300;
     EXPECT_EQ(find(plain, 50).y, zeroY - 35);
     EXPECT_EQ(find(plain, 50).text, "50mA");
@@ -189,7 +207,7 @@ TEST(GraphAxes, CurrentAndWattageAxesMirrorBelowZero) {
     EXPECT_TRUE(std::none_of(plain.begin(), plain.end(), [](const ValueTick& t) { return t.value == 10; }));
     // The flip turns the axis over: negative values above the zero line.
     m.SetCurrentFlip(true);
-    const std::vector<ValueTick> flipped = ValueTicks(m, GraphArea::Current, true);
+    const std::vector<ValueTick> flipped = ValueTicks(m, GraphArea::Current, true, 16);
     EXPECT_EQ(find(flipped, -50).y, zeroY - 35);
     EXPECT_EQ(find(flipped, 10).y, zeroY + 7);
     EXPECT_TRUE(find(flipped, 10).line);
@@ -226,7 +244,7 @@ TEST(GraphAxes, GridLinesTooCloseToReadAreLeftOut) {
     v.baseline = 100;
     auto unlabelledLines = [&] {
         int n = 0;
-        for (const ValueTick& t : ValueTicks(m, GraphArea::Voltage, true)) n += t.line && !t.label;
+        for (const ValueTick& t : ValueTicks(m, GraphArea::Voltage, true, 16)) n += t.line && !t.label;
         return n;
     };
     v.scale = 0.003f;
@@ -241,5 +259,68 @@ TEST(GraphAxes, GridLinesTooCloseToReadAreLeftOut) {
     c.min = -2000;
     c.max = 2000;
     ASSERT_EQ(CurrentAxisRule(c.scale, 600, 16).minor, 100);
-    for (const ValueTick& t : ValueTicks(m, GraphArea::Current, true)) EXPECT_TRUE(!t.line || t.label) << t.value;
+    for (const ValueTick& t : ValueTicks(m, GraphArea::Current, true, 16))
+        EXPECT_TRUE(!t.line || t.label) << t.value;
+}
+
+TEST(GraphAxes, EveryFittedAreaShowsTwoLabelsOrMore) {
+    // A 16 px font's labels are 19 rows high. From a plot of 225 px (the window's default size gives the
+    // graph 250 px and more), with the PD strip's room taken, every area shown gets a label above or
+    // below its zero line besides the zero's own.
+    constexpr int32_t kLabelHeight = 19;
+    for (const graphtest::CaptureRanges& c : graphtest::SomeCaptures())
+        for (int32_t height : {225, 250, 300, 400, 600, 900})
+            for (const auto& on : graphtest::kAreaSets) {
+                const CGraphModel m = graphtest::FittedWithStrip(c, height, on);
+                ASSERT_EQ(m.Plot().height, height);
+                for (GraphArea a : {GraphArea::Voltage, GraphArea::Current, GraphArea::Wattage}) {
+                    if (!on[size_t(a)]) continue;
+                    int32_t top, bottom;
+                    m.AreaBand(a, &top, &bottom);
+                    const std::vector<ValueTick> ticks = ValueTicks(m, a, true, kLabelHeight);
+                    const std::vector<int32_t> tops = PlaceValueLabels(ticks, top, bottom, kLabelHeight);
+                    std::string shown;
+                    for (size_t i = 0; i < ticks.size(); ++i)
+                        if (tops[i] >= 0) shown += ticks[i].text + " ";
+                    EXPECT_GE(std::count_if(tops.begin(), tops.end(), [](int32_t t) { return t >= 0; }), 2)
+                        << c.name << ", plot " << height << ", areas " << on[0] << on[1] << on[2] << ", area "
+                        << int(a) << ": " << shown;
+                }
+            }
+}
+
+TEST(GraphAxes, TimeLabelsUseOneUnitAndNeverOverlap) {
+    // Labels as wide as a 16 px font sets them, about 10 px a character.
+    auto width = [](const std::string& text) { return int32_t(10 * text.size()); };
+    auto unit = [](const std::string& text) { return text.substr(text.find_first_not_of("-0123456789")); };
+    const char* units[] = {"us", "ms", "s", "min", "h", "day"};
+    // Each label states its time exactly in its unit: no "341ms" written for 341.1 ms.
+    auto exact = [](int64_t t, TimeLabelFormat f) {
+        const int64_t unitOf[] = {1, kMs, kS, kMin, kH, kDay};
+        return t % unitOf[int(f)] == 0;
+    };
+    for (int64_t centre : {int64_t(0), 2000 * kS, -35 * kMin, 3 * kH + 17 * kS, 40 * kDay}) {
+        // From one pixel per µs out to the widest view, a zoom step at a time.
+        for (float scale = CGraphModel::kMaxTimeScale; scale >= CGraphModel::kMinTimeScale;
+             scale *= 0.8333f) {
+            const CGraphModel m = Model(scale, centre);
+            const TimeLabels placed = PlaceTimeLabels(m, width);
+            const std::vector<TimeLabel>& shown = placed.labels;
+            SCOPED_TRACE(testing::Message() << "scale " << scale << ", centre " << centre);
+            EXPECT_GE(shown.size(), 2u);
+            for (size_t k = 0; k < shown.size(); ++k) {
+                const TimeLabel& l = shown[k];
+                EXPECT_EQ(l.text, TimeTickLabel(l.time, placed.format));
+                EXPECT_EQ(unit(l.text), units[int(placed.format)]) << l.text;
+                EXPECT_TRUE(exact(l.time, placed.format)) << l.time << " " << l.text;
+                const int32_t left = l.x - width(l.text) / 2;
+                EXPECT_GE(left, 0);
+                EXPECT_LE(left + width(l.text), m.Plot().width);
+                if (k == 0) continue;
+                const TimeLabel& b = shown[k - 1];
+                EXPECT_GE(left - (b.x - width(b.text) / 2 + width(b.text)), kTimeLabelGap)
+                    << b.text << " and " << l.text;
+            }
+        }
+    }
 }

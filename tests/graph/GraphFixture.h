@@ -1,11 +1,14 @@
 // Small stores for the graph's tests: samples given in µs, mV and mA, turned into VBUS sample blocks and
-// decoded by the store itself, so that times, values and extremes are what a record file would give.
+// decoded by the store itself, so that times, values and extremes are what a record file would give;
+// and the ranges of a few captures with every way of showing the areas, for fitted models.
 #pragma once
 
 #include "CaptureStore.h"
+#include "GraphModel.h"
 #include "RecordEncoder.h"
 #include "support/Blocks.h"
 
+#include <array>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -58,6 +61,49 @@ inline std::vector<Reading> RoughCapture(size_t count, uint32_t seed = 3) {
         if (i % 7919 == 7918) t += 3000000; // a gap of three seconds
     }
     return r;
+}
+
+// The ranges of three captures: the demo's (28 V, 4.2 A, 117 W), one without samples (the least ranges
+// there are), and one whose current runs backwards (shown flipped).
+struct CaptureRanges {
+    const char* name;
+    GraphRanges ranges;
+    bool flip;
+};
+inline std::vector<CaptureRanges> SomeCaptures() {
+    GraphRanges demo;
+    demo.voltageMax = 28000;
+    demo.currentMax = 4205;
+    demo.wattageMax = 117060;
+    GraphRanges backwards;
+    backwards.voltageMax = 20000;
+    backwards.currentMin = -3000;
+    backwards.wattageMin = -60000;
+    return {{"demo", demo, false}, {"no samples", GraphRanges{}, false}, {"backwards", backwards, true}};
+}
+
+// Every way of showing the voltage, current and wattage areas.
+inline constexpr std::array<std::array<bool, 3>, 7> kAreaSets = {{{true, true, true},
+                                                                  {false, true, true},
+                                                                  {true, false, true},
+                                                                  {true, true, false},
+                                                                  {true, false, false},
+                                                                  {false, true, false},
+                                                                  {false, false, true}}};
+
+// A plot `plotHeight` px high with the PD strip shown, the capture's ranges, the areas `on` and every
+// area fitted.
+inline CGraphModel FittedWithStrip(const CaptureRanges& capture, int32_t plotHeight,
+                                   const std::array<bool, 3>& on) {
+    CGraphModel m;
+    m.SetClientSize(1200, CGraphModel::kTopMargin + plotHeight + 74);
+    m.SetStripShown(true);
+    m.SetRanges(capture.ranges);
+    m.SetCurrentFlip(capture.flip);
+    for (GraphArea a : {GraphArea::Voltage, GraphArea::Current, GraphArea::Wattage})
+        m.SetAreaOn(a, on[size_t(a)]);
+    m.FitAreas();
+    return m;
 }
 
 } // namespace graphtest

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 using namespace graphtest;
 
 namespace {
@@ -401,4 +403,59 @@ TEST(GraphModel, AreasKeepTheirPlaceWhenThePlotChangesHeight) {
     // A width change alone leaves the value areas alone.
     m.SetClientSize(1600, 1038);
     EXPECT_EQ(m.Area(GraphArea::Voltage).baseline, 660);
+}
+
+TEST(GraphModel, PdStripAndItsLabelsHaveRoomOfTheirOwn) {
+    // Fitted with the strip shown, the strip and the row of its labels (19 rows for a 16 px font) lie
+    // inside the plot and outside every area's band: no trace runs under them, whether the capture has
+    // samples or only packets (the least ranges).
+    for (const CaptureRanges& c : SomeCaptures())
+        for (int32_t height : {150, 250, 400, 600, 900})
+            for (const auto& on : kAreaSets) {
+                const CGraphModel m = FittedWithStrip(c, height, on);
+                const int32_t rowTop = m.PdStripTop() - 19,
+                              stripBottom = m.PdStripTop() + CGraphModel::kPdStripHeight;
+                SCOPED_TRACE(testing::Message()
+                             << c.name << ", plot " << height << ", areas " << on[0] << on[1] << on[2]
+                             << ": strip rows " << rowTop << ".." << stripBottom);
+                EXPECT_GE(rowTop, m.Plot().top);
+                EXPECT_LE(stripBottom, m.Plot().Bottom());
+                for (GraphArea a : {GraphArea::Voltage, GraphArea::Current, GraphArea::Wattage}) {
+                    if (!on[size_t(a)]) continue;
+                    int32_t top, bottom;
+                    m.AreaBand(a, &top, &bottom);
+                    EXPECT_TRUE(bottom <= rowTop || top >= stripBottom)
+                        << "area " << int(a) << ": " << top << ".." << bottom;
+                }
+            }
+}
+
+TEST(GraphModel, ZoomBoxAcrossAreasZoomsTimeOnly) {
+    CGraphModel m = Model();
+    m.SetRanges(GraphRanges{});
+    m.FitAreas();
+    m.SetTimeScale(0.01f);
+    m.SetCenter(0);
+    auto middle = [&](GraphArea a) {
+        int32_t top, bottom;
+        m.AreaBand(a, &top, &bottom);
+        return (top + bottom) / 2;
+    };
+    const std::array<GraphAreaState, 3> before = {m.Area(GraphArea::Voltage), m.Area(GraphArea::Current),
+                                                  m.Area(GraphArea::Wattage)};
+    // From the voltage band into the current band: the time zooms, every area stays as it was.
+    const int64_t left = m.TimeAtX(250), right = m.TimeAtX(350);
+    ASSERT_TRUE(m.ZoomToBox(250, middle(GraphArea::Voltage), 350, middle(GraphArea::Current)));
+    EXPECT_FLOAT_EQ(m.TimeScale(), 900.0f / float(right - left));
+    for (GraphArea a : {GraphArea::Voltage, GraphArea::Current, GraphArea::Wattage}) {
+        EXPECT_EQ(m.Area(a).scale, before[size_t(a)].scale);
+        EXPECT_EQ(m.Area(a).baseline, before[size_t(a)].baseline);
+        int32_t top, bottom;
+        m.AreaBand(a, &top, &bottom);
+        EXPECT_LT(top, bottom) << int(a);
+    }
+    // Inside one band the box zooms the values too.
+    const int32_t y = middle(GraphArea::Voltage);
+    ASSERT_TRUE(m.ZoomToBox(250, y - 20, 350, y + 20));
+    EXPECT_GT(m.Area(GraphArea::Voltage).scale, before[0].scale * 10);
 }

@@ -112,3 +112,60 @@ TEST(GraphStrip, IndexFollowsInsertionsAndRemovals) {
         EXPECT_EQ(index.Entries()[i].startTime, store.PacketAt(i)->startTime);
     }
 }
+
+TEST(GraphStrip, LabelsShareTheirRowWithoutOverlapping) {
+    // Packets a few hundred µs apart, some long: at these zooms many boxes are wider than 50 px and
+    // their names would run into one another; markers A and B on neighbours, the selection beside them.
+    CCaptureStore store;
+    Add(store, {0});
+    std::mt19937 random(5);
+    std::vector<CCCPacket*> packets;
+    int64_t t = 100;
+    for (int i = 0; i < 400; ++i) {
+        if (CCCPacket* p = Offer(store, t, i % 9 == 0 ? 300 : 40 + int(random() % 60), 40))
+            packets.push_back(p);
+        t += 50 + int64_t(random() % 900);
+    }
+    store.markerAPacket = packets[200];
+    store.markerBPacket = packets[201];
+    const CCCPacket* selected = packets[202];
+    for (float scale : {0.02f, 0.1f, 0.3f, 1.0f}) {
+        for (int64_t centre : {store.DisplayTime(*packets[200]), store.DisplayTime(*packets[10]),
+                               store.DisplayTime(*packets[399])}) {
+            const CGraphModel m = Model(scale, centre);
+            const int32_t plotLeft = m.Plot().left, plotRight = m.Plot().Right();
+            const std::vector<StripBox> boxes = StripBoxes(store, nullptr, m, selected);
+            // Names about 160 px wide, the marked ones a little wider for their "A " or "B ".
+            std::vector<int32_t> widths(boxes.size());
+            for (size_t i = 0; i < boxes.size(); ++i)
+                widths[i] = boxes[i].marked ? 180 : 150 + int32_t(i % 3) * 10;
+            const std::vector<StripLabel> labels =
+                PlaceStripLabels(boxes, widths, store, plotLeft, plotRight);
+            SCOPED_TRACE(testing::Message() << "scale " << scale << ", centre " << centre);
+            size_t marked = 0;
+            for (size_t i = 0; i < labels.size(); ++i) {
+                const StripLabel& l = labels[i];
+                const StripBox& b = boxes[l.box];
+                EXPECT_TRUE(b.label || b.marked);
+                EXPECT_GE(l.left, plotLeft);
+                EXPECT_EQ(l.width, widths[l.box]);
+                if (b.marked) {
+                    ++marked;
+                    EXPECT_LE(l.left + l.width, plotRight);
+                } else {
+                    // A name stands at its box, or at the plot's edge for a box that begins before it.
+                    EXPECT_EQ(l.left, std::max(b.x, plotLeft));
+                }
+                for (size_t j = 0; j < i; ++j) {
+                    const StripLabel& o = labels[j];
+                    EXPECT_TRUE(l.left >= o.left + o.width + kStripLabelGap ||
+                                o.left >= l.left + l.width + kStripLabelGap)
+                        << "labels of #" << b.packet->index << " and #" << boxes[o.box].packet->index;
+                }
+            }
+            // Every marked box in the window has its label.
+            EXPECT_EQ(marked, size_t(std::count_if(boxes.begin(), boxes.end(),
+                                                   [](const StripBox& b) { return b.marked; })));
+        }
+    }
+}
