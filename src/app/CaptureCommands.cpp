@@ -21,29 +21,56 @@ using frame::Q;
 
 namespace {
 
+#if defined(Q_OS_LINUX)
+
 // Where `cmake --install` puts the analyzer's udev rule (set by the build from packaging/).
 #ifndef AMBRIO_UDEV_RULE
 #define AMBRIO_UDEV_RULE "/etc/udev/rules.d/70-ambrio-analyzer.rules"
 #endif
+
+constexpr char kInstallDriverTitle[] = "Install Ambrio Driver";
+
+// Here the driver is the udev rule that lets the user open the analyzer: where the installation puts
+// it, whether it is there, and how udev takes it up without a restart.
+QString DriverRuleText() {
+    std::error_code ec;
+    const bool present = std::filesystem::exists(AMBRIO_UDEV_RULE, ec);
+    return QStringLiteral("On this system the Ambrio driver is the udev rule\n"
+                          "    %1\n"
+                          "%2 Once it is there, let udev read it (as root):\n"
+                          "    udevadm control --reload-rules && udevadm trigger")
+        .arg(AMBRIO_UDEV_RULE, present ? "It is in place." : "\"cmake --install\" puts it in place.");
+}
+
+QString DriverPromptText() {
+    return QStringLiteral("  Would you like to install Ambrio Driver?\n\n%1\n\n"
+                          "\"Install Driver\" shows these steps in a box to copy them from.")
+        .arg(DriverRuleText());
+}
+
+#else
 
 // The driver installer in "driver" below the current folder, one per word size of the system.
 std::string DriverInstallerPath() {
     return QSysInfo::currentCpuArchitecture().contains("64") ? cmd::kDriverInstaller64 : cmd::kDriverInstaller32;
 }
 
-// Here the driver is the udev rule that lets the user open the analyzer: the prompt says where the
-// installation puts it and how udev takes it up without a restart.
 QString DriverPromptText() {
-    return QStringLiteral("  Would you like to install Ambrio Driver?\n\n"
-                          "On this system the Ambrio driver is the udev rule\n"
-                          "    %1\n"
-                          "which \"cmake --install\" puts in place. Once it is there, let udev read it (as root):\n"
-                          "    udevadm control --reload-rules && udevadm trigger\n\n"
-                          "\"Install Driver\" starts the installer %2 when there is one.")
-        .arg(AMBRIO_UDEV_RULE, Q(DriverInstallerPath()));
+    return QStringLiteral("  Would you like to install Ambrio Driver?");
 }
 
+#endif
+
 } // namespace
+
+#if defined(Q_OS_LINUX)
+
+// No installer exists here: the command shows the rule and the command that loads it.
+void CMainFrame::OnInstallDriver() {
+    dialogs.titledMessage(kInstallDriverTitle, frame::S(DriverRuleText()));
+}
+
+#else
 
 void CMainFrame::OnInstallDriver() {
     const std::string path = DriverInstallerPath();
@@ -56,10 +83,15 @@ void CMainFrame::OnInstallDriver() {
     QProcess::startDetached(Q(path), {cmd::kDriverInstallerArgument});
 }
 
+#endif
+
 // ---- settings dialogs --------------------------------------------------------------------------------
 
 int CMainFrame::ExecSettingsDialog(CSettingsDialog& dialog) {
-    dialog.hooks.message = [this](const std::string& text) { dialogs.message(text); };
+    dialog.hooks.message = [this](const std::string& title, const std::string& text) {
+        dialogs.titledMessage(title, text);
+    };
+    dialog.hooks.askYesNo = [this](const std::string& text) { return dialogs.askYesNo(text); };
     dialog.hooks.chooseFolder = [this](const std::string& current) { return dialogs.chooseFolder(current); };
     return execSettingsDialog(dialog);
 }

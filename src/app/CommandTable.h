@@ -42,6 +42,8 @@ inline constexpr uint32_t kImportLogic = 33010;
 inline constexpr uint32_t kShowAnalysis = 33001;
 // Capture menu: tolerant bit recovery for the open file and what is decoded next (an id of its own).
 inline constexpr uint32_t kTolerantDecoding = 33020;
+// File menu: the folder of the record file, in the desktop's file manager (an id of its own).
+inline constexpr uint32_t kOpenContainingFolder = 33030;
 
 // Graph context menu commands the window routes to the graph (32784 is shared with the packet list's
 // "Absolute").
@@ -75,6 +77,8 @@ inline constexpr CommandText kCommands[] = {
     {kSaveAs, "Save &As...", "Save the record file with a new name\nSave As", nullptr},
     {kExport, "&Export...", "Export the record file\nExport", nullptr},
     {kStitch, "Stitch Record Files", nullptr, nullptr},
+    {kOpenContainingFolder, "Open Containing &Folder",
+     "Show the folder of the record file in the file manager\nOpen Containing Folder", nullptr},
     {kExit, "E&xit", nullptr, nullptr},
     {kRun, "&Run\tCtrl+R", "Start Recording\nStart", "Ctrl+R"},
     {kStop, "&Stop\tCtrl+P", "Stop Recording\nStop", "Ctrl+P"},
@@ -84,11 +88,10 @@ inline constexpr CommandText kCommands[] = {
     {kVbusCurrentDirection, "VBUS Current Direction Setting",
      "VBUS Current Direction Setting\nSelect VBUS Current Positive Direction", nullptr},
     {kCalibration, "Voltage/Current Calibration Setting", nullptr, nullptr},
-    // The menu texts show Ctrl+O, F3 and Shift+F3 where the keys are Ctrl+F, Shift+F3 and F3, and the
-    // prompts of Find Prev and Find Next are each other's; all as the product has always shipped them.
-    {kFind, "&Find\tCtrl+O", "Find PD Message\nFind", "Ctrl+F"},
-    {kFindPrev, "Find &Prev\tF3", "Find Next PD Message\nFind Next", "Shift+F3"},
-    {kFindNext, "Find &Next\tShift+F3", "Find Previous PD Message\nFind Prev", "F3"},
+    // A menu text shows the key that acts; a prompt belongs to the command that does what it says.
+    {kFind, "&Find\tCtrl+F", "Find PD Message\nFind", "Ctrl+F"},
+    {kFindPrev, "Find &Prev\tShift+F3", "Find Previous PD Message\nFind Prev", "Shift+F3"},
+    {kFindNext, "Find &Next\tF3", "Find Next PD Message\nFind Next", "F3"},
     {kPdAutoScroll, "&Auto Scroll", "Enable PD Messages Auto Scroll\nMessage Auto Scroll", nullptr},
     {kDisplayFilterSettings, "Display Filter Settings", "Conigure Display Filter Settings\nDisplay Filter Settings",
      nullptr},

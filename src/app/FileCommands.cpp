@@ -1,5 +1,6 @@
 // The file commands: New, Open (a recent file, a drop), Import, Save and Save As, the tolerant re-read,
-// Export and Stitch. Each takes the document from the gate for as long as it uses it.
+// Export, Stitch and the record file's folder. Each takes the document from the gate for as long as it
+// uses it.
 #include "MainFrame.h"
 
 #include "CommandTable.h"
@@ -10,9 +11,11 @@
 #include "StitchFileDlg.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressDialog>
+#include <QUrl>
 
 #include <algorithm>
 #include <atomic>
@@ -51,6 +54,12 @@ void CMainFrame::OnToggleTolerantDecoding() {
     // is gone) the setting stays as the list shows it.
     const std::string path = doc.docPath;
     if (!path.empty() && !OpenHeld(path)) doc.store.tolerantBits = !doc.store.tolerantBits;
+}
+
+void CMainFrame::OnOpenContainingFolder() {
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::absolute(doc.store.recordPath, ec);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Q(file.parent_path().string())));
 }
 
 void CMainFrame::OnOpen() {
@@ -312,6 +321,10 @@ std::optional<bool> CMainFrame::FileCommandEnabled(uint32_t id) const {
         return !active && Free(DocUse::Import);
     case cmd::kTolerantDecoding: // the open file is decoded again, which a recording must not see
         return !active && Free(DocUse::Open);
+    case cmd::kOpenContainingFolder: {
+        std::error_code ec;
+        return hasFile && std::filesystem::is_regular_file(doc.store.recordPath, ec);
+    }
     case cmd::kExit:
         return true;
     default:
@@ -344,6 +357,9 @@ bool CMainFrame::ExecuteFileCommand(uint32_t id) {
         return true;
     case cmd::kTolerantDecoding:
         OnToggleTolerantDecoding();
+        return true;
+    case cmd::kOpenContainingFolder:
+        OnOpenContainingFolder();
         return true;
     case cmd::kExit:
         close();

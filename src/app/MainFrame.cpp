@@ -8,6 +8,7 @@
 #include "DeviceCommands.h"
 #include "DockableGraph.h"
 #include "ExportDlg.h"
+#include "FrameRoom.h"
 #include "FrameText.h"
 #include "GraphView.h"
 #include "PDPacketListView.h"
@@ -29,6 +30,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
@@ -107,6 +109,9 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
     dialogs.message = [this](const std::string& text) {
         QMessageBox::information(this, cmd::kWindowTitle, Q(text));
     };
+    dialogs.titledMessage = [this](const std::string& title, const std::string& text) {
+        QMessageBox::information(this, Q(title), Q(text));
+    };
     dialogs.askSave = [this](const std::string& title) {
         const auto answer = QMessageBox::question(
             this, cmd::kWindowTitle, QStringLiteral("Save changes to %1?").arg(Q(title)),
@@ -147,7 +152,8 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
     setObjectName("ZerlinApp");
     setWindowIcon(AppIcon());
     setMinimumSize(640, 480);
-    resize(settings.window.width, settings.window.height);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    resize(FrameStartSize(settings.window, screen ? screen->availableGeometry().size() : QSize()));
     CreateActions();
     CreateMenus();
     CreateToolBar();
@@ -233,19 +239,16 @@ void CMainFrame::CreatePanes() {
     const int ctrlHeight = settings.ctrlViewHeight != 0 ? settings.ctrlViewHeight : std::min(h / 4, 100);
     const int listHeight = std::max(100, settings.window.listPaneHeight);
     rows->setSizes({ctrlHeight, listHeight, std::max(100, h - ctrlHeight - listHeight)});
-    // As in a classic splitter, the last row and column take what the window gains or loses.
-    rows->setStretchFactor(0, 0);
-    rows->setStretchFactor(1, 0);
-    rows->setStretchFactor(2, 1);
     const int treeWidth = std::max(100, settings.window.treePaneWidth);
     bottom->setSizes({treeWidth, std::max(100, settings.window.width - treeWidth)});
-    bottom->setStretchFactor(0, 0);
-    bottom->setStretchFactor(1, 1);
     setCentralWidget(rows);
 
     graphPane = new CDockableGraph(*this, this);
     addDockWidget(Qt::BottomDockWidgetArea, graphPane);
     resizeDocks({graphPane}, {h * 45 / 100}, Qt::Vertical);
+    // The sizes above hold until the window is first shown; then the room decides them.
+    new CFrameRoom({this, rows, bottom, ctrlView, logView, treeView, fieldView, graphPane, graphPane->View()},
+                   settings);
     connect(graphPane, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandStates(); });
     CGraphView* graph = graphPane->View();
     graph->SetShowPdPackets(showPdPackets);
@@ -286,9 +289,11 @@ QAction* CMainFrame::AddAction(uint32_t id, bool checkable) {
             a->setStatusTip(Q(std::string(cmd::PromptStatusText(*c))));
             a->setToolTip(Q(std::string(cmd::PromptToolTip(*c))));
         }
-        // The key lives apart from the action, so the menu shows its own accelerator text.
+        // The key lives apart from the action: it reaches ExecuteCommand whatever enabling the action
+        // showed last, so a key the document refuses says why in the status bar.
         if (c->shortcut) {
             auto* key = new QShortcut(QKeySequence(QString::fromLatin1(c->shortcut)), this);
+            key->setProperty("command", id); // which command a key runs, for the menus' check
             connect(key, &QShortcut::activated, this, [this, id] { ExecuteCommand(id); });
         }
     }
@@ -307,6 +312,7 @@ void CMainFrame::CreateActions() {
         AddAction(id);
     AddAction(cmd::kExport);
     AddAction(cmd::kStitch);
+    AddAction(cmd::kOpenContainingFolder);
     QAction* import = AddAction(cmd::kImportLogic);
     import->setText("&Import logic capture...");
     import->setStatusTip("Write a record file from a logic-analyzer capture of the CC lines and open it");
@@ -339,6 +345,7 @@ void CMainFrame::CreateMenus() {
     file->addAction(actions[cmd::kSaveAs]);
     file->addAction(actions[cmd::kExport]);
     file->addAction(actions[cmd::kStitch]);
+    file->addAction(actions[cmd::kOpenContainingFolder]);
     file->addSeparator();
     recentMenu = file->addMenu("Recent Files");
     for (size_t i = 0; i < kRecentFileCount; ++i) {

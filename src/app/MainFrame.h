@@ -42,6 +42,8 @@ class QSplitter;
 // The answers a user gives. Each has a platform default (a dialog); tests replace them.
 struct FrameDialogs {
     std::function<void(const std::string& text)> message;
+    // A message box whose title names what it is about (a dialog's field) rather than the program.
+    std::function<void(const std::string& title, const std::string& text)> titledMessage;
     // The save prompt: Yes, No or Cancel.
     enum class SaveAnswer { Yes, No, Cancel };
     std::function<SaveAnswer(const std::string& title)> askSave;
@@ -237,6 +239,8 @@ private:
     // Command handlers.
     void OnNew();
     void OnOpen();
+    // The folder of the record file, in the desktop's file manager.
+    void OnOpenContainingFolder();
     void OnImportLogic();
     void OnToggleTolerantDecoding();
     void OnSave(bool askName);

@@ -226,7 +226,7 @@ void DrawIcon(QPainter& p, uint32_t id) {
     case cmd::kFind:
         DrawMagnifier(p, {10, 10}, 6.5);
         break;
-    // The icons show what the commands do; their tool tips are swapped.
+    // The icons show what the commands do.
     case cmd::kFindNext:
         DrawMagnifier(p, {9, 8}, 5);
         DrawSmallArrow(p, {11, 20}, {22, 20}, kBlue);

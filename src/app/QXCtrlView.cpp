@@ -10,6 +10,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -175,19 +176,35 @@ std::string PeakPowerText(const CaptureExtremes& x) {
     return text;
 }
 
-CtrlLayout ComputeCtrlLayout(int viewHeight) {
+std::string WidestPeakText() {
+    CaptureExtremes x;
+    x.maxVbusPower = 240000;
+    x.maxVbusPowerVoltage = 48000;
+    x.maxVbusPowerCurrent = 5000;
+    x.minVbusPower = -240000;
+    x.minVbusPowerVoltage = 48000;
+    x.minVbusPowerCurrent = -5000;
+    return PeakPowerText(x);
+}
+
+CtrlLayout ComputeCtrlLayout(int viewHeight, int viewWidth, int readableHeight) {
     CtrlLayout L;
     L.h = std::clamp(viewHeight, 0, 200);
     // Below 21 pixels there is no room for a row; everything collapses to nothing.
     L.u = std::max((L.h - 21) / 3, 0);
     const int h = L.h, u = L.u;
     const int column = 5 * u;
+    const int readable = std::max(readableHeight, 1);
+    L.valueFontHeight = std::max(u, 1);
+    L.statusFontHeight = std::max(u / 2, readable);
+    L.peakFontHeight = std::max(int(u * 0.7), readable);
 
-    // Left group: direction picture, CC status, VBUS power, stacked with 7-pixel gaps.
-    const int pictureHeight = int(7 + 1.5 * u);
-    L.direction = Box(7, 7, column, pictureHeight);
-    L.ccStatus = Box(7, L.direction.y() + pictureHeight + 7, column, u / 2);
-    L.vbusPower = Box(7, L.ccStatus.y() + u / 2 + 7, column, u);
+    // Left group, from the bottom up with 7-pixel gaps: the VBUS power level with the last value row,
+    // the CC status above it, and the direction picture in what is left above them.
+    L.vbusPower = Box(7, 2 * u + 21, column, u);
+    const int statusTop = L.vbusPower.y() - 7 - L.statusFontHeight;
+    L.ccStatus = Box(7, statusTop, column, L.statusFontHeight);
+    L.direction = Box(7, 7, column, statusTop - 14);
 
     // VBUS, CC1, CC2, VCONN: three rows of u each.
     int x = 7 + column + 14;
@@ -199,14 +216,12 @@ CtrlLayout ComputeCtrlLayout(int viewHeight) {
 
     const int side = h - 7;
     for (int b = 0; b < 3; ++b) L.buttons[b] = Box(x + b * h, 7, side, side);
-    L.peak = Box(x + 2 * h + side + 14, 7, 3 * side, side);
-
-    L.valueFontHeight = std::max(u, 1);
-    L.statusFontHeight = std::max(u / 2, 1);
-    L.peakFontHeight = std::max(int(u * 0.7), 1);
+    const int peakX = x + 2 * h + side + 14;
+    L.peak = Box(peakX, 7, std::max(3 * side, viewWidth - 7 - peakX), side);
     return L;
 }
 
+// ---------------------------------------------------------------------------------------------
 // ---------------------------------------------------------------------------------------------
 
 CQXCtrlView::CQXCtrlView(IViewHost& h, QWidget* parent) : QWidget(parent), host(h) {
@@ -263,8 +278,50 @@ CQXCtrlView::CQXCtrlView(IViewHost& h, QWidget* parent) : QWidget(parent), host(
         buttons[b] = button;
     }
 
+    // Readings stay readable: the splitter cannot take the view below this, and a stored height is
+    // raised to it.
+    setMinimumHeight(MinimumHeight());
     OnUpdate(nullptr, 0);
     ApplyLayout();
+}
+
+int CQXCtrlView::ReadableHeight() const {
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(int(std::ceil(kReadablePoints * logicalDpiY() / 72.0)));
+    return QFontMetrics(f).height();
+}
+
+int CQXCtrlView::ValueFrame() const {
+    return 2 * fields[size_t(Field::VbusVoltage)]->frameWidth();
+}
+
+int CQXCtrlView::MinimumHeight() const {
+    // The row unit holds a value's line and its box's frame.
+    return 3 * (ReadableHeight() + ValueFrame()) + 21;
+}
+
+CtrlLayout CQXCtrlView::LayoutFor(int viewHeight, int viewWidth) const {
+    return ComputeCtrlLayout(viewHeight, viewWidth, ReadableHeight());
+}
+
+bool CQXCtrlView::PeakFits(const CtrlLayout& layout, int viewWidth) const {
+    const QRect box = layout.peak;
+    if (box.right() + 1 > viewWidth - 7) return false;
+    const QLabel* peak = fields[size_t(Field::PeakPower)];
+    const int chrome = 2 * (peak->frameWidth() + peak->margin());
+    // The closing line break draws nothing.
+    const QString text = QString::fromStdString(WidestPeakText()).trimmed();
+    const QSize need = QFontMetrics(ArialOfHeight(layout.peakFontHeight))
+                           .boundingRect(QRect(0, 0, 4000, 4000), Qt::AlignLeft | Qt::AlignTop, text)
+                           .size();
+    return need.width() + chrome <= box.width() && need.height() + chrome <= box.height();
+}
+
+int CQXCtrlView::DefaultHeight(int windowHeight, int width) const {
+    const int lowest = MinimumHeight();
+    int h = std::max(std::min(windowHeight / 4, 100), lowest);
+    while (h > lowest && !PeakFits(LayoutFor(h, width), width)) --h;
+    return h;
 }
 
 CQXCtrlView::~CQXCtrlView() {
@@ -327,8 +384,10 @@ void CQXCtrlView::resizeEvent(QResizeEvent* event) {
 }
 
 void CQXCtrlView::ApplyLayout() {
-    const CtrlLayout L = ComputeCtrlLayout(height());
-    const QFont valueFont = ArialOfHeight(L.valueFontHeight);
+    const CtrlLayout L = LayoutFor(height(), width());
+    const QFont labelFont = ArialOfHeight(L.valueFontHeight);
+    // A value's line fits inside its box's frame, so that no bracket or digit touches it.
+    const QFont valueFont = ArialOfHeight(std::max(L.valueFontHeight - ValueFrame(), 1));
 
     directionLabel->setGeometry(L.direction);
     directionLabel->setPixmap(DirectionPixmap(direction, L.direction.size()));
@@ -347,7 +406,7 @@ void CQXCtrlView::ApplyLayout() {
                                 {Field::VconnVoltage, Field::VconnPower}};
     for (size_t g = 0; g < 4; ++g) {
         groupLabels[g]->setGeometry(L.groups[g][0]);
-        groupLabels[g]->setFont(valueFont);
+        groupLabels[g]->setFont(labelFont);
         for (size_t r = 0; r < 2; ++r) {
             QLabel* l = fields[size_t(values[g][r])];
             l->setGeometry(L.groups[g][r + 1]);
@@ -374,7 +433,7 @@ void CQXCtrlView::ApplyLayout() {
 
 QSize CQXCtrlView::sizeHint() const {
     const int h = height() > 0 ? height() : 100;
-    return QSize(ComputeCtrlLayout(h).Right() + 7, h);
+    return QSize(LayoutFor(h, 0).Right() + 7, h);
 }
 
 QString CQXCtrlView::FieldText(Field f) const {

@@ -56,8 +56,13 @@ CtrlTexts ComputeCtrlTexts(const LiveSnapshot& live);
 
 // The forward (maxVbusPower) and reverse (minVbusPower) peak blocks; empty when both are 0.
 std::string PeakPowerText(const CaptureExtremes& x);
+// The widest peak text the box must hold: both blocks, at 240 W either way.
+std::string WidestPeakText();
 
-// Where everything goes for a view of the given height.
+// Where everything goes for a view of the given height and width. readableHeight is the line height of
+// the smallest font a reading may have: the CC status and the peak text never go below it, however
+// small their share of the row unit. The left group ends with the VBUS power level with the last value
+// row, so that nothing stands below the view; the peak text box takes the width the view has to spare.
 struct CtrlLayout {
     int h = 0; // the height used: the view's, at most 200
     int u = 0; // the row unit
@@ -70,7 +75,7 @@ struct CtrlLayout {
     int valueFontHeight = 1, statusFontHeight = 1, peakFontHeight = 1;
     int Right() const { return peak.right() + 1; }
 };
-CtrlLayout ComputeCtrlLayout(int viewHeight);
+CtrlLayout ComputeCtrlLayout(int viewHeight, int viewWidth = 0, int readableHeight = 1);
 
 class CQXCtrlView : public QWidget, public IDocView {
     Q_OBJECT
@@ -87,6 +92,18 @@ public:
     void OnUpdate(IDocView* sender, int64_t hint) override;
 
     QSize sizeHint() const override;
+
+    // The smallest size a reading may have, in points, and the line height of that Arial on this view.
+    static constexpr int kReadablePoints = 9;
+    int ReadableHeight() const;
+    // The lowest height at which every reading keeps the readable size; the view never gets lower.
+    int MinimumHeight() const;
+    // What the frame of a value box takes of its height.
+    int ValueFrame() const;
+    // The height the view takes in a window of the given height when none is stored: a quarter of it,
+    // at most 100, and lower still where the peak text would not fit in the given width (never below
+    // MinimumHeight).
+    int DefaultHeight(int windowHeight, int width) const;
 
     // What the view shows, for tests and for the window's own checks.
     enum class Field {
@@ -119,6 +136,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The layout for a size of this view, with the fonts it gets.
+    CtrlLayout LayoutFor(int viewHeight, int viewWidth) const;
+    // The peak text box of the layout holds the widest peak text, and lies inside the width.
+    bool PeakFits(const CtrlLayout& layout, int viewWidth) const;
     void ApplyLayout();
     void ShowTexts(const CtrlTexts& t);
     void ShowDirection(bool shown, DirectionPicture which);

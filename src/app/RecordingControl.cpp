@@ -1,6 +1,7 @@
 #include "RecordingControl.h"
 
 #include "PacketTexts.h"
+#include "TimeMath.h"
 #include "UsbDescriptors.h"
 
 #include <algorithm>
@@ -86,6 +87,25 @@ std::string LimitStopText(bool packets, uint32_t limit) {
                   "go on in a new file.",
                   packets ? "PD packet" : "VBUS sample", unsigned(limit));
     return text;
+}
+
+std::string RecordedFileText(const std::string& path, const int64_t* lengthMicros, uint64_t fileBytes,
+                             int32_t fileCount, const std::string& firstFileName) {
+    char size[64];
+    if (fileBytes <= 10000000)
+        std::snprintf(size, sizeof size, "%lluKB", static_cast<unsigned long long>(fileBytes / 1000));
+    else
+        std::snprintf(size, sizeof size, "%lluMB", static_cast<unsigned long long>(fileBytes / 1000 / 1000));
+    std::string text = "Recorded to " + path + "  (";
+    if (lengthMicros) {
+        // The time text keeps columns for the list (a sign, padded digits); in a sentence they go.
+        for (char c : FormatTimeText(*lengthMicros))
+            if (c != ' ' || (text.back() != ' ' && text.back() != '(')) text += c;
+        text += ", ";
+    }
+    text += size;
+    if (fileCount > 1) text += "; the last of " + std::to_string(fileCount) + " files, from " + firstFileName;
+    return text + ")";
 }
 
 std::string CapturingStatusText(int64_t elapsedMicros, uint64_t bytesWritten, uint32_t maxFileSizeMB,
@@ -233,6 +253,8 @@ bool CRecordingControl::RunHeld(bool remote) {
     limitStopText.clear();
     limitStopSaid = false;
     reader.finalDecodePending = false;
+    recordedText.clear();
+    recordedNoteDue = true;
     reader.capturing = true; // last: from now on the file belongs to the reader thread
     reader.Wake();
     return true;
@@ -300,6 +322,36 @@ void CRecordingControl::UpdateStatus() {
                                          doc->store.SampleCount(), settings.maxVbusInfoCount));
 }
 
+void CRecordingControl::NoteRecordedFile() {
+    recordedNoteDue = false;
+    const int32_t n = reader.fileNumber;
+    const std::string path = names.Path(n);
+    if (doc->docPath != path) return;
+    std::error_code ec;
+    const uintmax_t bytes = std::filesystem::file_size(path, ec);
+    if (ec) return;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    const CCaptureStore& store = doc->store;
+    const int64_t length = TimeDifference(store.lastSampleTime, store.captureOrigin);
+    recordedText = RecordedFileText(ec ? path : full.string(), store.SampleCount() != 0 ? &length : nullptr,
+                                    bytes, n, names.FileName(1));
+    recordedPath = doc->docPath;
+}
+
+std::string CRecordingControl::IdleStatusText() {
+    if (doc->docPath != limitStopPath) limitStopText.clear();
+    if (doc->docPath != recordedPath) recordedText.clear();
+    if (recordedText.empty() && limitStopText.empty())
+        return connection.connected ? kConnectedStatusText : kDisconnectedStatusText;
+    // The notes first; a lost analyzer is still said, the hint to push Run is not needed.
+    const std::string lost = connection.connected ? "" : kDisconnectedStatusText;
+    std::string text;
+    const std::string* parts[] = {&recordedText, &limitStopText, &lost};
+    for (const std::string* part : parts)
+        if (!part->empty()) text += (text.empty() ? "" : "    ") + *part;
+    return text;
+}
+
 void CRecordingControl::OnTimer() {
     if (!doc) return;
 
@@ -343,6 +395,8 @@ void CRecordingControl::OnTimer() {
             doc->DecodeAvailable();
             ui.RedrawGraph();
             ui.UpdateAllViews();
+            NoteRecordedFile();
+            ui.SetStatusText(IdleStatusText());
         }
     } else {
         // A Clear whose recording wrote nothing only stopped it: no restart follows, and the next Run
@@ -351,10 +405,9 @@ void CRecordingControl::OnTimer() {
             restartAfterStop = false;
             clearedRestart = false;
         }
-        if (doc->docPath != limitStopPath) limitStopText.clear();
-        ui.SetStatusText(!limitStopText.empty() ? limitStopText
-                         : connection.connected ? kConnectedStatusText
-                                                : kDisconnectedStatusText);
+        // A recording that wrote nothing ends here, with no final decode.
+        if (recordedNoteDue && !reader.captureStopRequest) NoteRecordedFile();
+        ui.SetStatusText(IdleStatusText());
         if (!limitStopText.empty() && !limitStopSaid) {
             limitStopSaid = true;
             ui.ShowMessage(limitStopText);

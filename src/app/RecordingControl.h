@@ -102,6 +102,12 @@ struct RecordNames {
 // the limit and where to change it.
 std::string LimitStopText(bool packets, uint32_t limit);
 
+// Where a stopped recording went: the record file's full path, its length (first to last VBUS sample;
+// left out when it holds none) and its size on disk, and for a series which file it is and where the
+// series starts.
+std::string RecordedFileText(const std::string& path, const int64_t* lengthMicros, uint64_t fileBytes,
+                             int32_t fileCount, const std::string& firstFileName);
+
 // "Capturing... %s" with the elapsed time, the file size part and the two store counts. A maximum of 0
 // counts as 1 in the percentages (the dialogs allow it; the store then reports itself full).
 std::string CapturingStatusText(int64_t elapsedMicros, uint64_t bytesWritten, uint32_t maxFileSizeMB,
@@ -179,6 +185,10 @@ public:
     std::string limitStopText;
     std::string limitStopPath; // the recording's file; another document drops the note
     bool limitStopSaid = false;
+    // Where the last recording went (RecordedFileText), kept in the status bar while the document shows
+    // that file, until the next Run.
+    std::string recordedText;
+    std::string recordedPath;
 
 private:
     bool RunHeld(bool remote);
@@ -186,6 +196,10 @@ private:
     bool StillStartable() const;
     void FollowFileNumber();
     void UpdateStatus();
+    // Once a recording has stopped: the note on its file, when the document shows that file.
+    void NoteRecordedFile();
+    // The status while nothing records: the notes on the stopped recording's file, else the connection.
+    std::string IdleStatusText();
 
     CSettings& settings;
     CDeviceConnection& connection;
@@ -196,5 +210,7 @@ private:
     bool namesFixed = false;
     // Clear during a recording: its restart may replace that recording's files without asking.
     bool clearedRestart = false;
+    // A recording started and its stop has not been noted yet.
+    bool recordedNoteDue = false;
     bool replaceUnasked = false;
 };

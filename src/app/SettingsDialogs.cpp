@@ -28,6 +28,14 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr char kCaptionForbidden[] = "\\/:*?\"<>|";
 constexpr char kVersionText[] = "USB Type-C Power Analyzer Ambrio Version 1.10.14";
+constexpr char kProgramTitle[] = "Ambrio App";
+
+// The labels of the fields a message can be about.
+constexpr char kPacketCountLabel[] = "Max Record PD Packet Count";
+constexpr char kSampleCountLabel[] = "Max VBUS Sampling Count";
+constexpr char kCaptionLabel[] = "Filename Caption (max 64 chars)";
+constexpr char kFileSizeLabel[] = "Max File Size (MB)";
+constexpr char kFolderLabel[] = "Record File Folder";
 
 // A text display: sunken, selectable, never wider than the dialog lets it be.
 QLabel* Display() {
@@ -107,7 +115,13 @@ bool FirmwareUpdateBlocked(const std::string& firmwareText) {
 // ---- common ------------------------------------------------------------------------------------------
 
 CSettingsDialog::CSettingsDialog(QWidget* parent) : QDialog(parent) {
-    hooks.message = [this](const std::string& text) { QMessageBox::information(this, "Ambrio App", Q(text)); };
+    hooks.message = [this](const std::string& title, const std::string& text) {
+        QMessageBox::information(this, Q(title), Q(text));
+    };
+    hooks.askYesNo = [this](const std::string& text) {
+        return QMessageBox::question(this, windowTitle(), Q(text), QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
     hooks.chooseFolder = [this](const std::string& current) { return BrowseForRecordFolder(this, current); };
 }
 
@@ -115,15 +129,19 @@ void CSettingsDialog::accept() {
     if (Validate()) QDialog::accept();
 }
 
-void CSettingsDialog::Message(const std::string& text) {
-    if (hooks.message) hooks.message(text);
+void CSettingsDialog::Message(const char* label, const std::string& text) {
+    if (hooks.message) hooks.message(std::string(label) + " - " + windowTitle().toStdString(), text);
 }
 
-std::optional<uint32_t> CSettingsDialog::NumberOf(QLineEdit* field, uint32_t min, uint32_t max) {
+void CSettingsDialog::Message(const std::string& text) {
+    if (hooks.message) hooks.message(kProgramTitle, text);
+}
+
+std::optional<uint32_t> CSettingsDialog::NumberOf(QLineEdit* field, const char* label, uint32_t min, uint32_t max) {
     std::string text;
     const std::optional<uint32_t> v = ReadNumberField(field->text(), min, max, &text);
     if (!v) {
-        Message(text);
+        Message(label, text);
         field->setFocus();
         field->selectAll();
     }
@@ -165,9 +183,9 @@ CConfigDlg::CConfigDlg(CSettings& s, QWidget* parent) : CSettingsDialog(parent),
     sampleCount->setObjectName("maxVbusInfoCount");
     grid->addWidget(new QLabel("VBUS Sampling Interval"), 0, 0);
     grid->addWidget(interval, 0, 1);
-    grid->addWidget(new QLabel("Max Record PD Packet Count"), 1, 0);
+    grid->addWidget(new QLabel(kPacketCountLabel), 1, 0);
     grid->addWidget(packetCount, 1, 1);
-    grid->addWidget(new QLabel("Max VBUS Sampling Count"), 2, 0);
+    grid->addWidget(new QLabel(kSampleCountLabel), 2, 0);
     grid->addWidget(sampleCount, 2, 1);
     // Kept and passed through, never shown.
     fullStop = new QCheckBox("Record Stop on Counter Overflow");
@@ -201,9 +219,11 @@ void CConfigDlg::OnLoadDefault() {
 }
 
 bool CConfigDlg::Validate() {
-    const std::optional<uint32_t> packets = NumberOf(packetCount, kMinPDPacketCount, kMaxPDPacketCount);
+    const std::optional<uint32_t> packets =
+        NumberOf(packetCount, kPacketCountLabel, kMinPDPacketCount, kMaxPDPacketCount);
     if (!packets) return false;
-    const std::optional<uint32_t> samples = NumberOf(sampleCount, kMinVbusInfoCount, UINT32_MAX);
+    const std::optional<uint32_t> samples =
+        NumberOf(sampleCount, kSampleCountLabel, kMinVbusInfoCount, kMaxVbusInfoCount);
     if (!samples) return false;
     settings.maxPDPacketCount = *packets;
     settings.maxVbusInfoCount = *samples;
@@ -242,15 +262,15 @@ CCaptureFilenameDlg::CCaptureFilenameDlg(CSettings& s, QWidget* parent) : CSetti
     folderButton->setAutoDefault(false);
     doNotAskBox = new QCheckBox("Do not ask again");
 
-    grid->addWidget(new QLabel("Filename Caption (max 64 chars)"), 0, 0);
+    grid->addWidget(new QLabel(kCaptionLabel), 0, 0);
     grid->addWidget(captionEdit, 0, 1, 1, 3);
     grid->addWidget(new QLabel("Record Filename"), 1, 0);
     grid->addWidget(fileNameLabel, 1, 1, 1, 3);
     grid->addWidget(timestampBox, 2, 0, 1, 4);
     grid->addWidget(multipleBox, 3, 0, 1, 2);
-    grid->addWidget(new QLabel("Max File Size (MB)"), 3, 2, Qt::AlignRight);
+    grid->addWidget(new QLabel(kFileSizeLabel), 3, 2, Qt::AlignRight);
     grid->addWidget(sizeEdit, 3, 3);
-    grid->addWidget(new QLabel("Record File Folder"), 4, 0);
+    grid->addWidget(new QLabel(kFolderLabel), 4, 0);
     grid->addWidget(folderLabel, 4, 1, 1, 3);
     grid->addWidget(folderButton, 5, 1, 1, 3, Qt::AlignRight);
     grid->addWidget(doNotAskBox, 6, 0, 1, 4);
@@ -343,16 +363,16 @@ void CCaptureFilenameDlg::OnLoadDefaults() {
 }
 
 bool CCaptureFilenameDlg::Validate() {
-    const std::optional<uint32_t> size = NumberOf(sizeEdit, kMinFileSizeMB, kMaxFileSizeMB);
+    const std::optional<uint32_t> size = NumberOf(sizeEdit, kFileSizeLabel, kMinFileSizeMB, kMaxFileSizeMB);
     if (!size) return false;
     sizeText = QString::number(*size);
     if (caption.empty() || RecordBaseName(caption, appendTimestamp, startTime).empty()) {
-        Message(kEnterFilenameText);
+        Message(kCaptionLabel, kEnterFilenameText);
         captionEdit->setFocus();
         return false;
     }
     if (!IsWritableRecordFolder(folder)) {
-        Message(kFolderNotWritableText);
+        Message(kFolderLabel, kFolderNotWritableText);
         return false;
     }
     settings.recordAppendTimestamp = appendTimestamp;
@@ -456,6 +476,7 @@ CAboutDlg::CAboutDlg(const std::string& fwVersionText, bool invalidFirmware, con
     top->addLayout(row);
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(updateButton, &QPushButton::clicked, this, [this] {
+        if (!hooks.askYesNo || !hooks.askYesNo(kFirmwareUpdateQuestion)) return;
         updateRequested = true;
         accept();
     });

@@ -32,8 +32,14 @@ inline constexpr char kDefaultCaption[] = "DUDevezud";
 inline constexpr int kMaxCaptionLength = 64;
 inline constexpr uint32_t kMinPDPacketCount = 100, kMaxPDPacketCount = 100000;
 inline constexpr uint32_t kMinFileSizeMB = 1, kMaxFileSizeMB = 9999;
-// Below one sample the store would be full before the first one (and the status divides by it).
-inline constexpr uint32_t kMinVbusInfoCount = 1;
+// Below one sample the store would be full before the first one (and the status divides by it). The
+// upper bound is what the capture store can hold in memory: about 40 bytes a sample make it 4 GB, more
+// than a day of recording at 1 ms.
+inline constexpr uint32_t kMinVbusInfoCount = 1, kMaxVbusInfoCount = 100000000;
+// The firmware update mode takes the analyzer off the bus; the user is asked first.
+inline constexpr char kFirmwareUpdateQuestion[] =
+    "Enter the firmware update mode?\n\nThe analyzer leaves the USB bus and stays disconnected until it "
+    "is unplugged and plugged in again.";
 
 // The sampling intervals Record Settings offers, in list order.
 inline constexpr uint32_t kSamplingIntervalsMs[] = {1, 2, 3, 5, 10, 20, 30, 50, 100, 200, 300, 500, 1000};
@@ -61,9 +67,12 @@ bool FirmwareUpdateBlocked(const std::string& firmwareText);
 // current; empty when cancelled.
 std::string BrowseForRecordFolder(QWidget* parent, const std::string& current);
 
-// What the dialogs share: the message box and the folder browser, answered by tests.
+// What the dialogs share: the message box, a yes/no question and the folder browser, answered by tests.
 struct SettingsDialogHooks {
-    std::function<void(const std::string& text)> message;
+    // The box's title names the field the text is about.
+    std::function<void(const std::string& title, const std::string& text)> message;
+    // True for yes.
+    std::function<bool(const std::string& text)> askYesNo;
     // The folder chosen, starting at current; empty when cancelled.
     std::function<std::string(const std::string& current)> chooseFolder;
 };
@@ -84,8 +93,11 @@ public:
 protected:
     // Reads and checks the fields; shows the message, focuses the field and returns false on failure.
     virtual bool Validate() { return true; }
-    // A number field with its bounds; the message and focus on failure.
-    std::optional<uint32_t> NumberOf(QLineEdit* field, uint32_t min, uint32_t max);
+    // A number field with its label and bounds; the message and focus on failure.
+    std::optional<uint32_t> NumberOf(QLineEdit* field, const char* label, uint32_t min, uint32_t max);
+    // A message about the field of that label, in a box titled after it and the dialog.
+    void Message(const char* label, const std::string& text);
+    // A message in a box titled after the program.
     void Message(const std::string& text);
     // The OK and Cancel row, with extra buttons on the left.
     QWidget* ButtonRow(std::initializer_list<QPushButton*> left, const QString& okText = "OK");
@@ -229,7 +241,8 @@ private:
 };
 
 // "About Ambrio": version, the analyzer's firmware and serial texts, and the way into its firmware
-// update mode, which closes the dialog as OK does with FirmwareUpdateRequested() set.
+// update mode: once the user has agreed to the question, it closes the dialog as OK does with
+// FirmwareUpdateRequested() set.
 class CAboutDlg : public CSettingsDialog {
     Q_OBJECT
 

@@ -145,10 +145,17 @@ bool CMainFrame::ExecuteViewCommand(uint32_t id) {
         return true;
     case cmd::kGraphMarkerO:
     case cmd::kGraphMarkerX:
-    case cmd::kGraphOriginCurrent:
-    case CGraphView::kCmdOriginAbsolute:
         GraphView()->OnCommand(id);
         return true;
+    case cmd::kGraphOriginCurrent:
+    case CGraphView::kCmdOriginAbsolute: {
+        // A new origin rebuilds the packet list's rows; the packet the user looked at stays selected,
+        // with its tree and field table.
+        const CCCPacket* selected = SelectedPacket();
+        GraphView()->OnCommand(id);
+        if (selected && logView) logView->SelectPacket(selected);
+        return true;
+    }
     default:
         return false;
     }

@@ -48,7 +48,8 @@ void CPDPacketListView::OnInitialUpdate() {
         auto* title = new QTableWidgetItem(QString::fromLatin1(kFieldColumns[c].title));
         title->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         setHorizontalHeaderItem(c, title);
-        setColumnWidth(c, kFieldColumns[c].width);
+        // No title is cut: a column narrower than its title gets as wide as the title needs.
+        setColumnWidth(c, std::max(kFieldColumns[c].width, horizontalHeader()->sectionSizeHint(c)));
     }
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setShowGrid(true);

@@ -2,7 +2,9 @@
 
 #include "CCPacket.h"
 #include "CaptureStore.h"
+#include "Contrast.h"
 #include "FindCriteria.h"
+#include "MessageTypes.h"
 #include "QXDoc.h"
 #include "Settings.h"
 #include "TimeMath.h"
@@ -43,16 +45,20 @@ Qt::Alignment QtAlignment(ColumnAlign a) {
 
 const QColor kEvenRow(240, 240, 240);
 const QColor kOddRow(255, 255, 255);
-const QColor kSelectedRow(100, 100, 255);
-const QColor kMarkerARow(255, 128, 0);
-const QColor kMarkerBRow(255, 0, 128);
-const QColor kInvalidRow(255, 0, 0);
+// The selection, marker and invalid colours of the graph's strip, brought halfway (marker A: 40 %) to
+// white in the same hue: on the full colours no sender's text could be read. Each text colour is then
+// darkened only as far as its row needs (ReadableInk).
+const QColor kSelectedRow(178, 178, 255);
+const QColor kMarkerARow(255, 179, 102);
+const QColor kMarkerBRow(255, 128, 192);
+const QColor kInvalidRow(255, 128, 128);
 const QColor kResetRow(255, 255, 0);
 const QColor kBookmarkedRow(200, 200, 0);
 const QColor kNoEdgesText(0, 0, 100);
 const QColor kPortText[4] = {QColor(), QColor(0, 0, 255), QColor(0, 100, 100), QColor(100, 100, 0)};
 const QColor kFindGreen(0, 255, 0);
-const QColor kFindRed(255, 0, 0);
+// A darker red: the full red on the green is not read.
+const QColor kFindRed(190, 0, 0);
 
 constexpr int kFirstMargin = 4, kFirstInset = 2;
 constexpr int kCellMargin = 12, kCellInset = 6;
@@ -210,13 +216,22 @@ CQXLogView::CQXLogView(IViewHost& viewHost, QWidget* parent) : QTableView(parent
     header->setSectionResizeMode(QHeaderView::Interactive);
     // Stored widths are kept as they are, however narrow.
     header->setMinimumSectionSize(0);
-    header->setSortIndicatorShown(false);
+    // The indicator shows the last sort; the header's size hints leave room for it.
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection&) {
                 if (!selected.isEmpty()) OnRowSelected(selected.first().top());
             });
     connect(header, &QHeaderView::sectionClicked, this, [this](int logical) { SortByListColumn(logical); });
+    connect(header, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
+        // The user's drag: Description takes its new width as its own, any other column changes the
+        // spare room.
+        if (filling) return;
+        if (logical == ListColumnOfId(kColumnDescription)) descriptionWidth = size;
+        FillWithDescription();
+    });
     connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         const CCCPacket* packet = PacketOfRow(index.row());
         const CCaptureStore* store = Store();
@@ -282,11 +297,25 @@ void CQXLogView::SetupColumns() {
     listModel->SetColumns(ids);
 
     // The header may keep its former sections across a reset: put every section back in list order.
+    // A column at its default width gets as wide as its header and its widest usual text need; a
+    // width the user chose stays.
     QHeaderView* header = horizontalHeader();
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    filling = true;
+    fittedWidths.assign(ids.size(), -1);
     for (int c = 0; c < int(ids.size()); ++c) {
         if (header->visualIndex(c) != c) header->moveSection(header->visualIndex(c), c);
-        header->resizeSection(c, std::max<int32_t>(0, records[size_t(ids[size_t(c)])].width));
+        const int id = ids[size_t(c)];
+        int width = std::max<int32_t>(0, records[size_t(id)].width);
+        if (width == kColumns[id].width) {
+            const int fitted = FittingWidth(c);
+            if (fitted > width) width = fittedWidths[size_t(c)] = fitted;
+        }
+        header->resizeSection(c, width);
+        if (id == kColumnDescription) descriptionWidth = width;
     }
+    filling = false;
+    FillWithDescription();
 
     columnsReady = true;
     DeleteAllRows();
@@ -478,6 +507,7 @@ void CQXLogView::SortByListColumn(int listColumn) {
     const bool descending = listColumn == lastSortColumn && !lastSortDescending;
     lastSortColumn = listColumn;
     lastSortDescending = descending;
+    horizontalHeader()->setSortIndicator(listColumn, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 
     const CCCPacket* selected = GetSelectedPacket();
     const int32_t number = selected ? selected->index : -1;
@@ -537,7 +567,10 @@ void CQXLogView::SaveColumnLayout() {
             continue;
         }
         r.visible = true;
-        r.width = header->sectionSize(column);
+        // Description keeps the width it had before it took the spare room; a column still at the width
+        // fitted to its texts keeps its default, to be fitted again with the font of the next start.
+        r.width = id == kColumnDescription ? descriptionWidth : header->sectionSize(column);
+        if (r.width == fittedWidths[size_t(column)]) r.width = kColumns[id].width;
         r.position = header->visualIndex(column);
     }
     std::stable_sort(hidden.begin(), hidden.end(),
@@ -624,10 +657,13 @@ void CQXLogView::OnCommand(uint32_t id) {
     }
     case kCmdOriginAbsolute:
     case kCmdOriginCurrent: {
-        // The document forgets and rebuilds every row; the packet stays where it was clicked.
+        // The document forgets and rebuilds every row; the selected packet stays selected (its tree
+        // shown) and the clicked one where it was clicked.
         const CCCPacket* clicked = context;
+        const CCCPacket* selected = GetSelectedPacket();
         doc->SetMarksChanged();
         doc->SetTimeOrigin(id == kCmdOriginCurrent ? clicked->startTime : 0, false);
+        if (const int32_t row = RowOfPacket(selected); row >= 0) SelectRow(row);
         if (clicked) EnsureRowVisible(RowOfPacket(clicked));
         return;
     }
@@ -635,6 +671,38 @@ void CQXLogView::OnCommand(uint32_t id) {
         return;
     }
     MarksChanged();
+}
+
+int CQXLogView::FittingWidth(int listColumn) const {
+    const int id = listModel->IdOfColumn(listColumn);
+    // The longest texts these columns commonly hold: every message name, a time past the first minute.
+    std::vector<std::string> usual;
+    if (id == kColumnMessageType)
+        for (const MessageTypeInfo& type : MessageTypes()) {
+            usual.emplace_back(type.ListName(false));
+            usual.emplace_back(type.ListName(true));
+        }
+    if (id == kColumnTimestamp || id == kColumnIdleTime) usual.push_back(FormatTimeText(64811123));
+    const int margin = listColumn == 0 ? kFirstMargin : kCellMargin;
+    int width = horizontalHeader()->sectionSizeHint(listColumn);
+    for (const std::string& text : usual)
+        width = std::max(width, listMetrics.horizontalAdvance(QString::fromStdString(text)) + margin);
+    return width;
+}
+
+void CQXLogView::FillWithDescription() {
+    const int column = ListColumnOfId(kColumnDescription);
+    if (column < 0 || filling) return;
+    const QHeaderView* header = horizontalHeader();
+    const int others = header->length() - header->sectionSize(column);
+    filling = true;
+    horizontalHeader()->resizeSection(column, std::max(descriptionWidth, viewport()->width() - others));
+    filling = false;
+}
+
+void CQXLogView::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    FillWithDescription();
 }
 
 void CQXLogView::mousePressEvent(QMouseEvent* event) {
@@ -730,6 +798,7 @@ const CQXLogView::RowStyle& CQXLogView::StyleOfRow(int32_t row) const {
     s.text = palette().color(QPalette::Text);
     if (packet.intervalCount == 0) s.text = kNoEdgesText;
     if (packet.port >= 1 && packet.port <= 3) s.text = kPortText[packet.port];
+    s.text = ReadableInk(s.text, s.background);
     s.matchColumnId = host.FindCriteria().FindMatchColumn(packet, invertCurrent);
     rowStyle = s;
     return rowStyle;
@@ -760,9 +829,9 @@ void CQXLogView::PaintCell(QPainter& painter, const QRect& rect, int32_t row, in
     painter.save();
     painter.setClipRect(area, Qt::IntersectClip);
     painter.setFont(listFont);
-    if (!first && style.matchColumnId == id)
-        painter.fillRect(QRect(x, rect.top(), width, rect.height()), kFindGreen);
-    DrawCellText(painter, shown, x, rect, style.text);
+    const bool matched = !first && style.matchColumnId == id;
+    if (matched) painter.fillRect(QRect(x, rect.top(), width, rect.height()), kFindGreen);
+    DrawCellText(painter, shown, x, rect, matched ? ReadableInk(style.text, kFindGreen) : style.text);
     painter.restore();
 
     if (first && row == currentIndex().row() && hasFocus()) {

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CCaptureStore;
 class CLogListModel;
@@ -22,6 +23,7 @@ class CLogRowDelegate;
 class QContextMenuEvent;
 class QMouseEvent;
 class QPaintEvent;
+class QResizeEvent;
 class QPainter;
 
 class CQXLogView : public QTableView, public IDocView {
@@ -105,6 +107,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -126,6 +129,11 @@ private:
     void DeleteAllRows();
     QString StoredText(const CCCPacket& packet, int columnId);
     void ShowStatus(const std::string& text);
+    // The width a list column needs at least: its header with the sort indicator, and for the time and
+    // type columns their longest usual texts.
+    int FittingWidth(int listColumn) const;
+    // Description, when shown, takes whatever width the other columns leave in the list.
+    void FillWithDescription();
     void AutoScroll();
     void SelectRow(int32_t row);
     void OnRowSelected(int32_t row);
@@ -151,6 +159,12 @@ private:
     bool invertCurrent = false;
     QFont listFont;
     QFontMetrics listMetrics{QFont()};
+    // Description's own width, before it takes the spare room; what is stored for it.
+    int descriptionWidth = 0;
+    // Per list column, the width fitted to its texts in place of its default; -1 where the stored one
+    // was taken.
+    std::vector<int> fittedWidths;
+    bool filling = false;
 
     std::string lastStatus;
     // Texts that repeat from row to row (types, roles, voltages ...) are kept once and shared.

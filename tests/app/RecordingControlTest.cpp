@@ -5,6 +5,7 @@
 #include "DeviceCommands.h"
 #include "DeviceConnection.h"
 #include "HeadlessUi.h"
+#include "PacketTexts.h"
 #include "QXDoc.h"
 #include "ReaderThread.h"
 #include "RecordEncoder.h"
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -276,8 +278,35 @@ TEST_F(RecordingControlTest, RecordingEndToEnd) {
     EXPECT_EQ(File("Test.qxc"), Recorded(ClosedHeader(t.stream.size()), t.stream));
     ExpectPackets(doc.store, t.messages);
     EXPECT_EQ(doc.store.SampleCount(), t.samples);
+    // The status bar says where the recording went, how long it is and how big its file, until another
+    // document is shown.
+    const int64_t length = doc.store.SampleAt(doc.store.SampleCount() - 1)->time - doc.store.SampleAt(0)->time;
+    // The length as the Timestamp column writes it, without its padding.
+    std::istringstream words(FormatTimeText(length));
+    std::string time, word;
+    while (words >> word) time += (time.empty() ? "" : " ") + word;
+    const std::string where = "Recorded to " + dir.File("Test.qxc") + "  (" + time + ", " +
+                              std::to_string((64 + t.stream.size()) / 1000) + "KB)";
+    EXPECT_EQ(ui.status, where);
+    Tick();
+    EXPECT_EQ(ui.status, where);
+    control.ResetDocument();
     Tick();
     EXPECT_EQ(ui.status, kConnectedStatusText);
+}
+
+TEST_F(RecordingControlTest, RecordedFileText) {
+    const int64_t length = 83'004'005;
+    EXPECT_EQ(RecordedFileText("/r/Test.qxc", &length, 10000000, 1, "Test.qxc"),
+              "Recorded to /r/Test.qxc  (1min 23s 004ms 005us, 10000KB)");
+    EXPECT_EQ(RecordedFileText("/r/Test.qxc", &length, 10000001, 1, "Test.qxc"),
+              "Recorded to /r/Test.qxc  (1min 23s 004ms 005us, 10MB)");
+    const int64_t seconds = 5'000'007;
+    EXPECT_EQ(RecordedFileText("/r/Test.qxc", &seconds, 999, 1, "Test.qxc"),
+              "Recorded to /r/Test.qxc  (5s 0ms 7us, 0KB)");
+    // A series names its first file; a file without samples has no length.
+    EXPECT_EQ(RecordedFileText("/r/T_0003.qxc", nullptr, 64, 3, "T_0001.qxc"),
+              "Recorded to /r/T_0003.qxc  (0KB; the last of 3 files, from T_0001.qxc)");
 }
 
 TEST_F(RecordingControlTest, UnplugStopsWithinATickAndTheFileStaysWhole) {
@@ -295,7 +324,10 @@ TEST_F(RecordingControlTest, UnplugStopsWithinATickAndTheFileStaysWhole) {
     WaitStopped();
     Tick(2); // final decode, then a poll that forgets the analyzer's texts
     EXPECT_EQ(connection.fwVersionNumber, 0);
-    EXPECT_EQ(ui.status, kDisconnectedStatusText);
+    // Where the recording went, and that the analyzer is gone.
+    EXPECT_EQ(ui.status.rfind("Recorded to " + dir.File("Test.qxc") + "  (", 0), 0u) << ui.status;
+    EXPECT_EQ(ui.status.substr(ui.status.size() - std::strlen(kDisconnectedStatusText) - 4),
+              std::string("    ") + kDisconnectedStatusText);
     // The header block still names the analyzer the data came from.
     EXPECT_EQ(File("Test.qxc"), Recorded(ClosedHeader(part.size()), part));
     CCaptureStore expected;
@@ -384,7 +416,8 @@ TEST_F(RecordingControlTest, StopAndClearDuringARecording) {
             EXPECT_EQ(doc.store.SampleCount(), c.data ? MakeTraffic(10).samples : 0u);
         }
         Tick();
-        EXPECT_EQ(ui.status, kConnectedStatusText);
+        // Even a file that holds no data is named.
+        EXPECT_EQ(ui.status.rfind("Recorded to " + dir.File("Test.qxc") + "  (", 0), 0u) << ui.status;
         EXPECT_FALSE(reader.finalDecodePending);
     }
     EXPECT_TRUE(ui.messages.empty());
@@ -653,17 +686,18 @@ TEST_F(RecordingControlTest, StoreFullRules) {
         }
         Tick(2);
         // A single file that stopped at the limit says which limit and where it is set, once, and the
-        // status bar keeps it until another document is shown.
+        // status bar keeps it, after where the recording went, until another document is shown.
+        EXPECT_EQ(ui.status.rfind("Recorded to " + doc.docPath + "  (", 0), 0u) << ui.status;
         if (!c.fullStop && !c.multi) {
             const std::string why = LimitStopText(c.packetsLimited, c.packetsLimited ? 2 : 10);
             EXPECT_EQ(ui.messages, std::vector<std::string>{why});
-            EXPECT_EQ(ui.status, why);
+            EXPECT_EQ(ui.status.substr(ui.status.size() - why.size() - 4), "    " + why);
             Tick();
             EXPECT_EQ(ui.messages.size(), 1u);
             EXPECT_NE(why.find(c.packetsLimited ? "PD packet limit of 2 " : "VBUS sample limit of 10 "),
                       std::string::npos);
         } else {
-            EXPECT_EQ(ui.status, kConnectedStatusText);
+            EXPECT_EQ(ui.status.find("The recording stopped"), std::string::npos) << ui.status;
         }
         ui.onMessage = nullptr;
         for (const char* name : {"Test.qxc", "Test_0001.qxc", "Test_0002.qxc"})

@@ -8,6 +8,7 @@
 #include "support/Traffic.h"
 
 #include <QAbstractButton>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
@@ -419,10 +420,12 @@ private slots:
 
         const int h = std::min(height, 200);
         const int w = 5 * u;
-        const int pictureHeight = int(7 + 1.5 * u);
-        QCOMPARE(view.DirectionWidget()->geometry(), QRect(7, 7, w, pictureHeight));
-        QCOMPARE(view.FieldWidget(Field::CcStatus)->geometry(), QRect(7, 14 + pictureHeight, w, u / 2));
-        QCOMPARE(view.FieldWidget(Field::VbusPower)->geometry(), QRect(7, 21 + pictureHeight + u / 2, w, u));
+        // The small texts keep the readable size; the left group ends level with the last value row.
+        const int status = std::max(u / 2, view.ReadableHeight());
+        const int peakFont = std::max(int(0.7 * u), view.ReadableHeight());
+        QCOMPARE(view.DirectionWidget()->geometry(), QRect(7, 7, w, 2 * u - status));
+        QCOMPARE(view.FieldWidget(Field::CcStatus)->geometry(), QRect(7, 2 * u + 14 - status, w, status));
+        QCOMPARE(view.FieldWidget(Field::VbusPower)->geometry(), QRect(7, 2 * u + 21, w, u));
 
         const Field values[4][2] = {{Field::VbusVoltage, Field::VbusCurrent},
                                     {Field::Cc1Voltage, Field::Cc1Current},
@@ -434,23 +437,26 @@ private slots:
             QCOMPARE(view.FieldWidget(values[g][0])->geometry(), QRect(x, u + 14, w, u));
             QCOMPARE(view.FieldWidget(values[g][1])->geometry(), QRect(x, 2 * u + 21, w, u));
             QVERIFY(FontHasHeight(view.GroupLabel(g)->font(), u));
-            QVERIFY(FontHasHeight(view.FieldWidget(values[g][1])->font(), u));
+            // A value's line fits inside its box's frame.
+            QVERIFY(FontHasHeight(view.FieldWidget(values[g][1])->font(), u - view.ValueFrame()));
         }
         const int buttonsX = 7 + w + 14 + 4 * (w + 7) + 7;
         for (int b = 0; b < 3; ++b)
             QCOMPARE(view.Button(ButtonPicture(b))->geometry(), QRect(buttonsX + b * h, 7, h - 7, h - 7));
+        // The peak text box takes the rest of the view's 1800 pixels, if there is more than its own width.
+        const int peakX = buttonsX + 2 * h + (h - 7) + 14;
         QCOMPARE(view.FieldWidget(Field::PeakPower)->geometry(),
-                 QRect(buttonsX + 2 * h + (h - 7) + 14, 7, 3 * (h - 7), h - 7));
+                 QRect(peakX, 7, std::max(3 * (h - 7), 1800 - 7 - peakX), h - 7));
 
-        QVERIFY(FontHasHeight(view.FieldWidget(Field::VbusPower)->font(), u));
-        QVERIFY(FontHasHeight(view.FieldWidget(Field::CcStatus)->font(), u / 2));
-        QVERIFY(FontHasHeight(view.FieldWidget(Field::PeakPower)->font(), int(0.7 * u)));
+        QVERIFY(FontHasHeight(view.FieldWidget(Field::VbusPower)->font(), u - view.ValueFrame()));
+        QVERIFY(FontHasHeight(view.FieldWidget(Field::CcStatus)->font(), status));
+        QVERIFY(FontHasHeight(view.FieldWidget(Field::PeakPower)->font(), peakFont));
 
         // One figure worked by hand, so that the arithmetic above cannot drift with the code.
         if (height == 100) {
             QCOMPARE(view.Button(ButtonPicture::Clear)->geometry(), QRect(906, 7, 93, 93));
-            QCOMPARE(view.FieldWidget(Field::PeakPower)->geometry(), QRect(1013, 7, 279, 93));
-            QCOMPARE(view.FieldWidget(Field::VbusPower)->geometry(), QRect(7, 80, 130, 26));
+            QCOMPARE(view.FieldWidget(Field::PeakPower)->geometry(), QRect(1013, 7, 780, 93));
+            QCOMPARE(view.FieldWidget(Field::VbusPower)->geometry(), QRect(7, 73, 130, 26));
             QVERIFY(FontHasHeight(view.FieldWidget(Field::PeakPower)->font(), 18));
             // For the reviewer's eye.
             QVERIFY(view.grab().save(QString::fromStdString(guitest::OutputDir() + "/ctrl-view.png")));
@@ -461,11 +467,43 @@ private slots:
         CFakeViewHost host;
         ShownView shown(host, QSize(1400, 100));
         CQXCtrlView& view = *shown.view;
-        view.resize(1400, 60); // u = 13
-        QCOMPARE(view.GroupLabel(1)->geometry(), QRect(158, 7, 65, 13));
-        QCOMPARE(view.Button(ButtonPicture::Run)->geometry(), QRect(7 + 65 + 14 + 4 * 72 + 7, 7, 53, 53));
-        view.resize(1400, 10); // no room: nothing may go negative
-        for (Field f : kValueFields) QVERIFY(view.FieldWidget(f)->geometry().width() >= 0);
+        view.resize(1400, 78); // u = 19
+        QCOMPARE(view.GroupLabel(1)->geometry(), QRect(218, 7, 95, 19));
+        QCOMPARE(view.Button(ButtonPicture::Run)->geometry(), QRect(7 + 95 + 14 + 4 * 102 + 7, 7, 71, 71));
+    }
+
+    // However low the view is asked to be, it keeps the height at which the value rows are as high as a
+    // 9 pt line, and every reading keeps at least 9 pt.
+    void readingsStayReadable_data() {
+        QTest::addColumn<int>("asked");
+        QTest::newRow("10") << 10;
+        QTest::newRow("40") << 40;
+        QTest::newRow("70") << 70;
+        QTest::newRow("100") << 100;
+    }
+    void readingsStayReadable() {
+        QFETCH(int, asked);
+        CFakeViewHost host;
+        ShownView shown(host, QSize(1400, 100));
+        CQXCtrlView& view = *shown.view;
+        view.resize(1400, asked);
+        QCOMPARE(view.height(), std::max(asked, view.MinimumHeight()));
+        QCOMPARE(view.MinimumHeight(), 3 * (view.ReadableHeight() + view.ValueFrame()) + 21);
+        QVector<QWidget*> texts{view.DirectionWidget()};
+        for (Field f : kValueFields) texts.push_back(view.FieldWidget(f));
+        for (Field f : {Field::CcStatus, Field::PeakPower}) texts.push_back(view.FieldWidget(f));
+        for (int g = 0; g < 4; ++g) texts.push_back(view.GroupLabel(g));
+        for (QWidget* t : texts) {
+            if (t == view.DirectionWidget()) {
+                // Nothing stands outside the view.
+                QVERIFY(t->geometry().height() > 0 && t->geometry().bottom() < view.height());
+                continue;
+            }
+            const double points = QFontInfo(t->font()).pointSizeF();
+            QVERIFY2(points >= CQXCtrlView::kReadablePoints - 0.01,
+                     qPrintable(t->objectName() + QStringLiteral(" %1pt").arg(points)));
+            QVERIFY2(t->geometry().bottom() < view.height(), qPrintable(t->objectName()));
+        }
     }
 
     void destructorStoresHeight() {

@@ -320,10 +320,10 @@ private slots:
         const QImage image = list->viewport()->grab().toImage();
         auto cell = [&](int id) { return list->visualRect(list->model()->index(first, list->ListColumnOfId(id))); };
         QVERIFY(CountColour(image, cell(kColumnMessageType), QColor(0, 255, 0)) > 20);
-        QVERIFY(CountColour(image, cell(kColumnMessageType), QColor(255, 0, 0)) > 5);
+        QVERIFY(CountColour(image, cell(kColumnMessageType), QColor(190, 0, 0)) > 5);
         QCOMPARE(CountColour(image, cell(kColumnTimestamp), QColor(0, 255, 0)), 0);
         QCOMPARE(CountColour(image, cell(kColumnOrderedSet), QColor(0, 255, 0)), 0);
-        QVERIFY(CountColour(image, cell(kColumnTimestamp), QColor(100, 100, 255)) > 20);
+        QVERIFY(CountColour(image, cell(kColumnTimestamp), QColor(178, 178, 255)) > 20);
 
         // Find Next goes on; a Backward find from there comes back to the first.
         w.ExecuteCommand(cmd::kFindNext);
@@ -361,12 +361,17 @@ private slots:
         QCOMPARE(w.Action(cmd::kDisplayFilterSettings)->statusTip(), QString("Conigure Display Filter Settings"));
         QCOMPARE(w.Action(cmd::kDisplayFilterSettings)->toolTip(), QString("Display Filter Settings"));
         QCOMPARE(w.Action(cmd::kFind)->toolTip(), QString("Find"));
+        // Each button's tip says what it does.
+        QCOMPARE(w.Action(cmd::kFindPrev)->toolTip(), QString("Find Prev"));
+        QCOMPARE(w.Action(cmd::kFindPrev)->statusTip(), QString("Find Previous PD Message"));
+        QCOMPARE(w.Action(cmd::kFindNext)->toolTip(), QString("Find Next"));
+        QCOMPARE(w.Action(cmd::kFindNext)->statusTip(), QString("Find Next PD Message"));
 
         QStringList pd;
         for (QAction* m : w.menuBar()->actions())
             if (m->text() == "&PD Message")
                 for (QAction* a : m->menu()->actions()) pd << (a->isSeparator() ? QString("-") : a->text());
-        QCOMPARE(pd, (QStringList{"&Find\tCtrl+O", "Find &Prev\tF3", "Find &Next\tShift+F3", "-", "&Auto Scroll", "-",
+        QCOMPARE(pd, (QStringList{"&Find\tCtrl+F", "Find &Prev\tShift+F3", "Find &Next\tF3", "-", "&Auto Scroll", "-",
                                   "Display Filter Settings", "Disable Display Filters", "-", "Column Settings",
                                   "Font Settings"}));
 
@@ -380,6 +385,22 @@ private slots:
         if (!QTest::qWaitForWindowActive(&w)) QSKIP("no active window on this platform");
         QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
         QVERIFY(opened);
+
+        // F3 finds forward, Shift+F3 backward, as their menu items say.
+        CQXLogView* list = w.LogView();
+        CFindCriteria& criteria = w.FindCriteriaForEdit();
+        criteria.enableText = true;
+        criteria.text = "PS_RDY";
+        std::vector<int> rows;
+        for (int r = 0; r < list->RowCount(); ++r)
+            if (criteria.FindMatchColumn(*list->PacketOfRow(r), false) != -1) rows.push_back(r);
+        QVERIFY(rows.size() >= 2);
+        QTest::keyClick(&w, Qt::Key_F3);
+        QCOMPARE(list->SelectedRow(), rows[0]);
+        QTest::keyClick(&w, Qt::Key_F3);
+        QCOMPARE(list->SelectedRow(), rows[1]);
+        QTest::keyClick(&w, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(list->SelectedRow(), rows[0]);
     }
 
     void Screenshots() {

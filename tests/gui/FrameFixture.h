@@ -36,6 +36,10 @@ public:
         env.startTimer = startTimer;
         frame = std::make_unique<CMainFrame>(env);
         frame->dialogs.message = [this](const std::string& text) { messages.push_back(text); };
+        frame->dialogs.titledMessage = [this](const std::string& title, const std::string& text) {
+            messageTitles.push_back(title);
+            messages.push_back(text);
+        };
         frame->dialogs.askSave = [this](const std::string&) {
             ++savePrompts;
             if (saveAnswers.empty()) return FrameDialogs::SaveAnswer::No;
@@ -91,6 +95,8 @@ public:
     std::unique_ptr<CEmulatedAnalyzer> analyzer;
     std::unique_ptr<CMainFrame> frame;
     std::vector<std::string> messages;
+    // The titles of the messages that name what they are about, in order.
+    std::vector<std::string> messageTitles;
     std::deque<FrameDialogs::SaveAnswer> saveAnswers;
     std::deque<std::string> fileNames;
     // Yes/no questions asked, and the answers to give (no when none is queued).

@@ -1,9 +1,11 @@
 // The main window with the emulated analyzer: start-up with and without a file, Run, Stop and Clear with
-// rows arriving live, the views following the selection, marks saved and restored, and the commands'
-// enabling and check states while recording and idle.
+// rows arriving live, where a stopped recording went, the views following the selection (across a new
+// time origin too), marks saved and restored, the keys the menus show, and the commands' enabling and
+// check states while recording and idle.
 #include "CommandTable.h"
 #include "DemoCapture.h"
 #include "GraphView.h"
+#include "PacketTexts.h"
 #include "SettingsDialogs.h"
 #include "FrameFixture.h"
 #include "GuiTest.h"
@@ -16,12 +18,18 @@
 #include "Synthesizer.h"
 
 #include <QAction>
+#include <QDesktopServices>
+#include <QMenuBar>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSignalSpy>
 #include <QTreeWidgetItem>
+#include <QUrl>
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -34,6 +42,13 @@ bool RowVisible(CQXLogView* list, int row) {
 
 class MainWindowTest : public QObject {
     Q_OBJECT
+
+public slots:
+    // Where File > Open Containing Folder goes, in place of the desktop's file manager.
+    void OpenUrl(const QUrl& url) { openedUrls.push_back(url); }
+
+private:
+    QList<QUrl> openedUrls;
 
 private slots:
     void CommandLine_data() {
@@ -333,15 +348,18 @@ private slots:
         QVERIFY(w.Action(32904)->isChecked());
     }
 
-    void InstallDriverWithoutInstallerSaysSo() {
+    // Here the driver is the udev rule: the command shows it and the command that loads it, where an
+    // installer program would be started elsewhere.
+    void InstallDriverShowsTheUdevRule() {
         CFrameFixture f;
         CMainFrame& w = *f.frame;
-        const auto cwd = std::filesystem::current_path();
-        std::filesystem::current_path(f.dir.Path());
         w.ExecuteCommand(cmd::kInstallDriver);
-        std::filesystem::current_path(cwd);
         QCOMPARE(f.messages.size(), size_t(1));
-        QVERIFY(QString::fromStdString(f.messages[0]).startsWith("Driver Installer files not found.\n\n \"./driver/"));
+        const QString text = QString::fromStdString(f.messages[0]);
+        QVERIFY2(text.contains("/70-ambrio-analyzer.rules\n"), qPrintable(text));
+        QVERIFY2(text.contains("udevadm control --reload-rules && udevadm trigger"), qPrintable(text));
+        QVERIFY2(!text.contains("DriverSetup"), qPrintable(text));
+        QCOMPARE(f.messageTitles, std::vector<std::string>{"Install Ambrio Driver"});
     }
 
     void CloseStopsTheRecordingWithItsHeaderBlock() {
@@ -440,6 +458,187 @@ private slots:
         QCOMPARE(model.MarkerTime(GraphMarker::X), int64_t(1'500'000));
         QCOMPARE(model.CenterTime(), center);
         QCOMPARE(w.Doc().modified, modified);
+    }
+
+    // Every menu item shows the key that runs it, no item shows a key that runs something else, and no
+    // key is shown or bound twice.
+    void MenuKeysAreTheKeysThatAct() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        std::map<QAction*, QKeySequence> bound; // the action of the command each window key runs
+        std::set<QString> boundKeys;
+        auto bind = [&](const QKeySequence& key, QAction* runs) {
+            if (key.isEmpty()) return;
+            QVERIFY2(boundKeys.insert(key.toString()).second, qPrintable("bound twice: " + key.toString()));
+            if (runs) bound[runs] = key;
+        };
+        for (QShortcut* s : w.findChildren<QShortcut*>()) {
+            const QVariant id = s->property("command");
+            bind(s->key(), id.isValid() ? w.Action(id.toUInt()) : nullptr);
+        }
+        for (QAction* a : w.findChildren<QAction*>()) bind(a->shortcut(), a);
+
+        std::vector<QAction*> items;
+        std::function<void(QMenu*)> collect = [&](QMenu* menu) {
+            for (QAction* a : menu->actions()) {
+                if (a->menu())
+                    collect(a->menu());
+                else if (!a->isSeparator())
+                    items.push_back(a);
+            }
+        };
+        for (QAction* m : w.menuBar()->actions()) collect(m->menu());
+        QVERIFY(items.size() > 30);
+
+        std::set<QString> shownKeys;
+        for (QAction* a : items) {
+            const QString shownText = a->text().section('\t', 1);
+            const QKeySequence shown(shownText, QKeySequence::PortableText);
+            QVERIFY2(shownText.isEmpty() || !shown.isEmpty(), qPrintable(a->text()));
+            const QKeySequence acting = bound.count(a) ? bound[a] : QKeySequence();
+            QVERIFY2(shown == acting, qPrintable(QString("\"%1\" shows \"%2\"; its key is \"%3\"")
+                                                     .arg(a->text(), shown.toString(), acting.toString())));
+            if (!shown.isEmpty())
+                QVERIFY2(shownKeys.insert(shown.toString()).second, qPrintable("shown twice: " + shown.toString()));
+            bound.erase(a);
+        }
+        // A key that runs a command shows beside it in a menu.
+        for (const auto& [a, key] : bound) QVERIFY2(false, qPrintable(key.toString() + " runs " + a->text()));
+    }
+
+    // After Stop the status bar names the record file with its length and size, until another
+    // document is shown; File > Open Containing Folder opens that file's folder while the file is on
+    // disk. A stop by another program says the same and shows nothing.
+    void StopSaysWhereTheRecordingWent_data() {
+        QTest::addColumn<bool>("series");
+        QTest::addColumn<bool>("remote");
+        QTest::newRow("one file") << false << false;
+        QTest::newRow("a series of two") << true << false;
+        QTest::newRow("stopped by another program") << false << true;
+    }
+
+    void StopSaysWhereTheRecordingWent() {
+        QFETCH(bool, series);
+        QFETCH(bool, remote);
+        CFrameFixture f("demo", false, [series](CSettings& s) { s.recordMultiCaptureFile = series; });
+        CMainFrame& w = *f.frame;
+        openedUrls.clear();
+        QDesktopServices::setUrlHandler("file", this, "OpenUrl");
+        w.Tick();
+        QVERIFY(!w.IsCommandEnabled(cmd::kOpenContainingFolder)); // no record file yet
+        if (remote) {
+            QVERIFY(w.RemoteSetRecordName("Test"));
+            std::string why;
+            const bool ran = w.RemoteRun(&why);
+            QVERIFY2(ran, why.c_str());
+        } else {
+            w.ExecuteCommand(cmd::kRun);
+        }
+        QVERIFY(w.RecordingActive());
+        QVERIFY(w.IsCommandEnabled(cmd::kOpenContainingFolder));
+        f.Advance(2);
+        if (series) {
+            w.Reader().rotationRequest = true;
+            f.Advance(1);
+            QCOMPARE(w.Reader().fileNumber.load(), 2);
+        }
+        f.Advance(2);
+        if (remote)
+            w.RemoteStop();
+        else
+            w.ExecuteCommand(cmd::kStop);
+        f.TickUntilStopped();
+        w.Tick();
+
+        const std::string name = series ? "Test_0002.qxc" : "Test.qxc";
+        const std::string path = std::filesystem::absolute(f.dir.File(name)).string();
+        const CCaptureStore& store = w.Doc().store;
+        QVERIFY(store.SampleCount() > 10);
+        const int64_t length = store.SampleAt(store.SampleCount() - 1)->time - store.SampleAt(0)->time;
+        const uintmax_t bytes = std::filesystem::file_size(path);
+        QVERIFY(bytes > 64 && bytes < 10000000);
+        // The length as the Timestamp column writes it, without its padding.
+        const QString time = QString::fromStdString(FormatTimeText(length)).simplified();
+        std::string expected = "Recorded to " + path + "  (" + time.toStdString() + ", " +
+                               std::to_string(bytes / 1000) + "KB";
+        if (series) expected += "; the last of 2 files, from Test_0001.qxc";
+        QCOMPARE(w.StatusText(), expected + ")");
+        QVERIFY(f.messages.empty());
+        QVERIFY(f.questions.empty());
+        QVERIFY(f.settingsDialogs.empty());
+        w.Tick();
+        QCOMPARE(w.StatusText(), expected + ")");
+
+        QMenu* file = w.menuBar()->actions().front()->menu();
+        QVERIFY(file->actions().contains(w.Action(cmd::kOpenContainingFolder)));
+        w.UpdateCommandStates();
+        QVERIFY(w.Action(cmd::kOpenContainingFolder)->isEnabled());
+        w.ExecuteCommand(cmd::kOpenContainingFolder);
+        QCOMPARE(openedUrls, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(f.dir.Path().string()))});
+
+        // The file gone from disk: nothing to open.
+        std::filesystem::remove(path);
+        QVERIFY(!w.IsCommandEnabled(cmd::kOpenContainingFolder));
+        // Another document: the note goes.
+        w.ExecuteCommand(cmd::kNew);
+        w.Tick();
+        QCOMPARE(w.StatusText(), std::string(kConnectedStatusText));
+        QVERIFY(!w.IsCommandEnabled(cmd::kOpenContainingFolder));
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(openedUrls.size(), qsizetype(1));
+    }
+
+    // Setting the time-stamp origin, from the packet list or from the graph, rebuilds the rows with new
+    // times and keeps the selected packet selected, in sight, with its tree shown.
+    void TimeOriginKeepsTheSelection_data() {
+        QTest::addColumn<bool>("fromGraph");
+        QTest::addColumn<bool>("current");
+        QTest::newRow("list, current position") << false << true;
+        QTest::newRow("list, absolute") << false << false;
+        QTest::newRow("graph, current position") << true << true;
+        QTest::newRow("graph, absolute") << true << false;
+    }
+
+    void TimeOriginKeepsTheSelection() {
+        QFETCH(bool, fromGraph);
+        QFETCH(bool, current);
+        TempDir dir;
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        w.resize(1400, 1000);
+        w.show();
+        QVERIFY(w.OpenFile(DemoFile(dir)));
+        CQXLogView* list = w.LogView();
+        QVERIFY(list->RowCount() > 40);
+        list->selectRow(30);
+        const CCCPacket* selected = list->PacketOfRow(30);
+        QCOMPARE(w.TreeView()->ShownPacket(), selected);
+        const int64_t before = w.Doc().store.timeOrigin;
+
+        if (!fromGraph) {
+            list->SetContextRow(30);
+            list->OnCommand(current ? CQXLogView::kCmdOriginCurrent : CQXLogView::kCmdOriginAbsolute);
+        } else {
+            CGraphView* graph = w.GraphView();
+            QCoreApplication::processEvents();
+            const GraphRect& plot = graph->Model().Plot();
+            const QPoint at(plot.left + 100, plot.top + 20);
+            QTest::mousePress(graph, Qt::RightButton, {}, at);
+            QTest::mouseRelease(graph, Qt::RightButton, {}, at);
+            if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+            QVERIFY(graph->RightClickValid());
+            w.ExecuteCommand(current ? cmd::kGraphOriginCurrent : CGraphView::kCmdOriginAbsolute);
+        }
+        if (current) QVERIFY(w.Doc().store.timeOrigin != before);
+        QCOMPARE(list->CellText(30, 2).toStdString(),
+                 FormatTimeText(selected->startTime - w.Doc().store.timeOrigin));
+        QCOMPARE(list->PacketOfRow(30), selected);
+        QCOMPARE(list->SelectedRow(), 30);
+        QCOMPARE(w.SelectedPacket(), selected);
+        QCOMPARE(w.TreeView()->ShownPacket(), selected);
+        QVERIFY(w.TreeView()->topLevelItemCount() > 0);
+        QVERIFY(w.FieldView()->RowCount() > 0);
+        QVERIFY(RowVisible(list, 30));
     }
 };
 

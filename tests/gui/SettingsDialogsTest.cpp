@@ -13,14 +13,17 @@
 #include "support/TempFiles.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 
 #include <ctime>
@@ -96,7 +99,7 @@ struct FileDialogFixture {
         if (adjust) adjust(settings);
         dialog = std::make_unique<CCaptureFilenameDlg>(settings);
         dialog->clock = MarchFifth;
-        dialog->hooks.message = [this](const std::string& t) { messages.push_back(t); };
+        dialog->hooks.message = [this](const std::string&, const std::string& t) { messages.push_back(t); };
         dialog->show();
     }
 };
@@ -331,9 +334,10 @@ private slots:
         QTest::newRow("100001 packets") << "100001" << "5000" << "Enter an integer between 100 and 100000.";
         QTest::newRow("packets not a number") << "1e3" << "5000" << "Enter a positive integer.";
         QTest::newRow("no samples") << "500" << "" << "Enter a positive integer.";
-        QTest::newRow("0 samples") << "500" << "0" << "Enter an integer between 1 and 4294967295.";
-        QTest::newRow("samples past 32 bits") << "500" << "4294967296" << "Enter an integer between 1 and 4294967295.";
-        QTest::newRow("the bounds") << "100" << "4294967295" << "";
+        QTest::newRow("0 samples") << "500" << "0" << "Enter an integer between 1 and 100000000.";
+        QTest::newRow("samples past the store") << "500" << "100000001" << "Enter an integer between 1 and 100000000.";
+        QTest::newRow("samples past 32 bits") << "500" << "4294967296" << "Enter an integer between 1 and 100000000.";
+        QTest::newRow("the bounds") << "100" << "100000000" << "";
         QTest::newRow("blanks around") << " 100000 " << "1" << "";
     }
 
@@ -346,7 +350,7 @@ private slots:
         const CSettings before = s;
         CConfigDlg d(s);
         std::vector<std::string> messages;
-        d.hooks.message = [&](const std::string& t) { messages.push_back(t); };
+        d.hooks.message = [&](const std::string&, const std::string& t) { messages.push_back(t); };
         d.show();
         d.IntervalList()->setCurrentIndex(d.IntervalList()->findText("50ms"));
         Retype(d.PacketCountField(), packets);
@@ -407,6 +411,17 @@ private slots:
         w.ExecuteCommand(cmd::kRecordSettings);
         QCOMPARE(f.analyzer->SamplingIntervalMs(), 10u);
         QCOMPARE(f.settings.recordVbusSamplingIntervalMS, 10u);
+
+        // A refused field is named in the window's box too; the dialog stays open.
+        Drive<CConfigDlg>(w, [](CConfigDlg& d) {
+            d.IntervalList()->setCurrentIndex(d.IntervalList()->findText("100ms"));
+            Retype(d.SampleCountField(), "0");
+            d.OkButton()->click();
+        });
+        w.ExecuteCommand(cmd::kRecordSettings);
+        QCOMPARE(f.messageTitles, std::vector<std::string>{"Max VBUS Sampling Count - Record Settings"});
+        QCOMPARE(f.messages, std::vector<std::string>{"Enter an integer between 1 and 100000000."});
+        QCOMPARE(f.analyzer->SamplingIntervalMs(), 10u);
 
         Drive<CConfigDlg>(w, [](CConfigDlg& d) {
             d.IntervalList()->setCurrentIndex(d.IntervalList()->findText("100ms"));
@@ -622,9 +637,13 @@ private slots:
         QVERIFY(text.contains("70-ambrio-analyzer.rules"));
         QVERIFY(text.contains("udevadm control --reload-rules && udevadm trigger"));
         QCOMPARE(f.settings.launchDriverInstaller, !doNotAsk);
-        // Install runs the installer command: there is none below this folder.
+        // Install shows the rule and how udev loads it, in a box to copy them from.
         QCOMPARE(f.messages.size(), size_t(install ? 1 : 0));
-        if (install) QVERIFY(f.messages[0].rfind("Driver Installer files not found.", 0) == 0);
+        if (install) {
+            const QString shown = QString::fromStdString(f.messages[0]);
+            QVERIFY2(shown.contains("70-ambrio-analyzer.rules"), qPrintable(shown));
+            QVERIFY2(shown.contains("udevadm control --reload-rules && udevadm trigger"), qPrintable(shown));
+        }
         // Only the first tick asks.
         w.Tick();
         QCOMPARE(shown, 1);
@@ -696,14 +715,86 @@ private slots:
         f.analyzer->Plug();
         w.Tick();
         QVERIFY(w.Connection().connected);
-        Drive<CAboutDlg>(w, [](CAboutDlg& d) {
+        // The update mode takes the analyzer off the bus until it is plugged in again: the button asks
+        // first, and No leaves the dialog open and sends nothing.
+        bool openAfterNo = false;
+        Drive<CAboutDlg>(w, [&](CAboutDlg& d) {
             QCOMPARE(d.SerialText()->text(), QString("Serial Number : 0123456789ABCDEF01234567"));
             d.FirmwareUpdateButton()->click();
+            openAfterNo = d.isVisible();
+            d.OkButton()->click();
         });
         w.ExecuteCommand(cmd::kAbout);
+        QVERIFY(openAfterNo);
+        QCOMPARE(f.questions.size(), size_t(1));
+        QVERIFY2(f.questions[0].find("plugged in again") != std::string::npos, f.questions[0].c_str());
+        QVERIFY(f.analyzer->IsPresent());
+        w.Tick();
+        QVERIFY(w.Connection().connected);
+
+        f.yesNoAnswers.push_back(true);
+        Drive<CAboutDlg>(w, [](CAboutDlg& d) { d.FirmwareUpdateButton()->click(); });
+        w.ExecuteCommand(cmd::kAbout);
+        QCOMPARE(f.questions.size(), size_t(2));
         QVERIFY(!f.analyzer->IsPresent());
         w.Tick();
         QVERIFY(!w.Connection().connected);
+    }
+
+    // A refused field is named in the title of the box that says why; the text is the dialog's own.
+    // The real box is read, as the user sees it.
+    void MessagesNameTheirField_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("packet count") << "packets" << "99" << "Max Record PD Packet Count - Record Settings"
+                                      << "Enter an integer between 100 and 100000.";
+        QTest::newRow("sample count") << "samples" << "many" << "Max VBUS Sampling Count - Record Settings"
+                                      << "Enter a positive integer.";
+        QTest::newRow("file size") << "size" << "0" << "Max File Size (MB) - Record File Settings"
+                                   << "Enter an integer between 1 and 9999.";
+        QTest::newRow("caption") << "caption" << "" << "Filename Caption (max 64 chars) - Record File Settings"
+                                 << "Enter Filename.";
+        QTest::newRow("folder") << "folder" << "/proc" << "Record File Folder - Record File Settings"
+                                << QString(kFolderNotWritableText);
+    }
+
+    void MessagesNameTheirField() {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        TempDir dir;
+        CSettings s;
+        s.recordFileFolder = dir.Path().string();
+        std::unique_ptr<CSettingsDialog> dialog;
+        if (field == "packets" || field == "samples") {
+            auto* d = new CConfigDlg(s);
+            dialog.reset(d);
+            d->show();
+            Retype(field == "packets" ? d->PacketCountField() : d->SampleCountField(), value);
+        } else {
+            auto* d = new CCaptureFilenameDlg(s);
+            dialog.reset(d);
+            d->show();
+            if (field == "size") Retype(d->SizeField(), value);
+            if (field == "caption") Retype(d->CaptionField(), value);
+            if (field == "folder") {
+                d->hooks.chooseFolder = [value](const std::string&) { return value.toStdString(); };
+                d->FolderButton()->click();
+            }
+        }
+        QString title, text;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                title = box->windowTitle();
+                text = box->text();
+                box->accept();
+            }
+        });
+        dialog->OkButton()->click();
+        QTEST(title, "title");
+        QTEST(text, "text");
+        QVERIFY(dialog->isVisible());
     }
 
     void Screenshots() {
