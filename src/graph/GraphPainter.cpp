@@ -59,6 +59,24 @@ void Label(QPainter& p, const QFontMetrics& fm, const QString& text, int x, int 
     p.drawText(left, top + fm.ascent(), text);
 }
 
+// The row height of a value label: its digits and unit letters with a pixel above and below, not the
+// font's whole line. Labels as close as that still read apart, and a low area keeps two of them.
+int ValueLabelHeight(const QFontMetrics& fm) {
+    return fm.tightBoundingRect(QStringLiteral("-0123456789.VmAW")).height() + 2;
+}
+
+// A value label in a row ValueLabelHeight() high whose top is `top`.
+void ValueLabel(QPainter& p, const QFontMetrics& fm, const QString& text, int x, int top, HAlign h,
+                const QColor& ink, const QColor& background) {
+    const int w = fm.horizontalAdvance(text);
+    const QRect ink_ = fm.tightBoundingRect(QStringLiteral("-0123456789.VmAW"));
+    const int left = h == HAlign::Left ? x : x - w;
+    p.fillRect(left, top, w, ink_.height() + 2, background);
+    p.setPen(ReadableInk(ink, background));
+    // The tallest glyph's top one pixel below the row's top.
+    p.drawText(left, top + 1 - ink_.top(), text);
+}
+
 QString Q(const std::string& s) {
     return QString::fromLatin1(s.data(), qsizetype(s.size()));
 }
@@ -215,20 +233,21 @@ void PaintValueAxis(QPainter& p, const Frame& f, GraphArea a) {
                                                                : GraphSettings::WattageAxis;
     const QColor lineInk = GraphColour(st.axisColour[axis]);
     const QColor textInk = a == GraphArea::Wattage ? TraceColour(st, GraphSettings::VbusPower) : lineInk;
-    const std::vector<ValueTick> ticks = ValueTicks(f.m, a, st.gridOn[axis], f.fm.height());
+    const int labelHeight = ValueLabelHeight(f.fm);
+    const std::vector<ValueTick> ticks = ValueTicks(f.m, a, st.gridOn[axis], labelHeight);
     for (const ValueTick& t : ticks) {
         if (!t.line) continue;
         p.setPen(QPen(lineInk, t.value == 0 ? 2 : 1));
         p.drawLine(f.plotLeft, t.y, f.plotRight, t.y);
     }
     // Labels whole inside the band: a label cut by its edge reads as another number.
-    const std::vector<int32_t> tops = PlaceValueLabels(ticks, band.top(), band.top() + band.height(), f.fm.height());
+    const std::vector<int32_t> tops = PlaceValueLabels(ticks, band.top(), band.top() + band.height(), labelHeight);
     for (size_t i = 0; i < ticks.size(); ++i) {
         if (tops[i] < 0) continue;
         if (a == GraphArea::Current)
-            Label(p, f.fm, Q(ticks[i].text), f.plotRight + 1, tops[i], HAlign::Left, VAlign::Top, textInk, f.Frame_());
+            ValueLabel(p, f.fm, Q(ticks[i].text), f.plotRight + 1, tops[i], HAlign::Left, textInk, f.Frame_());
         else
-            Label(p, f.fm, Q(ticks[i].text), f.plotLeft - 1, tops[i], HAlign::Right, VAlign::Top, textInk, f.Frame_());
+            ValueLabel(p, f.fm, Q(ticks[i].text), f.plotLeft - 1, tops[i], HAlign::Right, textInk, f.Frame_());
     }
 }
 

@@ -392,11 +392,12 @@ private slots:
     }
 
     // At the window's default size, with every area and with one or two switched off, each area shown
-    // has two or more value labels. At 1200 x 700 the graph's plot is about 100 px high, too low for
-    // two 19 px labels in each of two or three areas: there, a single area shows two. Pictures of both
-    // sizes with all three areas.
+    // has two or more value labels, at the first start on a 1600 x 1000 screen and at 1600 x 1000. At the
+    // smallest first-start size, 1200 x 700, the plot is about 120 px high, too low for two labels in
+    // each of two or three areas beside the PD strip: there, a single area shows two. Pictures of each size
+    // with all three areas.
     void EveryAreaShowsTwoValueLabels() {
-        for (const QSize size : {QSize(1200, 700), QSize(1600, 1000)}) {
+        for (const QSize size : {QSize(1200, 700), QSize(1360, 850), QSize(1600, 1000)}) {
             DemoWindow demo(size);
             QVERIFY(demo.opened);
             CMainFrame& w = demo.w;
@@ -409,7 +410,7 @@ private slots:
                   m.Plot().height);
 
             for (const auto& on : graphtest::kAreaSets) {
-                if (size.height() < 1000 && on[0] + on[1] + on[2] > 1) continue;
+                if (size.height() < 850 && on[0] + on[1] + on[2] > 1) continue;
                 for (GraphArea a : {GraphArea::Voltage, GraphArea::Current, GraphArea::Wattage})
                     if (m.AreaOn(a) != on[size_t(a)]) v->ToggleAreaWithFitting(a);
                 const QImage image = Grab(v);
