@@ -15,6 +15,16 @@
 #include <string>
 #include <vector>
 
+// The emulated analyzer playing `scenario` on a clock the test moves.
+inline std::unique_ptr<CEmulatedAnalyzer> ManualAnalyzer(const std::string& scenario) {
+    synth::Scenario sc;
+    std::string error;
+    if (!FindScenario(scenario, &sc, &error)) qFatal("scenario %s: %s", scenario.c_str(), error.c_str());
+    EmulatorOptions eo;
+    eo.pace = EmulatorPace::Manual;
+    return std::make_unique<CEmulatedAnalyzer>(sc, eo);
+}
+
 class CFrameFixture {
 public:
     explicit CFrameFixture(const std::string& scenario = "demo", bool startTimer = false,
@@ -23,12 +33,7 @@ public:
         settings.recordFileCaption = "Test";
         settings.recordDoNotAskAgain = true;
         if (adjust) adjust(settings);
-        synth::Scenario sc;
-        std::string error;
-        if (!FindScenario(scenario, &sc, &error)) qFatal("scenario %s: %s", scenario.c_str(), error.c_str());
-        EmulatorOptions eo;
-        eo.pace = EmulatorPace::Manual;
-        analyzer = std::make_unique<CEmulatedAnalyzer>(sc, eo);
+        analyzer = ManualAnalyzer(scenario);
         FrameEnvironment env;
         env.settings = &settings;
         env.link = analyzer.get();

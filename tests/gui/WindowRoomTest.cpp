@@ -125,12 +125,7 @@ QStringList CutHeaders(const QTableView* table) {
 // A window made as the application makes it, without the fixture's size.
 struct OwnFrame {
     explicit OwnFrame(CSettings& settings) {
-        synth::Scenario sc;
-        std::string error;
-        if (!FindScenario("demo", &sc, &error)) qFatal("%s", error.c_str());
-        EmulatorOptions eo;
-        eo.pace = EmulatorPace::Manual;
-        analyzer = std::make_unique<CEmulatedAnalyzer>(sc, eo);
+        analyzer = ManualAnalyzer("demo");
         FrameEnvironment env;
         env.settings = &settings;
         env.link = analyzer.get();
