@@ -9,6 +9,8 @@ namespace {
 
 constexpr const char kTimeValues31[] = "USB PD R3.1 Table 6.69 Time Values";
 constexpr const char kTimeValues20[] = "USB PD R2.0 Time Values table";
+constexpr const char kCounters31[] = "USB PD R3.1 Counter Parameters table (chapter 6)";
+constexpr const char kTypeC[] = "USB Type-C R2.x Source timing (tFirstSourceCap via USB PD R3.1 Table 6.69)";
 constexpr const char kSourceElectrical[] = "USB PD R3.1 Source Electrical Parameters table (chapter 7)";
 
 } // namespace
@@ -19,8 +21,10 @@ const LimitRow kLimitRows[int(LimitId::Count)] = {
     {LimitId::TReceive,          "tReceive",          1100,  "us", "all", kTimeValues31},
     {LimitId::NRetryCount20,     "nRetryCount20",     3,     "",   "2.0", "USB PD R2.0 Table 6-34 Counter parameters"},
     {LimitId::NRetryCount30,     "nRetryCount30",     2,     "",   "3.x", "USB PD R3.0 Table 6-59 Counter parameters"},
-    {LimitId::TSenderResponse20, "tSenderResponse20", 30,    "ms", "2.0", kTimeValues20},
-    {LimitId::TSenderResponse30, "tSenderResponse30", 33,    "ms", "3.x", kTimeValues31},
+    // The upper bound of each revision's range: 24-30 ms in 2.0 mode, 27-33 ms in 3.x mode, as the
+    // compliance tests time it.
+    {LimitId::TSenderResponse20, "tSenderResponse20", 30,    "ms", "2.0", "USB PD2 Time Values table; USB PD3 CTS Table 19 Timing (PD2 mode 24-30 ms)"},
+    {LimitId::TSenderResponse30, "tSenderResponse30", 33,    "ms", "3.x", "USB PD3 CTS Table 19 Timing (PD3 mode 27-33 ms)"},
     {LimitId::TPSTransitionSpr,  "tPSTransitionSpr",  550,   "ms", "all", kTimeValues31},
     {LimitId::TPSTransitionEpr,  "tPSTransitionEpr",  1020,  "ms", "3.x", kTimeValues31},
     {LimitId::TPPSRequest,       "tPPSRequest",       10000, "ms", "3.x", kTimeValues31},
@@ -45,6 +49,27 @@ const LimitRow kLimitRows[int(LimitId::Count)] = {
     {LimitId::OverCurrentTime,   "OverCurrentTime",   500,   "ms", "all", "Ambrio: chosen by the user"},
     // VBUS is settled when PS_RDY is sent: the first sample at or after it shows the new voltage.
     {LimitId::PsRdyVbusWindow,   "PsRdyVbusWindow",   100,   "ms", "all", "Ambrio: samples judged after PS_RDY"},
+    {LimitId::TReceiverResponse, "tReceiverResponse", 15,    "ms", "all", kTimeValues31},
+    {LimitId::TVDMSenderResponse, "tVDMSenderResponse", 30,  "ms", "all", kTimeValues31},
+    {LimitId::TVDMWaitModeEntry, "tVDMWaitModeEntry", 50,    "ms", "all", kTimeValues31},
+    {LimitId::TChunkSenderResponse, "tChunkSenderResponse", 30, "ms", "3.x", kTimeValues31},
+    {LimitId::TReceiveMin,       "tReceiveMin",       900,   "us", "all", kTimeValues31},
+    {LimitId::TRetry,            "tRetry",            195,   "us", "3.x", kTimeValues31},
+    {LimitId::NHardResetCount,   "nHardResetCount",   2,     "",   "all", kCounters31},
+    {LimitId::TFirstSourceCap,   "tFirstSourceCap",   250,   "ms", "all", kTypeC},
+    {LimitId::TTypeCSendSourceCapMin, "tTypeCSendSourceCapMin", 100, "ms", "all", kTimeValues31},
+    {LimitId::TTypeCSendSourceCapMax, "tTypeCSendSourceCapMax", 200, "ms", "all", kTimeValues31},
+    {LimitId::NCapsCount,        "nCapsCount",        50,    "",   "all", kCounters31},
+    {LimitId::TSrcTransition,    "tSrcTransition",    25,    "ms", "all", kTimeValues31},
+    {LimitId::TPpsSrcTransSmall, "tPpsSrcTransSmall", 25,    "ms", "3.x", kSourceElectrical},
+    {LimitId::TPpsSrcTransLarge, "tPpsSrcTransLarge", 275,   "ms", "3.x", kSourceElectrical},
+    {LimitId::VPpsSmallStep,     "vPpsSmallStep",     500,   "mV", "3.x", kSourceElectrical},
+    {LimitId::PSnkStdby,         "pSnkStdby",         2500,  "mW", "all", "USB PD R3.1 Sink Electrical Parameters table (chapter 7)"},
+    {LimitId::TSnkStdby,         "tSnkStdby",         15,    "ms", "all", "USB PD R3.1 Sink Electrical Parameters table (chapter 7)"},
+    {LimitId::TPSSourceOff,      "tPSSourceOff",      920,   "ms", "all", kTimeValues31},
+    {LimitId::TPSSourceOn,       "tPSSourceOn",       480,   "ms", "all", kTimeValues31},
+    {LimitId::TSourceEPRKeepAlive, "tSourceEPRKeepAlive", 1000, "ms", "3.x", kTimeValues31},
+    {LimitId::TPPSTimeout,       "tPPSTimeout",       15000, "ms", "3.x", kTimeValues31},
 };
 // clang-format on
 

@@ -35,6 +35,27 @@ enum class LimitId : int32_t {
     CurrentMargin,       // mA above the operating current the analyzer's reading may show
     OverCurrentTime,     // ms a current above the operating current may last
     PsRdyVbusWindow,     // ms after PS_RDY in which the first VBUS sample is judged
+    TReceiverResponse,   // ms, end of the GoodCRC of a message to the start of its answer, for the answerer
+    TVDMSenderResponse,  // ms, a structured VDM command to its ACK, NAK or BUSY
+    TVDMWaitModeEntry,   // ms, Enter Mode and Exit Mode to their answer
+    TChunkSenderResponse, // ms, a chunk to the next chunk request or chunk
+    TReceiveMin,         // µs, the least a sender waits for GoodCRC before it retries
+    TRetry,              // µs, tReceive expiring to the retry
+    NHardResetCount,     // Hard Resets in a row without a contract between
+    TFirstSourceCap,     // ms, vSafe5V to the first Source_Capabilities
+    TTypeCSendSourceCapMin, // ms, between unanswered Source_Capabilities
+    TTypeCSendSourceCapMax, // ms
+    NCapsCount,          // unanswered Source_Capabilities a source sends before it stops
+    TSrcTransition,      // ms, the GoodCRC of Accept to VBUS starting to move (lower bound)
+    TPpsSrcTransSmall,   // ms, Accept to PS_RDY, a PPS step up to vPpsSmallStep
+    TPpsSrcTransLarge,   // ms, a larger PPS step
+    VPpsSmallStep,       // mV
+    PSnkStdby,           // mW, what a sink may draw while the source changes its output
+    TSnkStdby,           // ms, Accept to the sink being at pSnkStdby
+    TPSSourceOff,        // ms, the GoodCRC of a power role swap's Accept to the old source's PS_RDY
+    TPSSourceOn,         // ms, the old source's PS_RDY to the new source's PS_RDY
+    TSourceEPRKeepAlive, // ms, sink silence under an EPR contract before the source must Hard Reset
+    TPPSTimeout,         // ms, a PPS contract without a Request before the source must Hard Reset
     Count
 };
 

@@ -33,6 +33,19 @@ const RuleInfo kRules[int(RuleId::Count)] = {
     {RuleId::HardResetVsafe5V,  "hard-reset-vsafe5v",  Severity::Error,   "VBUS not back at vSafe5V within the recovery times"},
     {RuleId::InterFrameGap,     "inter-frame-gap",     Severity::Warning, "frames closer than tInterFrameGap"},
     {RuleId::InvalidPacket,     "invalid-packet",      Severity::Error,   "packet the list shows as invalid"},
+    {RuleId::RequestInvalid,    "request-invalid",     Severity::Error,   "Request for what the last offer does not have"},
+    {RuleId::AcceptInvalidRequest, "accept-invalid-request", Severity::Error, "source accepted a Request the offer cannot meet"},
+    {RuleId::ReceiverResponse,  "receiver-response",   Severity::Warning, "answer later than tReceiverResponse"},
+    {RuleId::CableCapability,   "cable-capability",    Severity::Error,   "contract or current beyond what the cable is marked for"},
+    {RuleId::Retry,             "retry",               Severity::Info,    "message sent again for want of a GoodCRC"},
+    {RuleId::RetryTiming,       "retry-timing",        Severity::Warning, "retry outside tReceive and tRetry, or fewer than nRetryCount"},
+    {RuleId::HardResetCount,    "hard-reset-count",    Severity::Warning, "more Hard Resets in a row than nHardResetCount"},
+    {RuleId::FirstSourceCap,    "first-source-cap",    Severity::Error,   "first Source_Capabilities later than tFirstSourceCap"},
+    {RuleId::SourceCapRepeat,   "source-cap-repeat",   Severity::Warning, "unanswered Source_Capabilities outside tTypeCSendSourceCap or beyond nCapsCount"},
+    {RuleId::SrcTransition,     "src-transition",      Severity::Warning, "VBUS moved before tSrcTransition after Accept"},
+    {RuleId::SinkStandby,       "sink-standby",        Severity::Warning, "sink drew more than pSnkStdby during a transition"},
+    {RuleId::PrSwapTiming,      "pr-swap-timing",      Severity::Error,   "power role swap slower than tPSSourceOff or tPSSourceOn"},
+    {RuleId::SourceTimeout,     "source-timeout",      Severity::Error,   "source kept a PPS or EPR contract past its timeout without a Hard Reset"},
 };
 // clang-format on
 
@@ -219,26 +232,108 @@ MessageTypeId AnswerOf(MessageTypeId t) {
     }
 }
 
-// Whether `answer` answers `asked` (within tSenderResponse).
-bool Answers(MessageTypeId asked, MessageTypeId answer) {
-    switch (asked) {
+// What a message asks of the other end, read from its packet.
+struct Asking {
+    MessageTypeId type = Count;
+    uint32_t vdm = 0;          // a structured VDM command's header
+    int32_t detail = -1;       // EPR_Mode action, Extended_Control type
+    int32_t chunk = -1;        // a chunk that is not the last: the next one; a chunk request: the one asked
+    bool chunkRequest = false; // the message is a chunk request
+};
+
+Asking AskingOf(const CCCPacket& p, MessageTypeId type) {
+    Asking a;
+    a.type = type;
+    const int n = ObjectsOf(p);
+    if (type == VendorDefined && n >= 1 && (p.DataObject(1) & 0x8000) && ((p.DataObject(1) >> 6) & 3) == 0)
+        a.vdm = p.DataObject(1);
+    if (type == EprMode && n >= 1) a.detail = int32_t(p.DataObject(1) >> 24);
+    if (type == ExtendedControl && p.messageByteCount >= 5) a.detail = p.messageBytes[4];
+    if (p.ExtendedBit() && p.messageByteCount >= 4 && p.ChunkedBit()) {
+        const int number = p.ChunkNumberField();
+        if (p.RequestChunkBit()) {
+            a.chunkRequest = true;
+            a.chunk = number;
+        } else if ((number + 1) * kMaxExtendedChunkBytes < p.DataSizeField()) {
+            a.chunk = number + 1;
+        }
+    }
+    return a;
+}
+
+// The name of what was asked, for the findings.
+std::string AskName(const Asking& a) {
+    static const char* const vdmCommands[] = {"",          "Discover Identity", "Discover SVIDs", "Discover Modes",
+                                              "Enter Mode", "Exit Mode",        "Attention"};
+    std::string name = TypeName(a.type);
+    if (a.chunkRequest) return name + " chunk request " + std::to_string(a.chunk);
+    if (a.chunk >= 0) return name + " chunk " + std::to_string(a.chunk - 1);
+    const uint32_t command = a.vdm & 0x1F;
+    if (a.vdm && command < 7) return name + " " + vdmCommands[command];
+    if (a.vdm) return name + " command " + std::to_string(command);
+    return name;
+}
+
+bool ExpectsAnswer(const Asking& a) {
+    if (a.chunk >= 0) return true;
+    switch (a.type) {
     case SourceCapabilities:
     case EprSourceCapabilities:
-        return answer == Request || answer == EprRequest;
     case Request:
     case EprRequest:
     case PrSwap:
     case DrSwap:
     case VconnSwap:
-        return IsAnswer(answer);
+    case SoftReset:
+    case DataReset:
+    case EnterUsb:
+        return true;
+    case VendorDefined:
+        return a.vdm != 0 && (a.vdm & 0x1F) != 6; // Attention asks nothing
+    case EprMode:
+        return a.detail == 1; // Enter
+    case ExtendedControl:
+        return a.detail >= 1 && a.detail <= 3; // EPR_Get_Source_Cap, EPR_Get_Sink_Cap, EPR_KeepAlive
     default:
-        return AnswerOf(asked) != Count && (answer == AnswerOf(asked) || answer == NotSupported || answer == Reject);
+        return AnswerOf(a.type) != Count;
     }
 }
 
-bool ExpectsAnswer(MessageTypeId t) {
-    return t == SourceCapabilities || t == Request || t == EprRequest || t == PrSwap || t == DrSwap ||
-           t == VconnSwap || AnswerOf(t) != Count;
+// Whether a message of `type` in packet `p` answers what `a` asked.
+bool Answers(const Asking& a, const CCCPacket& p, MessageTypeId type) {
+    if (a.chunk >= 0) {
+        if (type != a.type || !p.ExtendedBit() || p.messageByteCount < 4 || !p.ChunkedBit()) return false;
+        return p.RequestChunkBit() != a.chunkRequest && p.ChunkNumberField() == a.chunk;
+    }
+    switch (a.type) {
+    case SourceCapabilities:
+    case EprSourceCapabilities:
+        return type == Request || type == EprRequest;
+    case Request:
+    case EprRequest:
+    case PrSwap:
+    case DrSwap:
+    case VconnSwap:
+    case EnterUsb:
+        return IsAnswer(type);
+    case SoftReset:
+        return type == Accept;
+    case DataReset:
+        return type == Accept || type == Reject || type == NotSupported;
+    case VendorDefined: {
+        if (type != VendorDefined || ObjectsOf(p) < 1) return false;
+        const uint32_t h = p.DataObject(1);
+        return (h & 0x8000) && ((h >> 6) & 3) != 0 && (h >> 16) == (a.vdm >> 16) && (h & 0x1F) == (a.vdm & 0x1F);
+    }
+    case EprMode:
+        return type == EprMode && ObjectsOf(p) >= 1 && ((p.DataObject(1) >> 24) == 2 || (p.DataObject(1) >> 24) == 4);
+    case ExtendedControl:
+        if (a.detail == 1) return type == EprSourceCapabilities || type == NotSupported;
+        if (a.detail == 2) return type == EprSinkCapabilities || type == NotSupported;
+        return type == ExtendedControl && p.messageByteCount >= 5 && p.messageBytes[4] == 4;
+    default:
+        return AnswerOf(a.type) != Count && (type == AnswerOf(a.type) || type == NotSupported || type == Reject);
+    }
 }
 
 Ask MakeAsk(uint32_t rdo, const PowerObject& o, bool epr) {
@@ -293,6 +388,55 @@ std::string RoleOf(const CCCPacket& p) {
     return p.PowerRoleBit() ? "Cable Plug" : "DFP";
 }
 
+// Why the offer cannot meet the request; empty when it can.
+std::string RequestFault(const RequestEntry& r, const std::vector<PowerObject>& offer) {
+    const auto objectOf = [&]() -> const PowerObject* {
+        for (const PowerObject& o : offer)
+            if (o.position == r.position) return &o;
+        return nullptr;
+    };
+    const PowerObject* o = objectOf();
+    if (!o) return "Request for object " + std::to_string(r.position) + ", the last offer has " +
+                   std::to_string(offer.size()) + (offer.size() == 1 ? " object" : " objects");
+    const Ask& a = r.ask;
+    const std::string n = "object " + std::to_string(r.position) + " (" + SupplyKindName(o->kind) + ")";
+    switch (o->kind) {
+    case SupplyKind::Fixed:
+    case SupplyKind::Variable:
+        if (a.operatingMa > o->maxMa)
+            return "Request for " + std::to_string(a.operatingMa) + " mA from " + n + " of " +
+                   std::to_string(o->maxMa) + " mA";
+        break;
+    case SupplyKind::Battery:
+        if (a.operatingMw > o->maxMw)
+            return "Request for " + std::to_string(a.operatingMw) + " mW from " + n + " of " +
+                   std::to_string(o->maxMw) + " mW";
+        break;
+    case SupplyKind::Pps:
+    case SupplyKind::SprAvs:
+    case SupplyKind::EprAvs:
+        if (a.mV < o->minMv || a.mV > o->maxMv)
+            return "Request for " + std::to_string(a.mV) + " mV from " + n + " of " + std::to_string(o->minMv) +
+                   "-" + std::to_string(o->maxMv) + " mV";
+        // An SPR AVS object gives one current up to 15 V and another above.
+        if (const int32_t most = o->kind == SupplyKind::SprAvs && a.mV > 15000 ? int32_t(o->raw & 0x3FF) * 10 : o->maxMa;
+            most > 0 && a.operatingMa > most)
+            return "Request for " + std::to_string(a.operatingMa) + " mA from " + n + " of " + std::to_string(most) +
+                   " mA";
+        if (o->maxMw > 0 && int64_t(a.mV) * a.operatingMa > int64_t(o->maxMw) * 1000)
+            return "Request for " + std::to_string(int64_t(a.mV) * a.operatingMa / 1000000) + " W from " + n +
+                   " of " + std::to_string(o->maxMw / 1000) + " W";
+        break;
+    case SupplyKind::Unknown:
+        break;
+    }
+    return {};
+}
+
+EventKind SwapKindOf(MessageTypeId t) {
+    return t == PrSwap ? EventKind::PrSwap : t == DrSwap ? EventKind::DrSwap : t == VconnSwap ? EventKind::VconnSwap : EventKind::FrSwap;
+}
+
 PacketRef RefOf(const CCCPacket& p, int64_t number) {
     return {number, p.startTime};
 }
@@ -332,6 +476,9 @@ struct CAnalyzer::State {
         bool acked = false;
         int64_t end = 0;
         PacketRef first;
+        PacketRef last; // the latest transmission
+        // After a reset or a power role swap the next message starts the count again at 0.
+        const char* restartedBy = nullptr;
     };
     Sender senders[3][2];
     // A frame that could not be read since the sender's last message: its MessageID may have gone there.
@@ -353,6 +500,7 @@ struct CAnalyzer::State {
         MessageTypeId type = Count;
         int32_t revision = 1;
         int32_t transmissions = 0;
+        Asking asking;
     };
     Pending pending[3];
 
@@ -369,13 +517,13 @@ struct CAnalyzer::State {
 
     struct Await {
         bool active = false;
-        MessageTypeId asked = Count;
+        Asking asking;
         PacketRef ref;
         int32_t askerKey = 0;
         int64_t from = 0;
         double limitMs = 0;
     };
-    Await await;
+    Await await[3]; // per ordered set
 
     // PS_RDY awaited after the Accept of a request.
     struct Transition {
@@ -389,6 +537,8 @@ struct CAnalyzer::State {
 
     // The latest offers, for the objects a request names.
     std::vector<PowerObject> sprOffer, eprOffer;
+    // The request last asked could not be met by the offer it names (an Accept of it is a fault too).
+    bool requestInvalid = false;
     // The exchange an Accept, Reject or Wait answers.
     enum class Asked { None, Request, Swap };
     Asked asked = Asked::None;
@@ -430,6 +580,25 @@ struct CAnalyzer::State {
 
     bool connectionOpen = false;
 
+    // What is known since VBUS last came on: whether the capture saw it come (an attach, and the Hard
+    // Resets after it), and the cable's identity.
+    bool attachSeen = false;
+    bool cableKnown = false;
+    CableIdentity cable;
+    bool cableCurrentJudged = false; // the measured current beyond the cable, once per contract
+    int32_t hardResets = 0;          // in a row, without a contract between
+    // Start-up: when VBUS reached vSafe5V and the first offer is due; unanswered offers in a row.
+    int64_t capsDueFrom = -1;
+    int32_t unansweredCaps = 0;
+    int64_t lastUnansweredCapsEnd = -1;
+    bool capsCountReported = false;
+    // The transition after an Accept: VBUS before it, and whether it has moved.
+    double transitionBaseMv = -1;
+    bool transitionMoved = false;
+    bool standbyJudged = false;
+    // A power role swap's times: the Accept's end, then the old source's PS_RDY.
+    int64_t swapFrom = -1;
+
     Connection& Conn() { return results.connections.back(); }
 };
 
@@ -465,8 +634,11 @@ struct Walker {
         s.connectionOpen = true;
     }
 
+    // A capture that begins in a connection: it starts with the capture, not with its first packet.
     void EnsureConnection(int64_t t) {
-        if (!s.connectionOpen) OpenConnection(t, s.results.connections.empty() ? "capture start" : "traffic");
+        if (!s.connectionOpen)
+            s.results.connections.empty() ? OpenConnection(std::min<int64_t>(t, 0), "capture start")
+                                          : OpenConnection(t, "traffic");
     }
 
     // --- Messages awaiting GoodCRC -------------------------------------------------------------------
@@ -479,6 +651,15 @@ struct Walker {
         if (q.acked || q.unreadableSince || now - q.end <= int64_t(lim[LimitId::TReceive])) return;
         std::string text = std::string(TypeName(q.type)) + " sent " + std::to_string(q.transmissions) +
                            (q.transmissions == 1 ? " time" : " times");
+        if (k == 0 && q.type == MessageTypeId::SourceCapabilities) {
+            ++s.unansweredCaps;
+            s.lastUnansweredCapsEnd = q.end;
+            if (s.unansweredCaps > int(lim[LimitId::NCapsCount]) && !s.capsCountReported) {
+                s.capsCountReported = true;
+                Add(RuleId::SourceCapRepeat, q.ref.time, q.end, {q.ref}, s.unansweredCaps, lim[LimitId::NCapsCount], "",
+                    "Source_Capabilities sent unanswered " + std::to_string(s.unansweredCaps) + " times in a row");
+            }
+        }
         // A source repeats its first offers until a sink is there to answer: the normal start of a
         // connection, not a fault.
         if (k == 0 && q.type == MessageTypeId::SourceCapabilities &&
@@ -489,29 +670,59 @@ struct Walker {
             return;
         }
         text += ", never acknowledged";
-        Add(RuleId::GoodCrcMissing, q.ref.time, q.end, {q.ref}, q.transmissions, 1 + lim.RetryCount(q.revision),
-            "transmissions", std::move(text));
+        const int allowed = lim.RetryCount(q.revision);
+        Add(RuleId::GoodCrcMissing, q.ref.time, q.end, {q.ref}, q.transmissions, 1 + allowed, "transmissions", text);
+        if (k == 0 && q.transmissions < 1 + allowed && q.type != SoftReset)
+            Add(RuleId::RetryTiming, q.ref.time, q.end, {q.ref}, q.transmissions - 1, allowed, "retries",
+                std::string(TypeName(q.type)) + " given up after " + std::to_string(q.transmissions - 1) +
+                    (q.transmissions == 2 ? " retry" : " retries") + " of nRetryCount's " + std::to_string(allowed));
         if (k > 0) s.results.findings.back().severity = Severity::Info; // no cable plug may be there to answer
     }
 
     void AwaitAnswer(const State::Pending& q, int64_t from) {
-        if (!ExpectsAnswer(q.type) || q.kindIndex != 0) return;
+        const Asking& a = q.asking;
+        if (!ExpectsAnswer(a)) return;
         // Only an offer from the port in the source role asks for a Request: a dual-role sink answering
         // Get_Source_Cap offers what it could give after a swap.
-        if (q.type == MessageTypeId::SourceCapabilities && !MessageHeaderWord{q.header}.PowerRole()) return;
-        s.await = {true, q.type, q.ref, q.key, from, lim.SenderResponseMs(q.revision)};
+        if ((q.type == SourceCapabilities || q.type == EprSourceCapabilities) && a.chunk < 0 &&
+            !MessageHeaderWord{q.header}.PowerRole())
+            return;
+        const double limit = a.chunk >= 0                                           ? lim[LimitId::TChunkSenderResponse]
+                             : a.vdm && ((a.vdm & 0x1F) == 4 || (a.vdm & 0x1F) == 5) ? lim[LimitId::TVDMWaitModeEntry]
+                             : a.vdm                                                ? lim[LimitId::TVDMSenderResponse]
+                                                                                    : lim.SenderResponseMs(q.revision);
+        s.await[q.kindIndex] = {true, a, q.ref, q.key, from, limit};
     }
 
     // The awaited answer did not come: judged once something else happens or the capture ends.
-    void CloseAwait(int64_t now, const char* what) {
-        State::Await& a = s.await;
+    void CloseAwait(int k, int64_t now, const char* what) {
+        State::Await& a = s.await[k];
         if (!a.active) return;
         a.active = false;
         const double waited = double(now - a.from);
         if (waited <= a.limitMs * kMs) return;
         Add(RuleId::SenderResponse, a.ref.time, now, {a.ref}, 0, a.limitMs, "ms",
-            std::string("no answer to ") + TypeName(a.asked) + " within " + Num(a.limitMs) + " ms (" + what + ")",
-            false);
+            "no answer to " + AskName(a.asking) + " within " + Num(a.limitMs) + " ms (" + what + ")", false);
+    }
+
+    // A message on an ordered set where an answer is awaited: the answer, judged for both ends' timers, or
+    // something else, which ends the wait.
+    void CheckAwait(const CCCPacket& p, PacketRef ref, int k, int key, MessageTypeId type) {
+        State::Await& a = s.await[k];
+        if (!a.active) return;
+        const int64_t t = p.startTime;
+        if (key == a.askerKey || !Answers(a.asking, p, type)) {
+            CloseAwait(k, t, key == a.askerKey ? "the asker went on" : "another message came");
+            return;
+        }
+        a.active = false;
+        const double waited = double(t - a.from);
+        std::string text = std::string(TypeName(type)) + " " + Ms(waited) + " after " + AskName(a.asking);
+        if (waited > a.limitMs * kMs)
+            Add(RuleId::SenderResponse, a.ref.time, t, {a.ref, ref}, waited / kMs, a.limitMs, "ms", std::move(text));
+        else if (waited > lim[LimitId::TReceiverResponse] * kMs)
+            Add(RuleId::ReceiverResponse, a.ref.time, t, {a.ref, ref}, waited / kMs, lim[LimitId::TReceiverResponse],
+                "ms", std::move(text));
     }
 
     // --- Contracts -------------------------------------------------------------------------------------
@@ -542,6 +753,9 @@ struct Walker {
             if (gap > lim[LimitId::TPPSRequest] * kMs)
                 Add(RuleId::PpsRequest, s.lastPpsRequest, now, {}, gap / kMs, lim[LimitId::TPPSRequest], "ms",
                     "no Request for " + Ms(gap) + " under a PPS contract");
+            if (gap > lim[LimitId::TPPSTimeout] * kMs)
+                Add(RuleId::SourceTimeout, s.lastPpsRequest, now, {}, gap / kMs, lim[LimitId::TPPSTimeout], "ms",
+                    "the source kept the PPS contract through " + Ms(gap) + " without a Request and without a Hard Reset");
         }
     }
     void CheckEpr(int64_t now) {
@@ -550,6 +764,9 @@ struct Walker {
             if (gap > lim[LimitId::TSinkEPRKeepAlive] * kMs)
                 Add(RuleId::EprKeepAlive, s.lastSinkActivity, now, {}, gap / kMs, lim[LimitId::TSinkEPRKeepAlive],
                     "ms", "the sink was silent for " + Ms(gap) + " under an EPR contract");
+            if (gap > lim[LimitId::TSourceEPRKeepAlive] * kMs)
+                Add(RuleId::SourceTimeout, s.lastSinkActivity, now, {}, gap / kMs, lim[LimitId::TSourceEPRKeepAlive], "ms",
+                    "the source kept the EPR contract through " + Ms(gap) + " of sink silence without a Hard Reset");
         }
     }
 
@@ -565,10 +782,11 @@ struct Walker {
 
     // --- Resets and connection ends ------------------------------------------------------------------
 
-    void ForgetSenders(int fromKind) {
+    void ForgetSenders(int fromKind, const char* restartedBy) {
         for (int k = fromKind; k < 3; ++k)
             for (int n = 0; n < 2; ++n) {
                 s.senders[k][n] = State::Sender{};
+                s.senders[k][n].restartedBy = restartedBy;
                 s.unreadable[k][n] = false;
             }
         if (fromKind == 0) s.dataRolesSwapped = s.drSwapAccepted = false;
@@ -579,11 +797,13 @@ struct Walker {
     }
 
     void EndConnection(int64_t now, const char* reason) {
-        for (int k = 0; k < 3; ++k) ClosePending(k, now);
-        CloseAwait(now, reason);
+        for (int k = 0; k < 3; ++k) {
+            ClosePending(k, now);
+            CloseAwait(k, now, reason);
+        }
         CloseTransition(now, reason);
         EndContract(now, reason);
-        ForgetSenders(0);
+        ForgetSenders(0, reason);
         s.asked = State::Asked::None;
         s.swapPsRdys = -1;
         s.sprOffer.clear();
@@ -612,6 +832,11 @@ struct Walker {
         if (!s.haveFirstSample) {
             s.haveFirstSample = true;
             s.firstSample = v;
+            // VBUS on from the first sample: plugged in before the capture began, no attach.
+            if (v.vbusVoltage >= lim[LimitId::VSafe5VMin]) {
+                s.vbusOn = true;
+                if (!s.connectionOpen) OpenConnection(v.time, "capture start");
+            }
         }
         if (!s.results.analogSeen &&
             (v.vbusVoltage != s.firstSample.vbusVoltage || v.vbusCurrent != 0 || s.firstSample.vbusCurrent != 0))
@@ -648,6 +873,7 @@ struct Walker {
                         "VBUS back at vSafe5V after only " + Ms(took * kMs) + " at vSafe0V");
                 s.recovery = State::Recovery::None;
                 s.vbusOn = true;
+                s.capsDueFrom = t;
             }
             break;
         case State::Recovery::None:
@@ -657,6 +883,8 @@ struct Walker {
         if (s.recovery == State::Recovery::None && s.swapPsRdys < 0 && !s.frSwap) {
             if (!s.vbusOn && mV >= lim[LimitId::VSafe5VMin]) {
                 s.vbusOn = true;
+                s.attachSeen = true;
+                s.capsDueFrom = t;
                 if (!s.connectionOpen) {
                     OpenConnection(t, "attach");
                 } else if (s.Conn().offers.empty() && s.Conn().requests.empty() && s.Conn().resets.empty()) {
@@ -670,10 +898,21 @@ struct Walker {
                     t - s.voltageRun.start <= int64_t(lim[LimitId::TSafe0V] * kMs))
                     s.voltageRun.active = false;
                 if (s.connectionOpen) EndConnection(t, "detach");
+                s.attachSeen = s.cableKnown = false;
+                s.hardResets = 0;
+                s.capsDueFrom = -1;
             }
         }
 
+        JudgeTransition(v);
         if (!s.contract || t <= s.contractStart) return;
+        if (!s.cableCurrentJudged && v.vbusCurrent != 0) {
+            const std::string fault = CableFault(s.ask, std::abs(double(v.vbusCurrent)));
+            if (!fault.empty()) {
+                s.cableCurrentJudged = true;
+                Add(RuleId::CableCapability, t, t, {}, std::abs(double(v.vbusCurrent)), 3000, "mA", fault);
+            }
+        }
         CheckRun(s.voltageRun, t, [&](double* value, double* limit) {
             double lo = 0, hi = 0;
             if (!VoltageRange(s.ask, &lo, &hi)) return false;
@@ -693,6 +932,29 @@ struct Walker {
             *limit = s.ask.operatingMa;
             return mA > s.ask.operatingMa + lim[LimitId::CurrentMargin];
         });
+    }
+
+    // Between an Accept and its PS_RDY: the source keeps VBUS for tSrcTransition, the sink goes to standby
+    // within tSnkStdby.
+    void JudgeTransition(const CVbusInfo& v) {
+        const State::Transition& tr = s.transition;
+        if (!tr.active || v.time <= tr.from || !s.results.analogSeen) return;
+        const double after = double(v.time - tr.from);
+        const double mV = v.vbusVoltage;
+        if (s.transitionBaseMv >= 0 && !s.transitionMoved &&
+            std::abs(mV - s.transitionBaseMv) > std::max(250.0, s.transitionBaseMv * 0.05)) {
+            s.transitionMoved = true;
+            if (after < lim[LimitId::TSrcTransition] * kMs)
+                Add(RuleId::SrcTransition, tr.from, v.time, {tr.accept}, after / kMs, lim[LimitId::TSrcTransition], "ms",
+                    "VBUS at " + Num(mV) + " mV from " + Num(s.transitionBaseMv) + " mV " + Ms(after) + " after Accept");
+        }
+        const double mW = mV * std::abs(double(v.vbusCurrent)) / 1000.0;
+        const double most = lim[LimitId::PSnkStdby] + mV * lim[LimitId::CurrentMargin] / 1000.0;
+        if (!s.standbyJudged && after > lim[LimitId::TSnkStdby] * kMs && mW > most) {
+            s.standbyJudged = true;
+            Add(RuleId::SinkStandby, tr.from, v.time, {tr.accept}, mW, lim[LimitId::PSnkStdby], "mW",
+                "the sink drew " + Num(mW) + " mW " + Ms(after) + " after Accept, before PS_RDY");
+        }
     }
 
     template <class Test> void CheckRun(State::Run& r, int64_t t, Test test) {
@@ -777,7 +1039,12 @@ struct Walker {
 
     void HardReset(const CCCPacket& p, PacketRef ref) {
         const int64_t t = p.startTime;
-        if (s.connectionOpen) s.Conn().resets.push_back({ref, "Hard Reset", "", ""});
+        if (++s.hardResets == int(lim[LimitId::NHardResetCount]) + 2)
+            Add(RuleId::HardResetCount, t, t, {ref}, s.hardResets, lim[LimitId::NHardResetCount] + 1, "",
+                std::to_string(s.hardResets) + " Hard Resets in a row without a contract");
+        s.capsDueFrom = -1;
+        s.unansweredCaps = 0;
+        if (s.connectionOpen) s.Conn().resets.push_back({ref, EventKind::HardReset, "Hard Reset", "", ""});
         EndConnection(t, "Hard Reset");
         OpenConnection(t, "Hard Reset");
         s.frSwap = false;
@@ -789,12 +1056,12 @@ struct Walker {
     }
 
     void CableReset(const CCCPacket& p, PacketRef ref) {
-        s.Conn().resets.push_back({ref, "Cable Reset", "", ""});
+        s.Conn().resets.push_back({ref, EventKind::CableReset, "Cable Reset", "", ""});
         for (int k = 1; k < 3; ++k) {
             ClosePending(k, p.startTime);
             s.pending[k].active = false;
         }
-        ForgetSenders(1);
+        ForgetSenders(1, "Cable Reset");
     }
 
     void Message(const CCCPacket& p, PacketRef ref) {
@@ -825,7 +1092,28 @@ struct Walker {
                     std::string(TypeName(type == Count ? GoodCrc : type)) + " retried " +
                         std::to_string(from.transmissions - 1) + " times");
             }
+            // Each retry says the transmission before it went unacknowledged: signal trouble even when the
+            // retry gets through.
+            const double gap = double(t - from.end);
+            // Offers before a sink answered: the source is alone on the line, the usual start of a
+            // connection (the unanswered offer says so once); its timing is said, not alarmed.
+            const bool alone = k == 0 && type == SourceCapabilities &&
+                               (s.results.connections.empty() || s.Conn().contracts.empty());
+            if (!alone)
+                Add(RuleId::Retry, from.last.time, t, {from.last, ref}, from.transmissions - 1, 0, "retries",
+                std::string(TypeName(type == Count ? GoodCrc : type)) + " sent again " + Num(gap) +
+                    " us after a transmission without GoodCRC",
+                false);
+            const double least = lim[LimitId::TReceiveMin], most = lim[LimitId::TReceive] + lim[LimitId::TRetry];
+            if (gap < least || gap > most) {
+                Add(RuleId::RetryTiming, from.last.time, t, {from.last, ref}, gap, gap < least ? least : most, "us",
+                    std::string("retry ") + Num(gap) + " us after the transmission before, " +
+                        (gap < least ? "sooner than tReceive" : "later than tReceive and tRetry") +
+                        (alone ? " (before a sink answered)" : ""));
+                if (alone) s.results.findings.back().severity = Severity::Info;
+            }
             from.end = EndOf(p);
+            from.last = ref;
             if (q.active && q.key == key && q.id == p.MessageIdField()) {
                 q.end = EndOf(p);
                 q.unreadableSince = false;
@@ -836,8 +1124,13 @@ struct Walker {
         }
         ClosePending(k, t);
         if (!retry) {
-            if (type != SoftReset) CheckMessageId(p, ref, k, key);
+            if (type == SoftReset && p.MessageIdField() != 0 && !s.unreadable[k][key])
+                Add(RuleId::MessageId, t, t, {ref}, p.MessageIdField(), 0, "",
+                    "Soft_Reset with MessageID " + std::to_string(p.MessageIdField()) + " (expected 0)");
+            else if (type != SoftReset)
+                CheckMessageId(p, ref, k, key);
             from.known = true;
+            from.restartedBy = nullptr;
             from.acked = false;
             from.end = EndOf(p);
             from.id = p.MessageIdField();
@@ -847,13 +1140,18 @@ struct Walker {
             from.transmissions = 1;
             from.retryReported = false;
             from.first = ref;
+            from.last = ref;
         }
         s.unreadable[k][key] = false;
         q = {true,          false, ref, EndOf(p), p.MessageIdField(), key, p.Header(), false, k, type,
-             p.RevisionField(), from.transmissions};
+             p.RevisionField(), from.transmissions, AskingOf(p, type)};
         if (retry) return;
+        CheckAwait(p, ref, k, key, type);
         // A Soft_Reset restarts the MessageID counters of its ordered set: the other end starts over.
-        if (type == SoftReset) s.senders[k][1 - key] = State::Sender{};
+        if (type == SoftReset) {
+            s.senders[k][1 - key] = State::Sender{};
+            s.senders[k][1 - key].restartedBy = "Soft_Reset";
+        }
 
         if (k == 0) SopMessage(p, ref, type, key);
         else VendorMessage(p, ref, type);
@@ -863,8 +1161,15 @@ struct Walker {
     // acknowledged one are judged.
     void CheckMessageId(const CCCPacket& p, PacketRef ref, int k, int key) {
         const State::Sender& from = s.senders[k][key];
-        if (!from.known || !from.acked || s.unreadable[k][key]) return;
         const int id = p.MessageIdField();
+        if (from.restartedBy && !s.unreadable[k][key]) {
+            if (id != 0)
+                Add(RuleId::MessageId, p.startTime, p.startTime, {ref}, id, 0, "",
+                    "MessageID " + std::to_string(id) + " in the first message after " + from.restartedBy +
+                        " (expected 0)");
+            return;
+        }
+        if (!from.known || !from.acked || s.unreadable[k][key]) return;
         const int expected = (from.id + 1) & 7;
         if (id == expected) return;
         const char* what = id == from.id ? "repeated without a retry" : "skipped";
@@ -889,6 +1194,10 @@ struct Walker {
         }
         q.acked = true;
         s.senders[k][q.key].acked = true;
+        if (k == 0 && q.type == SourceCapabilities) {
+            s.unansweredCaps = 0;
+            s.capsCountReported = false;
+        }
         if (k == 0 && q.type == Accept && s.drSwapAccepted) {
             s.dataRolesSwapped = !s.dataRolesSwapped;
             s.drSwapAccepted = false;
@@ -905,19 +1214,6 @@ struct Walker {
         const int64_t t = p.startTime;
         Connection& c = s.Conn();
 
-        // The awaited answer.
-        if (s.await.active) {
-            if (key != s.await.askerKey && Answers(s.await.asked, type)) {
-                s.await.active = false;
-                const double waited = double(t - s.await.from);
-                if (waited > s.await.limitMs * kMs)
-                    Add(RuleId::SenderResponse, s.await.ref.time, t, {s.await.ref, ref}, waited / kMs,
-                        s.await.limitMs, "ms",
-                        std::string(TypeName(type)) + " " + Ms(waited) + " after " + TypeName(s.await.asked));
-            } else {
-                CloseAwait(t, key == s.await.askerKey ? "the asker went on" : "another message came");
-            }
-        }
         if (s.contract && !p.PowerRoleBit() && s.ask.epr) {
             CheckEpr(t);
             s.lastSinkActivity = t;
@@ -926,6 +1222,7 @@ struct Walker {
         switch (type) {
         case SourceCapabilities:
             if (p.PowerRoleBit()) {
+                SourceCapsTiming(p, ref);
                 Offer o;
                 o.packet = ref;
                 for (int n = 1; n <= ObjectsOf(p); ++n) o.objects.push_back(DecodePowerObject(p.DataObject(n), n));
@@ -953,14 +1250,18 @@ struct Walker {
         case DrSwap:
         case VconnSwap:
         case FrSwap:
-            c.swaps.push_back({ref, TypeName(type), RoleOf(p), ""});
+            // The source went away before the Fast Role Swap: its VBUS droop is the reason for the swap.
+            if (type == FrSwap && s.voltageRun.active && s.voltageRun.extreme < s.voltageRun.limit &&
+                t - s.voltageRun.start <= int64_t(lim[LimitId::TSafe0V] * kMs))
+                s.voltageRun.active = false;
+            c.swaps.push_back({ref, SwapKindOf(type), TypeName(type), RoleOf(p), ""});
             s.asked = State::Asked::Swap;
             s.askedIndex = c.swaps.size() - 1;
             s.askedKey = key;
             break;
         case SoftReset:
-            c.resets.push_back({ref, "Soft_Reset", RoleOf(p), ""});
-            CloseAwait(t, "Soft_Reset");
+            c.resets.push_back({ref, EventKind::SoftReset, TypeName(type), RoleOf(p), ""});
+            CloseAwait(0, t, "Soft_Reset");
             CloseTransition(t, "Soft_Reset");
             s.asked = State::Asked::None;
             break;
@@ -972,6 +1273,25 @@ struct Walker {
         default:
             break;
         }
+    }
+
+    void SourceCapsTiming(const CCCPacket& p, PacketRef ref) {
+        const int64_t t = p.startTime;
+        if (s.capsDueFrom >= 0) {
+            const double took = double(t - s.capsDueFrom);
+            if (took > lim[LimitId::TFirstSourceCap] * kMs)
+                Add(RuleId::FirstSourceCap, s.capsDueFrom, t, {ref}, took / kMs, lim[LimitId::TFirstSourceCap], "ms",
+                    "first Source_Capabilities " + Ms(took) + " after VBUS reached vSafe5V");
+            s.capsDueFrom = -1;
+        }
+        if (s.unansweredCaps > 0 && s.lastUnansweredCapsEnd >= 0) {
+            const double gap = double(t - s.lastUnansweredCapsEnd);
+            const double least = lim[LimitId::TTypeCSendSourceCapMin], most = lim[LimitId::TTypeCSendSourceCapMax];
+            if (gap < least * kMs || gap > most * kMs)
+                Add(RuleId::SourceCapRepeat, t, t, {ref}, gap / kMs, gap < least * kMs ? least : most, "ms",
+                    "Source_Capabilities sent again " + Ms(gap) + " after one nobody answered");
+        }
+        s.lastUnansweredCapsEnd = -1;
     }
 
     void EprOffer(const CCCPacket& p, PacketRef ref) {
@@ -1011,6 +1331,14 @@ struct Walker {
                 }
         }
         if (r.objectKnown) r.ask = MakeAsk(r.rdo, r.object, epr || r.position >= 8);
+        s.requestInvalid = false;
+        if (!offer.empty()) {
+            const std::string fault = RequestFault(r, offer);
+            if (!fault.empty()) {
+                s.requestInvalid = true;
+                Add(RuleId::RequestInvalid, ref.time, EndOf(p), {ref}, 0, 0, "", fault, false);
+            }
+        }
         c.requests.push_back(r);
         s.asked = State::Asked::Request;
         s.askedIndex = c.requests.size() - 1;
@@ -1028,23 +1356,33 @@ struct Walker {
         if (s.asked == State::Asked::Swap) {
             EventEntry& e = c.swaps[s.askedIndex];
             e.answer = TypeName(type);
-            if (type == Accept && e.what == "PR_Swap") {
+            if (type == Accept && e.kind == EventKind::PrSwap) {
                 EndContract(t, "PR_Swap");
                 s.swapPsRdys = 0;
+                s.swapFrom = EndOf(p);
             }
-            if (type == Accept && e.what == "DR_Swap") s.drSwapAccepted = true;
-            if (type == Accept && e.what == "FR_Swap") {
+            if (type == Accept && e.kind == EventKind::DrSwap) s.drSwapAccepted = true;
+            if (type == Accept && e.kind == EventKind::FrSwap) {
                 EndContract(t, "FR_Swap");
                 s.frSwap = true;
                 s.swapPsRdys = 0;
+                s.swapFrom = -1;
             }
         } else {
             RequestEntry& r = c.requests[s.askedIndex];
             r.answer = TypeName(type);
             r.answerPacket = ref;
+            if (type == Accept && s.requestInvalid)
+                Add(RuleId::AcceptInvalidRequest, r.packet.time, t, {r.packet, ref}, 0, 0, "",
+                    "Accept of a Request for object " + std::to_string(r.position) +
+                        " that the offer cannot meet",
+                    false);
             if (type == Accept) {
                 EndContract(t, "Accept");
                 s.transition = {true, ref, EndOf(p), r.ask.epr || r.position >= 8, s.askedIndex};
+                s.transitionBaseMv = s.haveLastSample ? double(s.lastSample.vbusVoltage) : -1;
+                s.transitionMoved = false;
+                s.standbyJudged = false;
             }
         }
         s.asked = State::Asked::None;
@@ -1053,11 +1391,21 @@ struct Walker {
     void PsRdyMessage(const CCCPacket& p, PacketRef ref) {
         const int64_t t = p.startTime;
         if (s.swapPsRdys >= 0) {
+            if (s.swapFrom >= 0) {
+                const bool off = s.swapPsRdys == 0;
+                const LimitId id = off ? LimitId::TPSSourceOff : LimitId::TPSSourceOn;
+                const double took = double(t - s.swapFrom);
+                if (took > lim[id] * kMs)
+                    Add(RuleId::PrSwapTiming, s.swapFrom, t, {ref}, took / kMs, lim[id], "ms",
+                        std::string(off ? "the old source's PS_RDY " : "the new source's PS_RDY ") + Ms(took) +
+                            (off ? " after the PR_Swap's Accept" : " after the old source's"));
+                s.swapFrom = EndOf(p);
+            }
             if (++s.swapPsRdys >= 2) {
                 s.swapPsRdys = -1;
-                s.frSwap = false;
                 // Both ports start over in their new roles.
-                ForgetSenders(0);
+                ForgetSenders(0, s.frSwap ? "FR_Swap" : "PR_Swap");
+                s.frSwap = false;
                 s.sprOffer.clear();
                 s.eprOffer.clear();
             }
@@ -1081,6 +1429,9 @@ struct Walker {
         k.ask = r.ask;
         k.position = r.position;
         c.contracts.push_back(k);
+        s.hardResets = 0;
+        s.cableCurrentJudged = false;
+        JudgeCable(r.ask, ref);
         s.contract = true;
         s.contractStart = t;
         s.ask = r.ask;
@@ -1096,6 +1447,32 @@ struct Walker {
             check.ref = ref;
             check.askMv = r.ask.mV;
         }
+    }
+
+    // Why the cable cannot carry a contract or a current; empty when it can or when nothing is known of
+    // it (the capture began with VBUS on: its identity may have been read before).
+    std::string CableFault(const Ask& a, double measuredMa) const {
+        if (!s.cableKnown && !s.attachSeen) return {};
+        const int32_t mA = measuredMa > 0 ? int32_t(measuredMa) : std::max(a.operatingMa, a.limitMa);
+        const std::string what = measuredMa > 0 ? "VBUS current of " + std::to_string(mA) + " mA"
+                                                : "a contract for " + std::to_string(mA) + " mA";
+        if (mA > 3000 + (measuredMa > 0 ? int32_t(lim[LimitId::CurrentMargin]) : 0)) {
+            if (!s.cableKnown) return what + " with no 5 A cable identity seen since the attach";
+            if (s.cable.currentMa < 5000)
+                return what + " through a cable marked for " + std::to_string(s.cable.currentMa) + " mA";
+        }
+        if (measuredMa > 0) return {};
+        if (a.epr && !s.cableKnown) return "an EPR contract with no EPR-capable cable identity seen since the attach";
+        if (a.epr && !s.cable.epr) return "an EPR contract through a cable not marked EPR capable";
+        if (s.cableKnown && s.cable.maxVbusMv > 0 && a.maxMv > s.cable.maxVbusMv)
+            return "a contract for " + std::to_string(a.maxMv) + " mV through a cable marked for " +
+                   std::to_string(s.cable.maxVbusMv) + " mV";
+        return {};
+    }
+
+    void JudgeCable(const Ask& a, PacketRef ref) {
+        const std::string fault = CableFault(a, 0);
+        if (!fault.empty()) Add(RuleId::CableCapability, ref.time, ref.time, {ref}, 0, 0, "", fault, false);
     }
 
     void JudgePsRdy(const CVbusInfo& v) {
@@ -1156,6 +1533,8 @@ struct Walker {
                 cable.epr = (vdo >> 17) & 1;
                 c.hasCable = true;
                 c.cable = cable;
+                s.cableKnown = true;
+                s.cable = cable;
             }
             break;
         case 2: // Discover SVIDs
@@ -1187,8 +1566,10 @@ struct Walker {
 
     // The end of what was read: everything still open is judged against it.
     void Close(int64_t end) {
-        for (int k = 0; k < 3; ++k) ClosePending(k, end);
-        CloseAwait(end, "the capture ended");
+        for (int k = 0; k < 3; ++k) {
+            ClosePending(k, end);
+            CloseAwait(k, end, "the capture ended");
+        }
         CloseTransition(end, "the capture ended");
         CloseRuns(end);
         CheckLapses(end);

@@ -38,6 +38,19 @@ enum class RuleId : int32_t {
     HardResetVsafe5V,
     InterFrameGap,
     InvalidPacket,
+    RequestInvalid,
+    AcceptInvalidRequest,
+    ReceiverResponse,
+    CableCapability,
+    Retry,
+    RetryTiming,
+    HardResetCount,
+    FirstSourceCap,
+    SourceCapRepeat,
+    SrcTransition,
+    SinkStandby,
+    PrSwapTiming,
+    SourceTimeout,
     Count
 };
 
@@ -161,9 +174,12 @@ struct AltMode {
     bool operator==(const AltMode&) const = default;
 };
 
+enum class EventKind : int32_t { SoftReset, HardReset, CableReset, PrSwap, DrSwap, VconnSwap, FrSwap };
+
 struct EventEntry {
     PacketRef packet;
-    std::string what;   // "Soft_Reset", "Hard Reset", "Cable Reset", "PR_Swap", "DR_Swap", "VCONN_Swap", "FR_Swap"
+    EventKind kind = EventKind::SoftReset;
+    std::string what;   // its name as the packet list shows it: "Soft_Reset", "Hard Reset", "PR_Swap", ...
     std::string by;     // "Source", "Sink", "DFP", "UFP", "Cable Plug" or empty when the frame does not say
     std::string answer; // swaps: "Accept", "Reject", "Wait", "Not_Supported"; empty: none seen
     bool operator==(const EventEntry&) const = default;

@@ -71,8 +71,8 @@ TEST_F(AnalysisCli, CheckExitStatusFollowsTheFindingsAndTheSeverity) {
 }
 
 TEST_F(AnalysisCli, CheckJsonLinesOneFindingEach) {
-    const RunResult text = RunQxtool("check " + File("ping"));
-    const RunResult json = RunQxtool("check --json " + File("ping"));
+    const RunResult text = RunQxtool("check --rules goodcrc-missing " + File("ping"));
+    const RunResult json = RunQxtool("check --rules goodcrc-missing --json " + File("ping"));
     ASSERT_EQ(json.status, 2);
     const std::vector<Json> lines = Lines(json.out);
     ASSERT_EQ(lines.size(), 1u);
