@@ -47,9 +47,6 @@ enum class LimitId : int32_t {
     TTypeCSendSourceCapMax, // ms
     NCapsCount,          // unanswered Source_Capabilities a source sends before it stops
     TSrcTransition,      // ms, the GoodCRC of Accept to VBUS starting to move (lower bound)
-    TPpsSrcTransSmall,   // ms, Accept to PS_RDY, a PPS step up to vPpsSmallStep
-    TPpsSrcTransLarge,   // ms, a larger PPS step
-    VPpsSmallStep,       // mV
     PSnkStdby,           // mW, what a sink may draw while the source changes its output
     TSnkStdby,           // ms, Accept to the sink being at pSnkStdby
     TPSSourceOff,        // ms, the GoodCRC of a power role swap's Accept to the old source's PS_RDY
