@@ -342,30 +342,33 @@ TEST(RuleScenario, DischargeBeforeADetachIsNoExcursion) {
     EXPECT_EQ(CountByRule(sag).count("vbus-out-of-contract"), 1u) << Describe(sag);
 }
 
+// The played traffic with `count` VBUS samples of mV and mA added after its last one, 10 ms apart.
+Results WithSamplesAfter(const synthtest::Played& played, uint16_t mV, int mA, uint32_t count) {
+    using namespace testblocks;
+    CCaptureStore first;
+    synthtest::Decode(played, first);
+    const uint32_t last = uint32_t(first.lastSampleTime);
+    std::vector<uint8_t> stream = played.stream;
+    for (uint32_t i = 1; i <= count; ++i) {
+        Sample sample{last + 10000 * i};
+        sample.vbus = mV;
+        sample.vbusRaw = int16_t(mA * 1598 / 1500 + 1); // the analyzer's raw reading of mA
+        Append(stream, VbusBlock({sample}));
+    }
+    CCaptureStore store;
+    store.DecodeChunk(stream.data(), stream.size(), 0);
+    store.FlushOpenPackets();
+    return Analyze(store);
+}
+
 // A PPS supply in current limit: VBUS drops while the current sits at the requested 2 A. The same drop at
 // a lower current is an excursion.
 TEST(RuleScenario, PpsCurrentLimitIsNoExcursion) {
-    using namespace testblocks;
     const std::string pps = R"("source": {"sourceCaps": [{"fixed": 5000, "mA": 3000}, {"pps": [3300, 11000], "mA": 3000}]})";
     const synthtest::Played played = synthtest::Play(FromJson(Scenario(pps, R"({"message": "Source_Capabilities", "from": "source"},
         {"message": "Request", "from": "sink", "position": 2, "mV": 5000, "mA": 2000},
         {"message": "Accept", "from": "source"}, {"message": "PS_RDY", "from": "source"})", 1)));
-    CCaptureStore first;
-    synthtest::Decode(played, first);
-    const uint32_t last = uint32_t(first.lastSampleTime);
-    const auto drawing = [&](int mA) {
-        std::vector<uint8_t> stream = played.stream;
-        for (uint32_t i = 1; i <= 5; ++i) {
-            Sample sample{last + 10000 * i};
-            sample.vbus = 3800;
-            sample.vbusRaw = int16_t(mA * 1598 / 1500 + 1); // the analyzer's raw reading of mA
-            Append(stream, VbusBlock({sample}));
-        }
-        CCaptureStore store;
-        store.DecodeChunk(stream.data(), stream.size(), 0);
-        store.FlushOpenPackets();
-        return Analyze(store);
-    };
+    const auto drawing = [&](int mA) { return WithSamplesAfter(played, 3800, mA, 5); };
     const Results limited = drawing(2000);
     EXPECT_EQ(CountByRule(limited).count("vbus-out-of-contract"), 0u) << Describe(limited);
     const Results light = drawing(500);
@@ -420,26 +423,10 @@ TEST(RuleScenario, ViolationsAreNamed) {
 
 // Between an Accept and its PS_RDY the sink draws 1 A at 5 V, twice pSnkStdby; 300 mA is within it.
 TEST(RuleScenario, SinkAboveStandbyDuringATransition) {
-    using namespace testblocks;
     const synthtest::Played played = synthtest::Play(FromJson(R"({"seconds": 0.1, "analog": {"attach": false}, )" +
         std::string(kTwoOffers) + R"(, "steps": [{"message": "Source_Capabilities", "from": "source"},
         {"raw": "82 10 2C B1 04 20", "from": "sink"}, {"raw": "A3 03", "from": "source"}]})"));
-    CCaptureStore first;
-    synthtest::Decode(played, first);
-    const uint32_t last = uint32_t(first.lastSampleTime);
-    const auto drawing = [&](int mA) {
-        std::vector<uint8_t> stream = played.stream;
-        for (uint32_t i = 1; i <= 4; ++i) {
-            Sample sample{last + 10000 * i};
-            sample.vbus = 5000;
-            sample.vbusRaw = int16_t(mA * 1598 / 1500 + 1); // the analyzer's raw reading of mA
-            Append(stream, VbusBlock({sample}));
-        }
-        CCaptureStore store;
-        store.DecodeChunk(stream.data(), stream.size(), 0);
-        store.FlushOpenPackets();
-        return Analyze(store);
-    };
+    const auto drawing = [&](int mA) { return WithSamplesAfter(played, 5000, mA, 4); };
     const Results busy = drawing(1000);
     EXPECT_EQ(CountByRule(busy).count("sink-standby"), 1u) << Describe(busy);
     const Results standby = drawing(300);
