@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Analyzer.h"
+#include "CaptureJson.h"
 
 #include <cstdint>
 #include <string>
@@ -32,9 +33,4 @@ std::string RuleHelp();
 void PrintPacketsJson(const CCaptureStore& store, const std::vector<int>& ids, bool invertCurrent);
 bool PrintFieldsJson(const CCaptureStore& store, int64_t index, bool blockView, const BitRange& range,
                      std::string* error);
-struct InfoFacts {
-    std::string path;
-    int64_t fileSize = 0;
-    const std::vector<uint8_t>* head = nullptr; // the file's header block
-};
 void PrintInfoJson(const CCaptureStore& store, const InfoFacts& facts);

@@ -9,8 +9,9 @@ namespace imp {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> ImportModuleFolders() {
+std::vector<std::string> ImportModuleFolders(const std::string& first) {
     std::vector<std::string> dirs;
+    if (!first.empty()) dirs.push_back(first);
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) {
@@ -21,13 +22,13 @@ std::vector<std::string> ImportModuleFolders() {
     return dirs;
 }
 
-const ImportModuleApi* LoadImportModule(std::string* error) {
+const ImportModuleApi* LoadImportModule(std::string* error, const std::string& first) {
     static std::mutex lock;
     static const ImportModuleApi* api = nullptr;
     const std::lock_guard<std::mutex> hold(lock);
     if (api) return api;
     std::string tried;
-    for (const std::string& dir : ImportModuleFolders()) {
+    for (const std::string& dir : ImportModuleFolders(first)) {
         const std::string path = (fs::path(dir) / kImportModuleFile).string();
         if (!fs::exists(path)) {
             tried += (tried.empty() ? "" : ", ") + dir;

@@ -19,11 +19,12 @@ struct ImportModuleApi {
 };
 constexpr int kImportModuleVersion = 2;
 
-// Folders searched, in order: the program's own, then the installation's module folder (relative to
+// Folders searched, in order: `first` when given (a library that holds the loader, such as the Python
+// module, names its own folder), the program's own, then the installation's module folder (relative to
 // the program, for a staged install, then where it was configured to go).
-std::vector<std::string> ImportModuleFolders();
+std::vector<std::string> ImportModuleFolders(const std::string& first = {});
 
 // Loads the module once and keeps it; nullptr with *error one line naming what is missing.
-const ImportModuleApi* LoadImportModule(std::string* error);
+const ImportModuleApi* LoadImportModule(std::string* error, const std::string& first = {});
 
 } // namespace imp
