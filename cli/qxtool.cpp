@@ -5,6 +5,7 @@
 #include "ImportCommand.h"
 #include "CaptureStore.h"
 #include "EmulatedAnalyzer.h"
+#include "FlowCommand.h"
 #include "LibusbLink.h"
 #include "PacketTexts.h"
 #include "QXDoc.h"
@@ -457,6 +458,17 @@ int main(int argc, char** argv) {
     checkCmd->add_option("--limit", checkArgs.limits, "Override a limit: KEY=VALUE (listed below)");
     checkCmd->footer(RuleHelp());
 
+    FlowArgs flowArgs;
+    auto* flowCmd = app.add_subcommand("flow", "Exchanges and transactions, or the sequence diagram as SVG");
+    flowCmd->add_option("FILE", flowArgs.file, "Record file")->required();
+    flowCmd->add_flag("--json", flowArgs.json, "JSON Lines: one object per exchange");
+    flowCmd->add_option("--from", flowArgs.from, "First packet number (default: the capture's top)")
+        ->check(CLI::NonNegativeNumber);
+    flowCmd->add_option("--to", flowArgs.to, "Last packet number (default: the capture's end)")
+        ->check(CLI::NonNegativeNumber);
+    flowCmd->add_option("--svg", flowArgs.svg, "Write the sequence diagram to this SVG file instead");
+    flowCmd->add_flag("--overwrite", flowArgs.overwrite, "Replace an existing SVG file");
+
     std::string scenario, synthOut;
     double seconds = 0;
     uint16_t clockSetting = 0;
@@ -572,7 +584,7 @@ int main(int argc, char** argv) {
     const char* tolerantHelp = "Give packets that the bit recovery rules reject a second chance: a short or "
                                "missing preamble, stretched high half-bits; a message counts only when its "
                                "CRC checks";
-    for (CLI::App* cmd : {packets, fields, info, summaryCmd, checkCmd})
+    for (CLI::App* cmd : {packets, fields, info, summaryCmd, checkCmd, flowCmd})
         cmd->add_flag("--tolerant", tolerantBits, tolerantHelp);
     exportCmd->add_flag("--tolerant", exportArgs.tolerant, tolerantHelp);
 
@@ -604,6 +616,11 @@ int main(int argc, char** argv) {
     if (*synthCmd) return Synthesize(scenario, synthOut, seconds, clockSetting, seed, highStretch, listScenarios);
     if (*summaryCmd) return AnalysisCommand(summaryArgs, false);
     if (*checkCmd) return AnalysisCommand(checkArgs, true);
+    if (*flowCmd)
+        return FlowCommand(flowArgs, [&](CQXDoc& doc) {
+            OpenedFile file;
+            return OpenAndDecode(doc, flowArgs.file, &file);
+        });
     if (*packets && packetsJson) {
         std::vector<int> ids;
         std::string unknown;

@@ -44,6 +44,8 @@ inline constexpr uint32_t kShowAnalysis = 33001;
 inline constexpr uint32_t kTolerantDecoding = 33020;
 // File menu: the folder of the record file, in the desktop's file manager (an id of its own).
 inline constexpr uint32_t kOpenContainingFolder = 33030;
+// View menu: the Transactions pane (an id of its own).
+inline constexpr uint32_t kShowTransactions = 33040;
 
 // Graph context menu commands the window routes to the graph (32784 is shared with the packet list's
 // "Absolute").

@@ -18,6 +18,7 @@
 #include "QXLogView.h"
 #include "RecordFile.h"
 #include "SettingsDialogs.h"
+#include "TransactionsPane.h"
 
 #include <QAction>
 #include <QApplication>
@@ -53,6 +54,8 @@ constexpr int kCloseRetryMs = 200;
 // The Analysis pane's keys: the user's limit overrides (analysis::kLimitsGroup) and whether it is shown,
 // in the application's store (as the recent files) beside its own group.
 constexpr char kAnalysisPaneVisible[] = "PaneVisible";
+// The Transactions pane's visibility, in a group of its own.
+constexpr char kTransactionsPaneVisible[] = "Transactions/PaneVisible";
 
 // Tolerant bit recovery: on or off, in a group of its own in the application's store, off by default.
 constexpr char kTolerantDecodingKey[] = "Decoding/Tolerant";
@@ -195,6 +198,7 @@ CMainFrame::~CMainFrame() {
     settings.graphAutoScroll = control.graphAutoScroll;
     settings.pdMessageAutoScroll = pdMessageAutoScroll;
     if (analysisPane) AnalysisSettings()->setValue(kAnalysisPaneVisible, !analysisPane->isHidden());
+    if (transactionsPane) QSettings().setValue(kTransactionsPaneVisible, !transactionsPane->isHidden());
     QSettings().setValue(kTolerantDecodingKey, doc.store.tolerantBits);
     // The views go before the document and the reader they refer to; the graph leaves its area
     // switches in the settings.
@@ -203,6 +207,8 @@ CMainFrame::~CMainFrame() {
     graphPane = nullptr;
     delete analysisPane;
     analysisPane = nullptr;
+    delete transactionsPane;
+    transactionsPane = nullptr;
     delete takeCentralWidget();
 }
 
@@ -271,6 +277,15 @@ void CMainFrame::CreatePanes() {
     analysisPane->setVisible(stored->value(kAnalysisPaneVisible, false).toBool());
     connect(analysisPane, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandStates(); });
     views.push_back(analysisPane);
+
+    // The Transactions pane shares the area too; its visibility lives in a group of its own.
+    transactionsPane = new CTransactionsPane(*this, limits, this);
+    addDockWidget(Qt::BottomDockWidgetArea, transactionsPane);
+    tabifyDockWidget(graphPane, transactionsPane);
+    graphPane->raise();
+    transactionsPane->setVisible(QSettings().value(kTransactionsPaneVisible, false).toBool());
+    connect(transactionsPane, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandStates(); });
+    views.push_back(transactionsPane);
     if (!rejected.empty()) {
         // One line per key left at its default.
         std::string text = "Analysis settings: " + rejected.substr(0, rejected.size() - 1);
@@ -321,6 +336,9 @@ void CMainFrame::CreateActions() {
     QAction* analysis = AddAction(cmd::kShowAnalysis, true);
     analysis->setText("&Analysis");
     analysis->setStatusTip("Show or hide the Analysis pane");
+    QAction* transactions = AddAction(cmd::kShowTransactions, true);
+    transactions->setText("&Transactions");
+    transactions->setStatusTip("Show or hide the Transactions pane: exchanges and their sequence diagram");
     QAction* tolerant = AddAction(cmd::kTolerantDecoding, true);
     tolerant->setText("&Tolerant Bit Recovery");
     tolerant->setStatusTip("Also read packets with a short or missing preamble or stretched half-bits; a "
@@ -400,6 +418,7 @@ void CMainFrame::CreateMenus() {
 
     QMenu* view = menuBar()->addMenu("&View");
     view->addAction(actions[cmd::kShowAnalysis]);
+    view->addAction(actions[cmd::kShowTransactions]);
 
     QMenu* help = menuBar()->addMenu("&Help");
     help->addAction(actions[cmd::kAbout]);
@@ -478,6 +497,8 @@ std::optional<bool> CMainFrame::IsCommandChecked(uint32_t id) const {
         return graphPane && !graphPane->isHidden();
     case cmd::kShowAnalysis:
         return analysisPane && !analysisPane->isHidden();
+    case cmd::kShowTransactions:
+        return transactionsPane && !transactionsPane->isHidden();
     case cmd::kTolerantDecoding:
         return doc.store.tolerantBits;
     case cmd::kShowPlots:
@@ -640,6 +661,7 @@ void CMainFrame::ForgetPacketRows() {
     if (logView) logView->ForgetRows();
     if (treeView) treeView->ForgetShownPacket();
     if (analysisPane) analysisPane->Reset();
+    if (transactionsPane) transactionsPane->Reset();
 }
 
 std::string CMainFrame::FindingsText() const {

@@ -34,6 +34,7 @@ class CPDPacketListView;
 class CPDPacketTreeView;
 class CQXCtrlView;
 class CQXLogView;
+class CTransactionsPane;
 class QAction;
 class QLabel;
 class QMenu;
@@ -144,6 +145,7 @@ public:
     CPDPacketListView* FieldView() const { return fieldView; }
     CDockableGraph* GraphPane() const { return graphPane; }
     CAnalysisPane* AnalysisPane() const { return analysisPane; }
+    CTransactionsPane* TransactionsPane() const { return transactionsPane; }
     // The findings count in the status bar; empty without a capture.
     std::string FindingsText() const;
     CGraphView* GraphView() const;
@@ -304,6 +306,7 @@ private:
     CPDPacketListView* fieldView = nullptr;
     CDockableGraph* graphPane = nullptr;
     CAnalysisPane* analysisPane = nullptr;
+    CTransactionsPane* transactionsPane = nullptr;
     QLabel* findingsPane = nullptr;
     std::vector<IDocView*> views; // creation order
     QLabel* messagePane = nullptr;

@@ -1,5 +1,5 @@
 // The graph and view commands: the display filter, find, column settings, fonts, and what the graph
-// and the Analysis pane show. They read the document as it is and never reset it.
+// and the Analysis and Transactions panes show. They read the document as it is and never reset it.
 #include "MainFrame.h"
 
 #include "AnalysisPane.h"
@@ -12,6 +12,7 @@
 #include "PDPacketTreeView.h"
 #include "PacketFindDlg.h"
 #include "QXLogView.h"
+#include "TransactionsPane.h"
 
 void CMainFrame::OnToggleDisplayFilter() {
     SetDisplayFilterEnabled(!displayFilter.displayFilterEnabled);
@@ -80,6 +81,7 @@ std::optional<bool> CMainFrame::ViewCommandEnabled(uint32_t id) const {
     case cmd::kShowGraph:
     case cmd::kGraphFontSettings:
     case cmd::kShowAnalysis:
+    case cmd::kShowTransactions:
         return true;
     case cmd::kShowPlots:
     case cmd::kShowPdPackets:
@@ -127,6 +129,10 @@ bool CMainFrame::ExecuteViewCommand(uint32_t id) {
     case cmd::kShowAnalysis:
         analysisPane->setVisible(analysisPane->isHidden());
         if (!analysisPane->isHidden()) analysisPane->raise();
+        return true;
+    case cmd::kShowTransactions:
+        transactionsPane->setVisible(transactionsPane->isHidden());
+        if (!transactionsPane->isHidden()) transactionsPane->raise();
         return true;
     case cmd::kShowPlots:
         showPlots = !showPlots;
