@@ -4,6 +4,7 @@
 #include "CaptureStore.h"
 #include "MessageHeaderWord.h"
 #include "MessageTypes.h"
+#include "PacketFacts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -171,23 +172,9 @@ constexpr int64_t kSettleUs = 100000;
 // BIST Data Object mode asking the receiver for its carrier.
 constexpr uint32_t kBistCarrierMode = 5;
 
-MessageTypeId TypeOf(const CCCPacket& p) {
-    const MessageTypeInfo* m = FindPacketMessageType(p);
-    return m ? m->id : MessageTypeId::Count;
-}
-
 bool IsGoodMessage(const CCCPacket& p) {
     return (p.kind == kKindSop || p.kind == kKindSopPrime || p.kind == kKindSopDoublePrime) && p.hasCrc &&
            p.crcGood && p.messageByteCount >= 2;
-}
-
-// Data objects the header announces and the frame really carried.
-int ObjectsOf(const CCCPacket& p) {
-    return std::max(0, std::min(p.DataObjectCount(), (p.messageByteCount - 2) / 4));
-}
-
-int64_t EndOf(const CCCPacket& p) {
-    return p.startTime + p.LengthMicros();
 }
 
 const char* TypeName(MessageTypeId id) {
@@ -196,40 +183,6 @@ const char* TypeName(MessageTypeId id) {
 
 bool IsAnswer(MessageTypeId t) {
     return t == Accept || t == Reject || t == Wait || t == NotSupported;
-}
-
-// The messages a Get_ message asks for.
-MessageTypeId AnswerOf(MessageTypeId t) {
-    switch (t) {
-    case GetSourceCap:
-        return SourceCapabilities;
-    case GetSinkCap:
-        return SinkCapabilities;
-    case GetSourceCapExtended:
-        return SourceCapabilitiesExtended;
-    case GetStatus:
-        return Status;
-    case GetPpsStatus:
-        return PpsStatus;
-    case GetCountryCodes:
-        return CountryCodes;
-    case GetSinkCapExtended:
-        return SinkCapabilitiesExtended;
-    case GetSourceInfo:
-        return SourceInfo;
-    case GetRevision:
-        return Revision;
-    case GetBatteryCap:
-        return BatteryCapabilities;
-    case GetBatteryStatus:
-        return BatteryStatus;
-    case GetManufacturerInfo:
-        return ManufacturerInfo;
-    case GetCountryInfo:
-        return CountryInfo;
-    default:
-        return Count;
-    }
 }
 
 // What a message asks of the other end, read from its packet.
@@ -244,7 +197,7 @@ struct Asking {
 Asking AskingOf(const CCCPacket& p, MessageTypeId type) {
     Asking a;
     a.type = type;
-    const int n = ObjectsOf(p);
+    const int n = ReceivedObjects(p);
     if (type == VendorDefined && n >= 1 && (p.DataObject(1) & 0x8000) && ((p.DataObject(1) >> 6) & 3) == 0)
         a.vdm = p.DataObject(1);
     if (type == EprMode && n >= 1) a.detail = int32_t(p.DataObject(1) >> 24);
@@ -321,12 +274,12 @@ bool Answers(const Asking& a, const CCCPacket& p, MessageTypeId type) {
     case DataReset:
         return type == Accept || type == Reject || type == NotSupported;
     case VendorDefined: {
-        if (type != VendorDefined || ObjectsOf(p) < 1) return false;
+        if (type != VendorDefined || ReceivedObjects(p) < 1) return false;
         const uint32_t h = p.DataObject(1);
         return (h & 0x8000) && ((h >> 6) & 3) != 0 && (h >> 16) == (a.vdm >> 16) && (h & 0x1F) == (a.vdm & 0x1F);
     }
     case EprMode:
-        return type == EprMode && ObjectsOf(p) >= 1 && ((p.DataObject(1) >> 24) == 2 || (p.DataObject(1) >> 24) == 4);
+        return type == EprMode && ReceivedObjects(p) >= 1 && ((p.DataObject(1) >> 24) == 2 || (p.DataObject(1) >> 24) == 4);
     case ExtendedControl:
         if (a.detail == 1) return type == EprSourceCapabilities || type == NotSupported;
         if (a.detail == 2) return type == EprSinkCapabilities || type == NotSupported;
@@ -1004,7 +957,7 @@ struct Walker {
                 for (const std::string& r : reasons) text += (text.empty() ? "" : "; ") + r;
                 // The carrier a BIST Carrier Mode request asks for is no frame, and is the right answer.
                 const bool bistCarrier = s.bistCarrierUntil >= 0 && t <= s.bistCarrierUntil && !IsMessageKind(p.kind);
-                Add(RuleId::InvalidPacket, t, EndOf(p), {ref}, 0, 0, "",
+                Add(RuleId::InvalidPacket, t, PacketEnd(p), {ref}, 0, 0, "",
                     bistCarrier ? "BIST carrier after the BIST Carrier Mode request (" + text + ")" : std::move(text),
                     false);
                 if (bistCarrier) {
@@ -1019,7 +972,7 @@ struct Walker {
             if (s.frameEnd[c] >= 0 && t - s.frameEnd[c] < int64_t(lim[LimitId::TInterFrameGap]))
                 Add(RuleId::InterFrameGap, s.frameEnd[c], t, {s.frameRef[c], ref}, double(t - s.frameEnd[c]),
                     lim[LimitId::TInterFrameGap], "us", "frames " + Num(double(t - s.frameEnd[c])) + " us apart");
-            s.frameEnd[c] = EndOf(p);
+            s.frameEnd[c] = PacketEnd(p);
             s.frameRef[c] = ref;
         }
 
@@ -1050,7 +1003,7 @@ struct Walker {
         s.frSwap = false;
         if (s.results.analogSeen) {
             s.recovery = State::Recovery::WaitOff;
-            s.resetTime = EndOf(p);
+            s.resetTime = PacketEnd(p);
             s.resetRef = ref;
         }
     }
@@ -1067,14 +1020,14 @@ struct Walker {
     void Message(const CCCPacket& p, PacketRef ref) {
         const int k = p.kind - 1;
         const int64_t t = p.startTime;
-        const MessageTypeId type = TypeOf(p);
+        const MessageTypeId type = PacketTypeId(p);
         Connection& c = s.Conn();
         c.revisions[k] |= 1u << p.RevisionField();
         const int key = SenderKey(p);
 
         if (type == GoodCrc) return GoodCrcMessage(p, ref, k);
-        if (type == Bist && k == 0 && p.crcGood && ObjectsOf(p) >= 1 && p.DataObject(1) >> 28 == kBistCarrierMode)
-            s.bistCarrierUntil = EndOf(p) + int64_t(lim[LimitId::TBISTContMode] * kMs);
+        if (type == Bist && k == 0 && p.crcGood && ReceivedObjects(p) >= 1 && p.DataObject(1) >> 28 == kBistCarrierMode)
+            s.bistCarrierUntil = PacketEnd(p) + int64_t(lim[LimitId::TBISTContMode] * kMs);
 
         // A retry: the same sender, MessageID and bytes as its previous message, before an answer to it
         // could be due. Later, the same message is sent anew (an offer repeated after going unanswered).
@@ -1112,10 +1065,10 @@ struct Walker {
                         (alone ? " (before a sink answered)" : ""));
                 if (alone) s.results.findings.back().severity = Severity::Info;
             }
-            from.end = EndOf(p);
+            from.end = PacketEnd(p);
             from.last = ref;
             if (q.active && q.key == key && q.id == p.MessageIdField()) {
-                q.end = EndOf(p);
+                q.end = PacketEnd(p);
                 q.unreadableSince = false;
                 q.transmissions = from.transmissions;
                 q.acked = false;
@@ -1132,7 +1085,7 @@ struct Walker {
             from.known = true;
             from.restartedBy = nullptr;
             from.acked = false;
-            from.end = EndOf(p);
+            from.end = PacketEnd(p);
             from.id = p.MessageIdField();
             from.header = p.Header();
             from.byteCount = p.messageByteCount;
@@ -1143,7 +1096,7 @@ struct Walker {
             from.last = ref;
         }
         s.unreadable[k][key] = false;
-        q = {true,          false, ref, EndOf(p), p.MessageIdField(), key, p.Header(), false, k, type,
+        q = {true,          false, ref, PacketEnd(p), p.MessageIdField(), key, p.Header(), false, k, type,
              p.RevisionField(), from.transmissions, AskingOf(p, type)};
         if (retry) return;
         CheckAwait(p, ref, k, key, type);
@@ -1206,7 +1159,7 @@ struct Walker {
         if (delay > lim[LimitId::TTransmit] && !q.unreadableSince)
             Add(RuleId::GoodCrcLate, q.end, p.startTime, {q.ref, ref}, delay, lim[LimitId::TTransmit], "us",
                 "GoodCRC " + Num(delay) + " us after " + TypeName(q.type));
-        AwaitAnswer(q, EndOf(p));
+        AwaitAnswer(q, PacketEnd(p));
     }
 
     // Messages on SOP: the negotiation, swaps, resets and what they await.
@@ -1225,7 +1178,7 @@ struct Walker {
                 SourceCapsTiming(p, ref);
                 Offer o;
                 o.packet = ref;
-                for (int n = 1; n <= ObjectsOf(p); ++n) o.objects.push_back(DecodePowerObject(p.DataObject(n), n));
+                for (int n = 1; n <= ReceivedObjects(p); ++n) o.objects.push_back(DecodePowerObject(p.DataObject(n), n));
                 s.sprOffer = o.objects;
                 c.offers.push_back(std::move(o));
             }
@@ -1235,7 +1188,7 @@ struct Walker {
             break;
         case Request:
         case EprRequest:
-            if (!p.PowerRoleBit() && ObjectsOf(p) >= 1) RequestMessage(p, ref, type == EprRequest);
+            if (!p.PowerRoleBit() && ReceivedObjects(p) >= 1) RequestMessage(p, ref, type == EprRequest);
             break;
         case Accept:
         case Reject:
@@ -1320,7 +1273,7 @@ struct Walker {
         r.rdo = p.DataObject(1);
         r.position = int32_t(r.rdo >> 28);
         const std::vector<PowerObject>& offer = epr ? s.eprOffer : s.sprOffer;
-        if (epr && ObjectsOf(p) >= 2) {
+        if (epr && ReceivedObjects(p) >= 2) {
             r.object = DecodePowerObject(p.DataObject(2), r.position);
             r.objectKnown = true;
         } else {
@@ -1336,7 +1289,7 @@ struct Walker {
             const std::string fault = RequestFault(r, offer);
             if (!fault.empty()) {
                 s.requestInvalid = true;
-                Add(RuleId::RequestInvalid, ref.time, EndOf(p), {ref}, 0, 0, "", fault, false);
+                Add(RuleId::RequestInvalid, ref.time, PacketEnd(p), {ref}, 0, 0, "", fault, false);
             }
         }
         c.requests.push_back(r);
@@ -1359,7 +1312,7 @@ struct Walker {
             if (type == Accept && e.kind == EventKind::PrSwap) {
                 EndContract(t, "PR_Swap");
                 s.swapPsRdys = 0;
-                s.swapFrom = EndOf(p);
+                s.swapFrom = PacketEnd(p);
             }
             if (type == Accept && e.kind == EventKind::DrSwap) s.drSwapAccepted = true;
             if (type == Accept && e.kind == EventKind::FrSwap) {
@@ -1379,7 +1332,7 @@ struct Walker {
                     false);
             if (type == Accept) {
                 EndContract(t, "Accept");
-                s.transition = {true, ref, EndOf(p), r.ask.epr || r.position >= 8, s.askedIndex};
+                s.transition = {true, ref, PacketEnd(p), r.ask.epr || r.position >= 8, s.askedIndex};
                 s.transitionBaseMv = s.haveLastSample ? double(s.lastSample.vbusVoltage) : -1;
                 s.transitionMoved = false;
                 s.standbyJudged = false;
@@ -1399,7 +1352,7 @@ struct Walker {
                     Add(RuleId::PrSwapTiming, s.swapFrom, t, {ref}, took / kMs, lim[id], "ms",
                         std::string(off ? "the old source's PS_RDY " : "the new source's PS_RDY ") + Ms(took) +
                             (off ? " after the PR_Swap's Accept" : " after the old source's"));
-                s.swapFrom = EndOf(p);
+                s.swapFrom = PacketEnd(p);
             }
             if (++s.swapPsRdys >= 2) {
                 s.swapPsRdys = -1;
@@ -1491,13 +1444,13 @@ struct Walker {
 
     // Structured VDMs: the cable's identity and the alternate modes.
     void VendorMessage(const CCCPacket& p, PacketRef ref, MessageTypeId type) {
-        if (type != VendorDefined || ObjectsOf(p) < 1) return;
+        if (type != VendorDefined || ReceivedObjects(p) < 1) return;
         const uint32_t h = p.DataObject(1);
         if (!(h & 0x8000)) return;
         const uint16_t svid = uint16_t(h >> 16);
         const int command = int(h & 0x1F);
         const int commandType = int((h >> 6) & 3);
-        const int n = ObjectsOf(p);
+        const int n = ReceivedObjects(p);
         Connection& c = s.Conn();
         auto mode = [&](uint16_t id) -> AltMode& {
             for (AltMode& m : c.altModes)
@@ -1710,7 +1663,7 @@ void Read(State& s, const CLimits& limits, const CCaptureStore& store, bool fina
             s.sameTimeCount = 1;
         }
         s.lastEventTime = std::max(s.lastEventTime, p->startTime);
-        s.lastPacketEnd = std::max(s.lastPacketEnd, EndOf(*p));
+        s.lastPacketEnd = std::max(s.lastPacketEnd, PacketEnd(*p));
         ++s.results.packetsRead;
         ++i;
     }

@@ -4,6 +4,7 @@
 #include "CCPacket.h"
 #include "CaptureStore.h"
 #include "MessageHeaderWord.h"
+#include "PacketFacts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -127,11 +128,6 @@ constexpr int64_t kHeaderlessRetryUs = 2500;
 
 constexpr uint32_t kBistCarrierMode = 5;
 
-MessageTypeId TypeOf(const CCCPacket& p) {
-    const MessageTypeInfo* m = FindPacketMessageType(p);
-    return m ? m->id : Count;
-}
-
 bool IsGoodMessage(const CCCPacket& p) {
     return IsMessageKind(p.kind) && p.hasCrc && p.crcGood && p.messageByteCount >= 2;
 }
@@ -150,14 +146,6 @@ int SlotOf(int32_t kind) {
     default:
         return -1;
     }
-}
-
-int ObjectsOf(const CCCPacket& p) {
-    return std::max(0, std::min(p.DataObjectCount(), (p.messageByteCount - 2) / 4));
-}
-
-int64_t EndOf(const CCCPacket& p) {
-    return p.startTime + p.LengthMicros();
 }
 
 // The extended message data byte n of this packet's own bytes; -1 when it did not come.
@@ -219,7 +207,7 @@ std::string VdmLabel(VdmHeader h) {
 std::string MessageLabel(const CCCPacket& p, MessageTypeId type) {
     if (type == Count) return p.GetMessageTypeText();
     std::string text = MessageTypeInfoOf(type).ListName(p.HasRev30Layout());
-    const int objects = ObjectsOf(p);
+    const int objects = ReceivedObjects(p);
     switch (type) {
     case VendorDefined:
         if (objects >= 1) return VdmLabel({p.DataObject(1)});
@@ -479,7 +467,7 @@ struct Walker {
     // --- Reading one packet ------------------------------------------------------------------------------
 
     void Packet(const CCCPacket& p, int64_t number) {
-        F().end = std::max(F().end, EndOf(p));
+        F().end = std::max(F().end, PacketEnd(p));
         if (p.kind == kKindHardReset) return HardReset(p, number);
         if (p.kind == kKindCableReset) return CableReset(p, number);
         if (!IsGoodMessage(p)) {
@@ -487,19 +475,19 @@ struct Walker {
             if (p.intervalCount != 0) Damaged(p, number);
             return;
         }
-        if (TypeOf(p) == GoodCrc) return GoodCrcMessage(p, number);
+        if (PacketTypeId(p) == GoodCrc) return GoodCrcMessage(p, number);
         MessageFrame(p, number);
     }
 
     FlowPacket Frame(const CCCPacket& p, int64_t number, PacketRole role) const {
-        return {number, p.startTime, EndOf(p), role};
+        return {number, p.startTime, PacketEnd(p), role};
     }
 
     Transaction Signal(const CCCPacket& p, int64_t number, const char* label, Party from, Party to) {
         Transaction t;
         t.label = label;
         t.start = p.startTime;
-        t.end = EndOf(p);
+        t.end = PacketEnd(p);
         t.kind = p.kind;
         t.from = from;
         t.to = to;
@@ -564,7 +552,7 @@ struct Walker {
         h.channel = p.channel;
         h.hasHeader = IsMessageKind(p.kind) && p.messageByteCount >= 2;
         h.header = h.hasHeader ? p.Header() : 0;
-        h.label = h.hasHeader ? MessageLabel(p, TypeOf(p)) + " (damaged)" : "damaged frame";
+        h.label = h.hasHeader ? MessageLabel(p, PacketTypeId(p)) + " (damaged)" : "damaged frame";
     }
 
     int64_t HeldEnd() const { return s.held.packets.back().end; }
@@ -690,7 +678,7 @@ struct Walker {
     void MessageFrame(const CCCPacket& p, int64_t number) {
         const int slot = SlotOf(p.kind);
         State::Link& l = s.links[slot];
-        const MessageTypeId type = TypeOf(p);
+        const MessageTypeId type = PacketTypeId(p);
 
         // A retry: the same bytes again before an answer could be due.
         if (l.tx >= 0 && l.header == p.Header() && l.byteCount == p.messageByteCount &&
@@ -702,7 +690,7 @@ struct Walker {
             ++t.transmissions;
             AddPacket(l.tx, Frame(p, number, PacketRole::Retry));
             SetOutcome(t);
-            l.lastEnd = EndOf(p);
+            l.lastEnd = PacketEnd(p);
             return;
         }
 
@@ -715,7 +703,7 @@ struct Walker {
         ++t.transmissions;
         t.label = MessageLabel(p, type);
         t.start = t.packets.front().time;
-        t.end = EndOf(p);
+        t.end = PacketEnd(p);
         t.kind = p.kind;
         t.type = type;
         t.messageId = p.MessageIdField();
@@ -724,7 +712,7 @@ struct Walker {
         SetOutcome(t);
         const int32_t tx = NewTransaction(std::move(t));
         l.tx = tx;
-        l.lastEnd = EndOf(p);
+        l.lastEnd = PacketEnd(p);
         l.header = p.Header();
         l.byteCount = p.messageByteCount;
         l.revision = p.RevisionField();
@@ -746,7 +734,7 @@ struct Walker {
         m.from = made.from;
         m.to = made.to;
         m.revision = p.RevisionField();
-        m.object1 = ObjectsOf(p) >= 1 ? p.DataObject(1) : 0;
+        m.object1 = ReceivedObjects(p) >= 1 ? p.DataObject(1) : 0;
         m.ecType = type == ExtendedControl ? DataByte(p, 0) : -1;
         m.chunkPart = IsChunkPart(p);
         m.requestChunk = p.IsExtendedMessage() && p.RequestChunkBit();
@@ -935,44 +923,6 @@ struct Walker {
             return true;
         }
         return false;
-    }
-
-    // A query and the message that answers it; Count for a message that asks nothing.
-    static MessageTypeId AnswerOf(MessageTypeId t) {
-        switch (t) {
-        case GetSourceCap:
-            return SourceCapabilities;
-        case GetSinkCap:
-            return SinkCapabilities;
-        case GetSourceCapExtended:
-            return SourceCapabilitiesExtended;
-        case GetSinkCapExtended:
-            return SinkCapabilitiesExtended;
-        case GetStatus:
-            return Status;
-        case GetPpsStatus:
-            return PpsStatus;
-        case GetCountryCodes:
-            return CountryCodes;
-        case GetCountryInfo:
-            return CountryInfo;
-        case GetSourceInfo:
-            return SourceInfo;
-        case GetRevision:
-            return Revision;
-        case GetBatteryCap:
-            return BatteryCapabilities;
-        case GetBatteryStatus:
-            return BatteryStatus;
-        case GetManufacturerInfo:
-            return ManufacturerInfo;
-        case SecurityRequest:
-            return SecurityResponse;
-        case FirmwareUpdateRequest:
-            return FirmwareUpdateResponse;
-        default:
-            return Count;
-        }
     }
 
     // Opens the exchange a message begins.
