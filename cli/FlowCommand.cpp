@@ -2,6 +2,7 @@
 
 #include "AnalysisTexts.h"
 #include "Analyzer.h"
+#include "CaptureJson.h"
 #include "CaptureStore.h"
 #include "FlowGrouper.h"
 #include "FlowSvg.h"
@@ -44,56 +45,6 @@ std::string PacketList(const Transaction& t) {
 void PutLine(const Json& j) {
     const std::string text = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     std::fputs(text.c_str(), stdout);
-}
-
-Json ExchangeJson(const CCaptureStore& store, const Flow& flow, const Exchange& x, size_t n,
-                  const std::vector<analysis::Finding>& findings) {
-    Json txs = Json::array();
-    for (int32_t i : x.transactions) {
-        const Transaction& t = flow.transactions[size_t(i)];
-        Json packets = Json::array();
-        for (const FlowPacket& p : t.packets)
-            packets.push_back({{"number", p.number},
-                               {"time_us", store.DisplayTime(p.time)},
-                               {"role", PacketRoleName(p.role)}});
-        txs.push_back(
-            {{"label", t.label},
-             {"message_type",
-              t.type == MessageTypeId::Count ? Json(nullptr) : Json(MessageTypeInfoOf(t.type).name)},
-             {"ordered_set", analysis::OrderedSetName(t.kind)},
-             {"start_us", store.DisplayTime(t.start)},
-             {"end_us", store.DisplayTime(t.end)},
-             {"from", t.from == Party::Unknown ? Json(nullptr) : Json(PartyName(t.from))},
-             {"to", t.to == Party::Unknown ? Json(nullptr) : Json(PartyName(t.to))},
-             {"message_id", t.messageId < 0 ? Json(nullptr) : Json(t.messageId)},
-             {"transmissions", t.transmissions},
-             {"retries", t.Retries()},
-             {"acknowledged", t.acknowledged},
-             {"outcome", OutcomeName(t.outcome)},
-             {"packets", packets}});
-    }
-    Json found = Json::array();
-    for (int32_t i : x.findings) {
-        const analysis::Finding& f = findings[size_t(i)];
-        Json numbers = Json::array();
-        for (const analysis::PacketRef& r : f.packets) numbers.push_back(r.number);
-        found.push_back({{"rule", analysis::RuleInfoOf(f.rule).key},
-                         {"severity", analysis::SeverityName(f.severity)},
-                         {"time_us", store.DisplayTime(f.time)},
-                         {"packets", numbers},
-                         {"text", f.text}});
-    }
-    return Json{{"exchange", n},
-                {"kind", ExchangeKindName(x.kind)},
-                {"title", x.title},
-                {"ordered_set", analysis::OrderedSetName(x.orderedSet)},
-                {"start_us", store.DisplayTime(x.start)},
-                {"end_us", store.DisplayTime(x.end)},
-                {"duration_us", x.Duration()},
-                {"initiator", x.initiator == Party::Unknown ? Json(nullptr) : Json(PartyName(x.initiator))},
-                {"result", ResultName(x.result)},
-                {"transactions", txs},
-                {"findings", found}};
 }
 
 void PrintText(const CCaptureStore& store, const Flow& flow, const Exchange& x, size_t n,

@@ -7,6 +7,7 @@
 #include "CaptureStore.h"
 #include "EmulatedAnalyzer.h"
 #include "FieldTable.h"
+#include "FlowGrouper.h"
 #include "ImportModule.h"
 #include "PacketTexts.h"
 #include "PacketTreeModel.h"
@@ -500,8 +501,7 @@ const analysis::Results& Analysis(CaptureData& c, const py::object& limitsGiven,
     return *scratch;
 }
 
-// What qxtool summary --json prints, one dict per connection. The transactions' exchanges join here
-// once they have their JSON form: built by the same function as qxtool's, handed over with ToPython.
+// What qxtool summary --json prints, one dict per connection.
 py::list Summary(const Capture& cap, const py::object& limits) {
     CaptureData& c = *cap.Data();
     analysis::Results scratch;
@@ -509,6 +509,23 @@ py::list Summary(const Capture& cap, const py::object& limits) {
     py::list list;
     for (size_t n = 0; n < r.connections.size(); ++n)
         list.append(ToPython(ConnectionJson(c.Store(), r.connections[n], n + 1)));
+    return list;
+}
+
+// What qxtool flow --json prints, one dict per exchange with its transactions, their packets and the
+// findings attached.
+py::list Exchanges(const Capture& cap) {
+    CaptureData& c = *cap.Data();
+    analysis::Results results;
+    flow::Flow grouped;
+    {
+        py::gil_scoped_release unlocked;
+        results = analysis::Analyze(c.Store());
+        grouped = flow::Group(c.Store(), results.findings);
+    }
+    py::list list;
+    for (size_t n = 0; n < grouped.exchanges.size(); ++n)
+        list.append(ToPython(ExchangeJson(c.Store(), grouped, grouped.exchanges[n], n + 1, results.findings)));
     return list;
 }
 
@@ -586,6 +603,9 @@ void BindCapture(py::module_& m) {
              "cc2_mV, cc1_mA, cc2_mA.")
         .def("summary", &Summary, py::arg("limits") = py::none(),
              "What qxtool summary --json gives: one dict per connection.")
+        .def("exchanges", &Exchanges,
+             "What qxtool flow --json gives: one dict per exchange (kind, title, times, initiator, result, "
+             "transactions with their packets, findings).")
         .def("check", &Check, py::arg("rules") = py::none(), py::arg("limits") = py::none(),
              "What qxtool check --json gives: one dict per finding. rules: keys (a list or a comma-separated "
              "text); limits: {key: value}.")

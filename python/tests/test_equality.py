@@ -57,6 +57,7 @@ def test_info_summary_and_findings(recording):
     cap = ambrio.open(recording)
     assert cap.info == qxtool_json("info", recording, "--json")[0]
     assert cap.summary() == qxtool_json("summary", recording, "--json")
+    assert cap.exchanges() == qxtool_json("flow", recording, "--json")
     # check's status says whether a finding reached the severity: not an error here.
     status, out, _ = qxtool("check", recording, "--json", check=False)
     assert status in (0, 2)

@@ -2,6 +2,8 @@
 
 #include "AnalysisTexts.h"
 #include "CaptureStore.h"
+#include "FlowGrouper.h"
+#include "MessageTypes.h"
 #include "RecordStream.h"
 
 #include <cstdio>
@@ -185,4 +187,57 @@ Json InfoJson(const CCaptureStore& s, const InfoFacts& facts) {
     j["graph_marker_o_us"] = s.loadedGraphO >= 0 ? Json(s.loadedGraphO) : Json(nullptr);
     j["graph_marker_x_us"] = s.loadedGraphX >= 0 ? Json(s.loadedGraphX) : Json(nullptr);
     return j;
+}
+
+// The exchanges' own names (Party, Transaction, ...) are the grouping's.
+using namespace flow;
+
+Json ExchangeJson(const CCaptureStore& store, const flow::Flow& flow, const flow::Exchange& x, size_t n,
+                  const std::vector<analysis::Finding>& findings) {
+    Json txs = Json::array();
+    for (int32_t i : x.transactions) {
+        const Transaction& t = flow.transactions[size_t(i)];
+        Json packets = Json::array();
+        for (const FlowPacket& p : t.packets)
+            packets.push_back({{"number", p.number},
+                               {"time_us", store.DisplayTime(p.time)},
+                               {"role", PacketRoleName(p.role)}});
+        txs.push_back(
+            {{"label", t.label},
+             {"message_type",
+              t.type == MessageTypeId::Count ? Json(nullptr) : Json(MessageTypeInfoOf(t.type).name)},
+             {"ordered_set", analysis::OrderedSetName(t.kind)},
+             {"start_us", store.DisplayTime(t.start)},
+             {"end_us", store.DisplayTime(t.end)},
+             {"from", t.from == Party::Unknown ? Json(nullptr) : Json(PartyName(t.from))},
+             {"to", t.to == Party::Unknown ? Json(nullptr) : Json(PartyName(t.to))},
+             {"message_id", t.messageId < 0 ? Json(nullptr) : Json(t.messageId)},
+             {"transmissions", t.transmissions},
+             {"retries", t.Retries()},
+             {"acknowledged", t.acknowledged},
+             {"outcome", OutcomeName(t.outcome)},
+             {"packets", packets}});
+    }
+    Json found = Json::array();
+    for (int32_t i : x.findings) {
+        const analysis::Finding& f = findings[size_t(i)];
+        Json numbers = Json::array();
+        for (const analysis::PacketRef& r : f.packets) numbers.push_back(r.number);
+        found.push_back({{"rule", analysis::RuleInfoOf(f.rule).key},
+                         {"severity", analysis::SeverityName(f.severity)},
+                         {"time_us", store.DisplayTime(f.time)},
+                         {"packets", numbers},
+                         {"text", f.text}});
+    }
+    return Json{{"exchange", n},
+                {"kind", ExchangeKindName(x.kind)},
+                {"title", x.title},
+                {"ordered_set", analysis::OrderedSetName(x.orderedSet)},
+                {"start_us", store.DisplayTime(x.start)},
+                {"end_us", store.DisplayTime(x.end)},
+                {"duration_us", x.Duration()},
+                {"initiator", x.initiator == Party::Unknown ? Json(nullptr) : Json(PartyName(x.initiator))},
+                {"result", ResultName(x.result)},
+                {"transactions", txs},
+                {"findings", found}};
 }
