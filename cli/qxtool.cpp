@@ -7,6 +7,7 @@
 #include "EmulatedAnalyzer.h"
 #include "FlowCommand.h"
 #include "LibusbLink.h"
+#include "MessageTypes.h"
 #include "PacketTexts.h"
 #include "QXDoc.h"
 #include "RecordFile.h"
@@ -180,19 +181,20 @@ int ShowInfo(const std::string& path) {
                 t.sopDoublePrimeDebug, t.otherKind);
     std::printf("SOP roles\tSource %u, Sink %u, DFP %u, UFP %u\n", t.sopFromSource, t.sopFromSink, t.sopFromDfp,
                 t.sopFromUfp);
-    auto byType = [](const char* name, const uint32_t (&counts)[32]) {
+    // "1 GoodCRC: 54, 3 Accept: 5"; a code without a name stands alone.
+    auto byType = [](const char* label, MessageFamily family, const uint32_t (&counts)[32]) {
         std::string text;
-        char buf[32];
         for (int i = 0; i < 32; ++i)
             if (counts[i]) {
-                std::snprintf(buf, sizeof buf, "%s%d:%u", text.empty() ? "" : ", ", i, counts[i]);
-                text += buf;
+                const MessageTypeInfo* m = FindMessageType(family, i);
+                text += (text.empty() ? "" : ", ") + std::to_string(i) + (m ? std::string(" ") + m->name : "") +
+                        ": " + std::to_string(counts[i]);
             }
-        std::printf("%s\t%s\n", name, text.empty() ? "-" : text.c_str());
+        std::printf("%s\t%s\n", label, text.empty() ? "-" : text.c_str());
     };
-    byType("Control messages by type", t.controlByType);
-    byType("Data messages by type", t.dataByType);
-    byType("Extended messages by type", t.extendedByType);
+    byType("Control messages by type", MessageFamily::Control, t.controlByType);
+    byType("Data messages by type", MessageFamily::Data, t.dataByType);
+    byType("Extended messages by type", MessageFamily::Extended, t.extendedByType);
 
     const CaptureExtremes& x = s.extremes;
     std::printf("Max voltage [mV]\t%d\n", x.maxVoltage);
@@ -501,7 +503,7 @@ int main(int argc, char** argv) {
             ->expected(0, 1);
     recordCmd
         ->add_option("--seconds", rec.session.seconds,
-                     "Length of the recording in seconds (default: until Ctrl+C)")
+                     "Length of the recording in seconds (default, or 0: until Ctrl+C)")
         ->check(CLI::NonNegativeNumber);
     recordCmd->add_option("--folder", rec.session.folder, "Record folder (default: the current folder)");
     recordCmd->add_option("--caption", rec.session.caption, "First part of the record file names")
@@ -519,8 +521,11 @@ int main(int argc, char** argv) {
         ->add_option("--interval", rec.session.samplingIntervalMs,
                      "VBUS sampling interval sent to the analyzer in ms (0 sends none)")
         ->capture_default_str();
-    // For tests: the emulated analyzer, the timer and --seconds run this many times faster.
-    recordCmd->add_option("--speed", rec.speed)->check(CLI::Range(0.01, 1000.0))->group("");
+    recordCmd
+        ->add_option("--speed", rec.speed,
+                     "With --emulate: the emulated analyzer, the timer and --seconds run this many times "
+                     "faster (default 1)")
+        ->check(CLI::Range(0.01, 1000.0));
 
     ExportArgs exportArgs;
     auto* exportCmd = app.add_subcommand("export", "Export a range of a record file as CSV or as a record file");
@@ -592,6 +597,18 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e); // --help
+        // The first word that is no option names the command; the tool itself takes no other words.
+        if (app.get_subcommands().empty()) {
+            for (int i = 1; i < argc; ++i) {
+                if (argv[i][0] == '-') continue;
+                std::string commands;
+                for (const CLI::App* sub : app.get_subcommands({}))
+                    commands += (commands.empty() ? "" : ", ") + sub->get_name();
+                std::fprintf(stderr, "qxtool: %s is not a command; the commands are %s (see qxtool --help)\n",
+                             argv[i], commands.c_str());
+                return kUsageError;
+            }
+        }
         std::string what = e.what();
         std::replace(what.begin(), what.end(), '\n', ' ');
         std::string help = "qxtool";

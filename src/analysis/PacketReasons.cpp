@@ -55,7 +55,11 @@ std::vector<std::string> InvalidPacketReasons(const CCCPacket& p) {
         }
         if (!p.eopFound) reasons.push_back(IsMessageKind(p.kind) ? "no EOP (truncated)" : "no EOP");
     }
-    if (p.unitInterval < float(kMinUnitIntervalUs) || p.unitInterval > float(kMaxUnitIntervalUs))
+    // The unit interval is measured over the preamble; a message the tolerant reading took without two
+    // bits of one has none to show.
+    if (p.preambleLength < 2)
+        reasons.push_back("unit interval not measured: no preamble to measure it on");
+    else if (p.unitInterval < float(kMinUnitIntervalUs) || p.unitInterval > float(kMaxUnitIntervalUs))
         reasons.push_back(Format("unit interval %.2f us outside %.2f..%.2f us", p.unitInterval, kMinUnitIntervalUs,
                                  kMaxUnitIntervalUs));
     return reasons;

@@ -118,8 +118,6 @@ inline constexpr char kReadyText[] = "Ready";
 inline constexpr char kWindowTitle[] = "Ambrio App";
 inline constexpr char kUntitled[] = "Untitled";
 inline constexpr char kFileFilter[] = "Ambrio Files (*.qxc)";
-inline constexpr char kLogicCaptureFilter[] =
-    "Logic captures (*.sr *.vcd *.csv *.bin *.raw);;All files (*)";
 inline constexpr char kDriverNotFoundText[] = "Driver Installer files not found.\n\n \"%s\"";
 inline constexpr char kDriverInstaller64[] = "./driver/DriverSetup64";
 inline constexpr char kDriverInstaller32[] = "./driver/DriverSetup32";

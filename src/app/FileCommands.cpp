@@ -294,10 +294,16 @@ void CMainFrame::OnExport() {
 
 void CMainFrame::OnStitch() {
     if (doc.store.recordPath.empty()) return;
-    CDocumentGate::CHold hold = EnterGate(DocUse::Stitch);
-    if (!hold) return;
-    CStitchFileDlg dialog(settings.recordFileFolder, doc.store.recordPath, this);
-    execToolDialog(dialog);
+    std::string stitched;
+    {
+        CDocumentGate::CHold hold = EnterGate(DocUse::Stitch);
+        if (!hold) return;
+        CStitchFileDlg dialog(settings.recordFileFolder, doc.store.recordPath, this);
+        if (execToolDialog(dialog) == QDialog::Accepted && dialog.OpenRequested()) stitched = dialog.StitchedPath();
+    }
+    // Asked for when the stitch finished: the stitched file opens as with File Open, once the stitch has
+    // let go of the document.
+    if (!stitched.empty()) OpenFile(stitched);
 }
 
 // ---- enabling and dispatch -------------------------------------------------------------------------

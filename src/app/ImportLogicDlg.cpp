@@ -1,5 +1,9 @@
 #include "ImportLogicDlg.h"
 
+#include "PdConstants.h"
+#include "RecordStream.h"
+#include "Synthesizer.h"
+
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -32,6 +36,29 @@ std::string DefaultImportOutput(const std::string& input) {
     return std::filesystem::path(input).replace_extension(kRecordExtension).string();
 }
 
+QString LogicCaptureFilter(const std::vector<imp::CaptureFormat>& formats) {
+    QStringList entries;
+    QStringList all;
+    for (const imp::CaptureFormat& f : formats) {
+        QStringList patterns;
+        for (const std::string& e : f.extensions) patterns << "*." + Q(e);
+        entries << Q(f.description) + " (" + patterns.join(' ') + ")";
+        for (const QString& p : patterns)
+            if (!all.contains(p)) all << p;
+    }
+    if (!all.isEmpty()) entries.prepend("Formats libsigrok reads (" + all.join(' ') + ")");
+    entries << "All files (*)";
+    return entries.join(";;");
+}
+
+QString ClockTickText(uint16_t clockSetting) {
+    const int divisor = rec::ClockDivisor(clockSetting);
+    QString text = QString::asprintf("divisor %d: a tick of %.4g µs (%.4g MHz)", divisor,
+                                     divisor / double(kClockTicksPerMicro), double(kClockTicksPerMicro) / divisor);
+    if (divisor > synth::kMaxBmcDivisor) text += ", too coarse for BMC";
+    return text;
+}
+
 CImportLogicDlg::CImportLogicDlg(const std::string& inputPath, QWidget* parent)
     : CSettingsDialog(parent), input(inputPath) {
     setWindowTitle("Import Logic Capture");
@@ -57,8 +84,12 @@ CImportLogicDlg::CImportLogicDlg(const std::string& inputPath, QWidget* parent)
     form->addRow("CC2 channel:", cc2);
     clock = new QSpinBox;
     clock->setRange(0, 0xFFFF);
-    clock->setToolTip("Clock setting of the record stream (0: a tick of 1/2.4 us)");
-    form->addRow("Clock setting:", clock);
+    clock->setToolTip("Clock setting of the record stream's CC edge blocks");
+    clockTick = new QLabel(ClockTickText(0));
+    auto* clockRow = new QHBoxLayout;
+    clockRow->addWidget(clock);
+    clockRow->addWidget(clockTick, 1);
+    form->addRow("Clock setting:", clockRow);
 
     output = new QLineEdit(Q(DefaultImportOutput(input)));
     output->setMinimumWidth(360);
@@ -80,6 +111,7 @@ CImportLogicDlg::CImportLogicDlg(const std::string& inputPath, QWidget* parent)
     connect(readButton, &QPushButton::clicked, this, [this] { ReadChannels(); });
     // Enter in the format field reads the channels; it must not also start the import.
     format->installEventFilter(this);
+    connect(clock, &QSpinBox::valueChanged, this, [this](int v) { clockTick->setText(ClockTickText(uint16_t(v))); });
     connect(browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
     connect(output, &QLineEdit::textChanged, this, [this] { replaceAgreed = false; });
     chooseOutput = [](const std::string&) { return std::string(); };

@@ -7,6 +7,8 @@
 #include "LogicImport.h"
 #include "SettingsDialogs.h"
 
+#include <QString>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +17,14 @@ class QSpinBox;
 
 // The record file an import writes by default: the capture's name with the record extension.
 std::string DefaultImportOutput(const std::string& input);
+
+// The file dialog's filter for File > Import logic capture...: everything the formats name, then one
+// entry per format with the library's description, then all files.
+QString LogicCaptureFilter(const std::vector<imp::CaptureFormat>& formats = imp::ReadableCaptureFormats());
+
+// What a clock setting makes of the record stream's tick: "divisor 20: a tick of 0.4167 µs (2.4 MHz)",
+// with a note when the tick is too coarse for BMC traffic.
+QString ClockTickText(uint16_t clockSetting);
 
 class CImportLogicDlg : public CSettingsDialog {
     Q_OBJECT
@@ -39,6 +49,7 @@ public:
     QComboBox* Cc1List() const { return cc1; }
     QComboBox* Cc2List() const { return cc2; }
     QSpinBox* ClockField() const { return clock; }
+    QLabel* ClockTickLabel() const { return clockTick; }
     QLineEdit* OutputField() const { return output; }
     QPushButton* BrowseButton() const { return browse; }
     QLabel* ProblemLabel() const { return problem; }
@@ -55,6 +66,7 @@ private:
     QPushButton* readButton = nullptr;
     QComboBox *cc1 = nullptr, *cc2 = nullptr;
     QSpinBox* clock = nullptr;
+    QLabel* clockTick = nullptr;
     QLineEdit* output = nullptr;
     QPushButton* browse = nullptr;
     QLabel* problem = nullptr;

@@ -11,6 +11,7 @@
 #include "FrameRoom.h"
 #include "FrameText.h"
 #include "GraphView.h"
+#include "ImportLogicDlg.h"
 #include "PDPacketListView.h"
 #include "PDPacketTreeView.h"
 #include "Pictures.h"
@@ -127,7 +128,7 @@ CMainFrame::CMainFrame(const FrameEnvironment& env, QWidget* parent)
         return S(QFileDialog::getOpenFileName(this, QString(), QString(), cmd::kFileFilter));
     };
     dialogs.openLogicCaptureName = [this] {
-        return S(QFileDialog::getOpenFileName(this, "Import Logic Capture", QString(), cmd::kLogicCaptureFilter));
+        return S(QFileDialog::getOpenFileName(this, "Import Logic Capture", QString(), LogicCaptureFilter()));
     };
     dialogs.saveFileName = [this](const std::string& suggested) {
         // The dialog adds the extension to a bare name before it asks about replacing a file.
@@ -548,11 +549,12 @@ void CMainFrame::SetStatusText(const std::string& text) {
 }
 
 void CMainFrame::KeepPainting() {
-    // Every new kind of progress text is painted at once; its percentages at most every interval.
+    // Every new kind of progress text is painted at once, and so is its 100%, so that it is seen to end;
+    // the percentages between at most every interval.
     const QString text = messagePane->text();
     const QString kind = text.left(text.indexOf("..."));
     const auto now = std::chrono::steady_clock::now();
-    if (kind == lastPaintedKind && now - lastPaint < kPaintInterval) return;
+    if (kind == lastPaintedKind && now - lastPaint < kPaintInterval && !text.endsWith("... 100%")) return;
     lastPaint = now;
     lastPaintedKind = kind;
     messagePane->repaint();

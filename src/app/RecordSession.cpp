@@ -44,6 +44,18 @@ std::string ExistingFilesText(const std::vector<std::string>& files) {
     return text;
 }
 
+// The status line of a tick: while the recording runs the window's text, which says that; otherwise what
+// the session does, never the window's idle hints.
+std::string TerminalStatus(const CHeadlessUi& ui, const CRecordingControl& control, const CReaderThread& reader,
+                           const CDeviceConnection& connection, Phase phase) {
+    if (reader.capturing) return ui.status;
+    if (phase == Phase::Waiting)
+        return connection.connected ? kStartingRecordingText : kWaitingForAnalyzerText;
+    std::string text = control.recordedText;
+    if (!control.limitStopText.empty()) text += (text.empty() ? "" : "    ") + control.limitStopText;
+    return text.empty() ? "The recording ended." : text;
+}
+
 } // namespace
 
 const char* RecordSessionEndText(RecordSessionEnd end) {
@@ -137,7 +149,7 @@ RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOpt
     reader.Start();
     for (;;) {
         control.OnTimer();
-        out << ui.status << '\n';
+        out << TerminalStatus(ui, control, reader, connection, phase) << '\n';
         out.flush();
         ++ticks;
 

@@ -11,6 +11,11 @@
 #include <string>
 #include <vector>
 
+// The status lines of a session before it records: the window's texts point at its Run button and the
+// USB port, which a terminal does not have.
+inline constexpr char kWaitingForAnalyzerText[] = "Waiting for an analyzer...";
+inline constexpr char kStartingRecordingText[] = "Analyzer connected; starting the recording.";
+
 struct RecordSessionOptions {
     // Length of the recording in seconds of real time (the steady clock), counted from its start,
     // however long the ticks take; 0 records until stop is set or the recording ends by itself.
@@ -59,7 +64,8 @@ struct RecordSessionResult {
 
 // Runs one recording from the analyzer behind link. stop may be set from another thread or a signal
 // handler at any time; the recording then stops cleanly, so that every file gets its header block.
-// Status texts go to out, one line per tick; messages and the reason for an unsuccessful end go to err,
+// Status lines go to out, one per tick (what the recording does: waiting, starting, the window's
+// capturing text, where it went); messages and the reason for an unsuccessful end go to err,
 // one line each.
 RecordSessionResult RunRecordSession(IAnalyzerLink& link, const RecordSessionOptions& options,
                                      const std::atomic<bool>& stop, std::ostream& out, std::ostream& err);

@@ -18,6 +18,14 @@ void Status(IUserNotify* n, const std::string& text) {
     if (n) n->SetStatusText(text);
 }
 
+// Progress texts are for a file being read while nothing records.
+void Progress(IUserNotify* n, int64_t percent) {
+    if (!n || n->IsCapturing()) return;
+    char text[64];
+    std::snprintf(text, sizeof text, "Decoding... %d%%", int(percent));
+    n->SetStatusText(text);
+}
+
 // Closes a stdio file on every path out of a step.
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -83,11 +91,7 @@ bool CQXDoc::DecodeStep(bool* endReached) {
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStepSize]);
     if (!buffer) return false;
 
-    if (notify && !notify->IsCapturing()) {
-        char text[64];
-        std::snprintf(text, sizeof text, "Decoding... %d%%", int(store.decodePosition * 100 / length));
-        Status(notify, text);
-    }
+    Progress(notify, store.decodePosition * 100 / length);
     if (end - store.decodePosition < 64) {
         *endReached = true;
         return true;
@@ -108,6 +112,8 @@ bool CQXDoc::DecodeAvailable() {
         processed = p;
         if (endReached) break;
     }
+    // Each step tells where it starts; the end of what the file holds is all of it.
+    if (processed) Progress(notify, 100);
     return processed;
 }
 
@@ -119,10 +125,7 @@ void CQXDoc::DecodeFile(const std::string& path) {
     store.loadedMarkerA = store.loadedMarkerB = store.loadedGraphO = store.loadedGraphX = -1;
 
     if (notify) notify->BeginWaitCursor();
-    for (;;) {
-        bool endReached = false;
-        if (!DecodeStep(&endReached) || endReached) break;
-    }
+    DecodeAvailable();
     store.SetTimeOrigin(store.loadedTimeOrigin);
     for (size_t i = 0; i < store.PacketCount(); ++i) {
         CCCPacket* p = store.PacketAt(i);

@@ -772,6 +772,23 @@ void ChannelsFromInput(sr_context* ctx, sr_input* in, const std::string& path, s
 
 } // namespace
 
+std::vector<CaptureFormat> ReadableCaptureFormats() {
+    // Session files are read by the library itself, not by an input module.
+    std::vector<CaptureFormat> formats = {{"session", "sigrok session file", {"sr"}}};
+    const sr_input_module** modules = sr_input_list();
+    for (size_t i = 0; modules && modules[i]; ++i) {
+        CaptureFormat f;
+        for (const char* const* e = sr_input_extensions_get(modules[i]); e && *e; ++e) f.extensions.push_back(*e);
+        if (f.extensions.empty()) continue;
+        const char* id = sr_input_id_get(modules[i]);
+        const char* description = sr_input_description_get(modules[i]);
+        f.id = id ? id : "";
+        f.description = description ? description : f.id;
+        formats.push_back(std::move(f));
+    }
+    return formats;
+}
+
 bool ListLogicChannels(const std::string& path, const std::string& format, std::vector<std::string>* names,
                        std::string* error) {
     names->clear();

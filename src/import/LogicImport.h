@@ -45,6 +45,18 @@ struct ImportReport {
 // the output only when everything went well.
 ImportReport ImportLogicCapture(const ImportRequest& request);
 
+// A kind of file the import reads: the input module's id ("session" for session files), its description
+// as the library gives it, and the file name extensions it is known by (without dots).
+struct CaptureFormat {
+    std::string id, description;
+    std::vector<std::string> extensions;
+};
+
+// What libsigrok reads, asked from the library: its session files first, then every input module that
+// names the extensions of its files, in the library's order. Modules that recognise their files by
+// content alone (raw binary) have none and are not listed.
+std::vector<CaptureFormat> ReadableCaptureFormats();
+
 // The names of the capture's logic channels in its order, read the way the import reads the file
 // (format as in ImportRequest). false with *error one line naming the file and the cause.
 bool ListLogicChannels(const std::string& path, const std::string& format, std::vector<std::string>* names,

@@ -27,6 +27,14 @@ CStitchFileDlg::CStitchFileDlg(const std::string& f, const std::string& pre, QWi
         return QFileDialog::getExistingDirectory(this, "Select Record Folder", Q(current), QFileDialog::ShowDirsOnly)
             .toStdString();
     };
+    completed = [this](const std::string& text, const std::string& path) {
+        QMessageBox box(QMessageBox::Information, "Ambrio App", Q(text), QMessageBox::Ok, this);
+        box.setInformativeText(Q(path));
+        QPushButton* open = box.addButton("Open Stitched File", QMessageBox::AcceptRole);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.exec();
+        return box.clickedButton() == open;
+    };
 
     auto* top = new QVBoxLayout(this);
     auto* folderRow = new QHBoxLayout;
@@ -38,15 +46,21 @@ CStitchFileDlg::CStitchFileDlg(const std::string& f, const std::string& pre, QWi
     folderRow->addWidget(folderButton);
     top->addLayout(folderRow);
 
-    auto* lists = new QHBoxLayout;
+    auto* lists = new QGridLayout;
     baseList = new QListWidget;
     baseList->setObjectName("c1128");
     baseList->setSelectionMode(QAbstractItemView::SingleSelection);
     candidateList = new QListWidget;
     candidateList->setObjectName("c1129");
     candidateList->setSelectionMode(QAbstractItemView::MultiSelection);
-    lists->addWidget(baseList);
-    lists->addWidget(candidateList);
+    auto* baseLabel = new QLabel("&Base file:");
+    baseLabel->setBuddy(baseList);
+    auto* candidateLabel = new QLabel("&Files joined after it:");
+    candidateLabel->setBuddy(candidateList);
+    lists->addWidget(baseLabel, 0, 0);
+    lists->addWidget(candidateLabel, 0, 1);
+    lists->addWidget(baseList, 1, 0);
+    lists->addWidget(candidateList, 1, 1);
     top->addLayout(lists);
 
     auto* outputBox = new QGroupBox("Output File Name");
@@ -185,6 +199,8 @@ void CStitchFileDlg::OnStartStitching() {
     stitching = true;
     ApplyEnabling();
     const std::string out = outputPath;
+    stitchedPath = out;
+    openRequested = false;
     worker.Start([files, out](ToolFlags& f) { return StitchFiles(files, out, f); });
     QApplication::setOverrideCursor(Qt::WaitCursor);
     waitCursor = true;
@@ -213,7 +229,7 @@ void CStitchFileDlg::OnTimer() {
         // Why, in the status line: a file that cannot be read, one of another recording, a full disk.
         status->setText(Q(worker.flags.reason));
     } else {
-        message("Stitch Files Completed.");
+        openRequested = completed("Stitch Files Completed.", stitchedPath);
         accept();
     }
 }

@@ -27,6 +27,9 @@ public:
     // Answered by message boxes and a folder browser; tests answer them themselves.
     std::function<void(const std::string& text)> message;
     std::function<std::string(const std::string& current)> chooseFolder;
+    // The message box of a finished stitch, which offers to open the file written at path: true when
+    // the user takes the offer.
+    std::function<bool(const std::string& text, const std::string& path)> completed;
 
     void OnSelectFolder();
     void OnStartStitching();
@@ -45,6 +48,9 @@ public:
     const ToolFlags& Flags() const { return worker.flags; }
     QPushButton* StartButton() const { return startButton; }
     QPushButton* FolderButton() const { return folderButton; }
+    // After a finished stitch: whether the user asked to open the stitched file, and its path.
+    bool OpenRequested() const { return openRequested; }
+    const std::string& StitchedPath() const { return stitchedPath; }
 
     // Cancel: a running worker is asked to stop and waited for, then the dialog closes.
     void reject() override;
@@ -60,7 +66,8 @@ private:
     void ApplyEnabling();
     void StopWorker();
 
-    std::string folder, preselected, basePath, outputPath;
+    std::string folder, preselected, basePath, outputPath, stitchedPath;
+    bool openRequested = false;
     std::vector<SeriesFile> bases, candidates;
     bool stitching = false;
     bool waitCursor = false;

@@ -235,7 +235,16 @@ void CAnalysisPane::GoTo(QTreeWidgetItem* item) {
     if (time < 0 || !item->data(0, kTimeRole).isValid()) return;
     const CCaptureStore& store = doc->store;
     host.CenterGraphOn(store.DisplayTime(time));
-    if (number < 0) return;
+    if (number < 0) {
+        // Only the graph shows where such an entry is, and it may lie behind this pane's tab. The graph
+        // pane goes by its object name, the one the window's saved layout knows it by.
+        if (auto* graph = window()->findChild<QDockWidget*>(QStringLiteral("Graph"))) {
+            graph->show();
+            graph->raise();
+        }
+        host.SetStatusText("No packet: the graph is centred on " + SecondsText(store, time) + ".");
+        return;
+    }
     // Packets the store dropped still count in the numbers: the store's first packet is number base.
     const int64_t base = int64_t(uint32_t(store.tallies.all - uint32_t(store.PacketCount())));
     const CCCPacket* packet = store.PacketAt(size_t(number - base));

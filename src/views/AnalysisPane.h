@@ -1,6 +1,7 @@
 // The Analysis pane: the capture's contract summary as a tree and the rule findings as a sortable list,
 // kept up to date as the document grows. A double click on an entry with a packet selects that packet in
-// the packet list and centres the graph on it; the findings count goes to a label of the status bar.
+// the packet list and centres the graph on it; on one without a packet it centres the graph on its time
+// and brings the graph forward. The findings count goes to a label of the status bar.
 #pragma once
 
 #include "Analyzer.h"
@@ -36,7 +37,8 @@ public:
     const analysis::Results& Shown() const { return shown; }
     QTreeWidget* Summary() const { return summary; }
     QTreeWidget* Findings() const { return findings; }
-    // Selects the item's packet in the packet list and centres the graph on its time (a double click).
+    // Selects the item's packet in the packet list and centres the graph on its time (a double click);
+    // an item without a packet brings the graph forward instead, as the only view that shows it.
     void GoTo(QTreeWidgetItem* item);
     // The longest update so far (feeding and, when shown, rebuilding the lists), for the live benchmark.
     std::chrono::microseconds WorstUpdate() const { return worstUpdate; }

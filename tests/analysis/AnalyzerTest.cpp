@@ -4,11 +4,14 @@
 #include "Analyzer.h"
 #include "AnalysisTexts.h"
 
+#include "BmcDecoder.h"
 #include "FindCriteria.h"
 #include "QXDoc.h"
+#include "RecordEncoder.h"
 #include "Settings.h"
 #include "device/SynthSupport.h"
 #include "support/Blocks.h"
+#include "support/DecodedPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -493,6 +496,36 @@ TEST(InvalidPackets, ReasonsNameTheFault) {
     for (const char* words : {"no preamble", "CRC expected", "no EOP", "unit interval 3.85 us outside 3.03..3.70 us",
                               "unit interval 2.90 us"})
         EXPECT_NE(all.find(words), std::string::npos) << words << "\n" << all;
+}
+
+// A message the tolerant reading takes with fewer than two preamble bits has no unit interval to show:
+// its reason says the preamble was missing instead of quoting 0.00 us against the limits. With a
+// preamble the interval is measured, and a good one gives no reason.
+TEST(InvalidPackets, ATolerantlyReadMessageWithoutAPreambleSaysSo) {
+    const std::vector<uint8_t> msg = {0x41, 0x00};
+    struct Case {
+        int preambleBits;
+        std::vector<std::string> reasons;
+    };
+    const Case cases[] = {
+        {0, {"unit interval not measured: no preamble to measure it on"}},
+        {1, {"unit interval not measured: no preamble to measure it on"}},
+        {10, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.preambleBits);
+        enc::FrameOptions fo;
+        fo.preambleBits = c.preambleBits;
+        CCCPacket p;
+        p.divisor = 5;
+        for (int v : testdecoded::BmcIntervals(
+                 enc::SymbolsToBits(enc::FrameSymbols(kKindSop, msg.data(), msg.size(), fo), c.preambleBits), 16))
+            p.AppendInterval(uint8_t(v));
+        bmc::DecodePacketBits(p, nullptr, bmc::BitRecovery::Tolerant);
+        ASSERT_TRUE(bmc::ReadCompletely(p));
+        EXPECT_EQ(InvalidPacketReasons(p), c.reasons);
+        EXPECT_EQ(IsInvalidPacket(p), !c.reasons.empty());
+    }
 }
 
 // The shared captures, read by hand against their reference packet lists: the first offer of each laptop

@@ -972,7 +972,14 @@ TEST_F(RecordSessionTest, RecordsUntilStoppedAndClosesTheFile) {
     CQXDoc doc;
     ASSERT_TRUE(doc.OpenDocument(dir.File("Cli.qxc")));
     ExpectPackets(doc.store, t.messages);
-    EXPECT_NE(output.Text().find(kConnectedStatusText), std::string::npos);
+    // The lines say what the session does, not what the window's buttons would: starting, capturing,
+    // then where the recording went.
+    const std::string text = output.Text();
+    EXPECT_EQ(text.find(kConnectedStatusText), std::string::npos) << text;
+    EXPECT_NE(text.find(std::string(kStartingRecordingText) + "\nCapturing... "), std::string::npos) << text;
+    const size_t last = text.rfind('\n', text.size() - 2);
+    EXPECT_EQ(text.substr(last + 1, 12), "Recorded to ") << text;
+    EXPECT_NE(text.find(dir.File("Cli.qxc"), last), std::string::npos) << text;
 }
 
 TEST_F(RecordSessionTest, RecordsForTheAskedTime) {
@@ -1044,7 +1051,8 @@ TEST_F(RecordSessionTest, NoUsableAnalyzer) {
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.files.empty());
         EXPECT_NE(errors.Text().find(RecordSessionEndText(c.end)), std::string::npos);
-        EXPECT_NE(output.Text().find(kDisconnectedStatusText), std::string::npos);
+        EXPECT_NE(output.Text().find(kWaitingForAnalyzerText), std::string::npos);
+        EXPECT_EQ(output.Text().find(kDisconnectedStatusText), std::string::npos);
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }

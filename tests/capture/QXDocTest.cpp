@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace testblocks;
 
 namespace {
@@ -133,6 +135,34 @@ TEST(QXDoc, ProgressTextOnlyWhileNotCapturing) {
         n.status.clear();
         doc.DecodeAvailable();
         EXPECT_EQ(!n.status.empty() && n.status[0] == "Decoding... 0%", !capturing);
+    }
+}
+
+// Opening a file of several steps: the progress rises step by step and ends at 100% before the decode
+// says it is complete, whether the last step is a short one, a full one (the next finds nothing new) or
+// leaves a partial block behind.
+TEST(QXDoc, OpeningShowsProgressUpTo100Percent) {
+    TempDir dir;
+    const std::vector<uint8_t> all = RecordWithPackets(45000);
+    const int64_t step = CQXDoc::kStepSize;
+    for (const int64_t size : {2 * step + step / 2, 2 * step, 2 * step + 100}) {
+        SCOPED_TRACE(size);
+        ASSERT_LE(size, int64_t(all.size()));
+        const std::string path = dir.File("big.qxc");
+        WriteFile(path, std::vector<uint8_t>(all.begin(), all.begin() + size));
+        RecordingNotify n;
+        CQXDoc doc(&n);
+        ASSERT_TRUE(doc.OpenDocument(path));
+        ASSERT_GE(n.status.size(), 2u);
+        EXPECT_EQ(n.status.back(), "Decode completed.");
+        std::vector<int> percents;
+        for (const std::string& t : n.status)
+            if (t.rfind("Decoding... ", 0) == 0) percents.push_back(std::stoi(t.substr(12)));
+        ASSERT_GE(percents.size(), 3u);
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+        EXPECT_EQ(percents.front(), 0);
+        EXPECT_EQ(percents.back(), 100);
+        EXPECT_EQ(n.status[n.status.size() - 2], "Decoding... 100%");
     }
 }
 

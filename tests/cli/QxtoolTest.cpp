@@ -1,7 +1,10 @@
 // Runs the qxtool binary the way a user does: real captures against an independent decoder's packet
 // list, the labels of info, the column choice, files cut short, and the error paths with their exit
 // statuses.
+#include "CaptureStore.h"
+#include "MessageTypes.h"
 #include "PacketTexts.h"
+#include "QXDoc.h"
 #include "RecordFile.h"
 #include "support/RunTool.h"
 #include "support/TempFiles.h"
@@ -222,6 +225,71 @@ TEST(Qxtool, ExitStatuses) {
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.File("x.qxc")));
+}
+
+// A word that is no command is named as such, with the commands there are (those the help lists), in
+// one line and status 2; whatever follows the word changes nothing.
+TEST(Qxtool, AWordThatIsNoCommandIsNamedWithTheCommands) {
+    const RunResult help = RunQxtool("--help");
+    ASSERT_EQ(help.status, 0);
+    std::vector<std::string> commands;
+    bool inList = false;
+    for (const std::string& line : Split(help.out, '\n')) {
+        if (line == "Subcommands:") inList = true;
+        else if (inList && line.rfind("  ", 0) == 0) commands.push_back(Split(line.substr(2), ' ')[0]);
+    }
+    ASSERT_GT(commands.size(), 5u) << help.out;
+    for (const std::string& args : {std::string("bogus"), std::string("bogus x.qxc --json"), std::string("packet x.qxc")}) {
+        SCOPED_TRACE(args);
+        const RunResult r = RunQxtool(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        const std::string word = args.find("packet ") == 0 ? "packet" : "bogus";
+        EXPECT_EQ(r.err.rfind("qxtool: " + word + " is not a command", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        for (const std::string& c : commands) EXPECT_NE(r.err.find(" " + c), std::string::npos) << c << ": " << r.err;
+    }
+}
+
+// The messages of info go by type code and name; the JSON keeps the codes alone.
+TEST(Qxtool, InfoNamesTheMessageTypesBesideTheirCodes) {
+    TempDir dir;
+    const std::string file = DemoFile(dir);
+    CQXDoc doc;
+    ASSERT_TRUE(doc.OpenDocument(file));
+    const CaptureTallies& t = doc.store.tallies;
+    struct Family {
+        const char* label;
+        MessageFamily family;
+        const uint32_t (&counts)[32];
+        const char* jsonKey;
+    };
+    const Family families[] = {
+        {"Control messages by type", MessageFamily::Control, t.controlByType, "control_messages_by_type"},
+        {"Data messages by type", MessageFamily::Data, t.dataByType, "data_messages_by_type"},
+        {"Extended messages by type", MessageFamily::Extended, t.extendedByType, "extended_messages_by_type"},
+    };
+    const RunResult r = RunQxtool("info " + file);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const RunResult json = RunQxtool("info --json " + file);
+    ASSERT_EQ(json.status, 0) << json.err;
+    for (const Family& f : families) {
+        SCOPED_TRACE(f.label);
+        std::string text, codes;
+        for (int code = 0; code < 32; ++code) {
+            if (!f.counts[code]) continue;
+            const MessageTypeInfo* m = FindMessageType(f.family, code);
+            ASSERT_TRUE(m) << code;
+            text += (text.empty() ? "" : ", ") + std::to_string(code) + " " + m->name + ": " +
+                    std::to_string(f.counts[code]);
+            codes += (codes.empty() ? "" : ",") + ("\"" + std::to_string(code) + "\":") +
+                     std::to_string(f.counts[code]);
+        }
+        ASSERT_FALSE(text.empty());
+        EXPECT_NE(r.out.find(std::string("\n") + f.label + "\t" + text + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(json.out.find("\"" + std::string(f.jsonKey) + "\":{" + codes + "}"), std::string::npos)
+            << json.out;
+    }
 }
 
 // The help of packets lists every column by id and header, so that --columns can be filled in.

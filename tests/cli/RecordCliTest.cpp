@@ -137,9 +137,19 @@ TEST(RecordCli, TenSecondsOfAScenarioDecodeToItsMessages) {
     const RunResult r = RunQxtool("record --emulate=demo --seconds 10 --speed 20 --caption Cli --folder " +
                                   dir.Path().string());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Capturing... "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Connected.  (Push \"Run\" button to start capturing.)"), std::string::npos);
     ASSERT_EQ(RecordFiles(r.out), std::vector<std::string>{dir.File("Cli.qxc")});
+    // The status lines say what the recording does: the window's hints about its buttons and the USB
+    // port are not for a terminal. The last one says where the recording went.
+    std::vector<std::string> status;
+    for (const std::string& line : Split(r.out, '\n'))
+        if (line.rfind("Record file\t", 0) != 0) status.push_back(line);
+    ASSERT_GE(status.size(), 3u) << r.out;
+    EXPECT_EQ(status.front().rfind("Capturing... ", 0), std::string::npos) << r.out;
+    EXPECT_EQ(Count(r.out, "Capturing... ") + 2, status.size()) << r.out;
+    EXPECT_EQ(r.out.find("button"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Connect "), std::string::npos) << r.out;
+    EXPECT_EQ(status.back().rfind("Recorded to ", 0), 0u) << r.out;
+    EXPECT_NE(status.back().find("Cli.qxc"), std::string::npos) << r.out;
 
     ExpectClosed(dir.File("Cli.qxc"));
     const Bytes file = ReadFile(dir.File("Cli.qxc"));
@@ -363,6 +373,33 @@ TEST(RecordCli, UnusableFolderIsNamed) {
         EXPECT_TRUE(RecordFiles(r.out).empty()) << r.out;
     }
     EXPECT_EQ(FolderContents(dir.Path()), (std::map<std::string, Bytes>{{"plain", {1}}}));
+}
+
+// The help names every option record takes, --speed too, and says what a length of 0 does; 0 records
+// until Ctrl+C as no length does.
+TEST(RecordCli, HelpNamesSpeedAndWhatZeroSecondsDo) {
+    const RunResult help = RunQxtool("record --help");
+    ASSERT_EQ(help.status, 0) << help.err;
+    // Each option's entry: its line and the lines its description wraps to.
+    std::map<std::string, std::string> entries;
+    std::string option;
+    for (const std::string& line : Split(help.out, '\n')) {
+        if (line.rfind("  -", 0) == 0) option = Split(line.substr(2), ' ')[0];
+        else if (line.rfind("    ", 0) != 0) option.clear();
+        if (!option.empty()) entries[option] += line;
+    }
+    const std::string seconds = entries["--seconds"], speed = entries["--speed"];
+    EXPECT_NE(seconds.find("0"), std::string::npos) << help.out;
+    EXPECT_NE(seconds.find("Ctrl+C"), std::string::npos) << help.out;
+    EXPECT_NE(speed.find("--emulate"), std::string::npos) << help.out;
+
+    TempDir dir;
+    CRunningTool tool({"record", "--emulate=demo", "--seconds", "0", "--speed", "50", "--folder", dir.Path().string()});
+    ASSERT_TRUE(tool.ReadUntil([](const std::string& out) { return Count(out, "Capturing... ") >= 20; })) << tool.out;
+    kill(tool.Pid(), SIGINT);
+    const RunResult r = tool.Wait();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RecordFiles(r.out).size(), 1u) << r.out;
 }
 
 // Status 2 for a command line that is wrong in itself, 1 for a scenario that cannot be used.

@@ -188,6 +188,42 @@ private slots:
         ExpectEmpty(w);
     }
 
+    // A finding without a packet (the demo's sink falls silent under its EPR contract after some eight
+    // seconds) has only its time: a double click takes the graph there and brings it in front of the
+    // pane it shares a tab with, since nothing else shows where the finding is; the list's selection
+    // stays as it was.
+    void aFindingWithoutAPacketTakesTheGraphToItsTime() {
+        CFrameFixture f;
+        CMainFrame& w = *f.frame;
+        w.resize(1500, 1000);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.OpenFile(DemoFile(f.dir, 10)));
+        w.ExecuteCommand(cmd::kShowAnalysis);
+        QCoreApplication::processEvents();
+        CAnalysisPane* pane = w.AnalysisPane();
+        const CCaptureStore& store = w.Doc().store;
+        const Finding* silent = nullptr;
+        for (const Finding& x : pane->Shown().findings)
+            if (x.rule == RuleId::EprKeepAlive) silent = &x;
+        QVERIFY(silent && silent->packets.empty());
+        QTreeWidgetItem* row = nullptr;
+        for (QTreeWidgetItem* item : AllItems(pane->Findings()))
+            if (item->text(CAnalysisPane::kText).toStdString() == silent->text) row = item;
+        QVERIFY(row);
+
+        const CCCPacket* first = store.PacketAt(0);
+        QVERIFY(w.LogView()->SelectPacket(first));
+        w.GraphView()->CenterOn(0);
+        QVERIFY(w.GraphView()->visibleRegion().isEmpty());
+        DoubleClick(pane->Findings(), row);
+        QCOMPARE(w.GraphView()->Model().CenterTime(), silent->time - store.timeOrigin);
+        QVERIFY(!w.GraphView()->visibleRegion().isEmpty());
+        const std::string status = w.StatusText();
+        QVERIFY2(status.find(SecondsText(store, silent->time)) != std::string::npos, status.c_str());
+        QCOMPARE(w.LogView()->GetSelectedPacket(), first);
+    }
+
     void followsALiveCaptureAndClear() {
         CFrameFixture f;
         CMainFrame& w = *f.frame;

@@ -9,6 +9,7 @@
 #include "ImportLogicDlg.h"
 #include "PacketTexts.h"
 #include "QXLogView.h"
+#include "RecordStream.h"
 #include "import/ImportSupport.h"
 
 #include <QComboBox>
@@ -199,6 +200,56 @@ private slots:
             QCOMPARE(f.frame->Doc().store.PacketCount(), size_t(2));
             QCOMPARE(GoodMessages(f.frame->Doc().store), size_t(2));
         }
+    }
+
+    // Beside the clock setting, the tick it gives the record stream; one too coarse for BMC says so.
+    void theClockSettingShowsItsTick() {
+        TempDir dir;
+        const SmallCaptures c = WriteSmallCaptures(dir);
+        CImportLogicDlg d(c.vcd);
+        struct Case {
+            int setting;
+            const char* tick; // divisor and tick as the label gives them
+            bool tooCoarse;
+        };
+        const Case cases[] = {
+            {0, "divisor 20: a tick of 0.4167 µs (2.4 MHz)", false},
+            {1, "divisor 2: a tick of 0.04167 µs (24 MHz)", false},
+            {4, "divisor 5: a tick of 0.1042 µs (9.6 MHz)", false},
+            {19, "divisor 20: a tick of 0.4167 µs (2.4 MHz)", false},
+            {20, "divisor 21: a tick of 0.4375 µs (2.286 MHz)", true},
+            {0x100, "divisor 1: a tick of 0.02083 µs (48 MHz)", false},
+            {0x1FF, "divisor 256: a tick of 5.333 µs (0.1875 MHz)", true},
+        };
+        for (const Case& k : cases) {
+            d.ClockField()->setValue(k.setting);
+            const QString label = d.ClockTickLabel()->text();
+            QVERIFY2(label.startsWith(QString::fromUtf8(k.tick)), qPrintable(label));
+            QCOMPARE(label.contains("too coarse"), k.tooCoarse);
+            QCOMPARE(rec::ClockDivisor(uint16_t(k.setting)), label.section(' ', 1, 1).chopped(1).toInt());
+        }
+    }
+
+    // The capture dialog's filter is the library's list: everything it reads first, then each format
+    // under the library's own description, then all files.
+    void theFileFilterListsWhatTheLibraryReads() {
+        const std::vector<imp::CaptureFormat> formats = imp::ReadableCaptureFormats();
+        QVERIFY(formats.size() >= 3);
+        const QStringList entries = LogicCaptureFilter(formats).split(";;");
+        QCOMPARE(entries.size(), qsizetype(formats.size() + 2));
+        QVERIFY2(entries.front().startsWith("Formats libsigrok reads ("), qPrintable(entries.front()));
+        QCOMPARE(entries.back(), QString("All files (*)"));
+        for (size_t i = 0; i < formats.size(); ++i) {
+            const QString entry = entries[qsizetype(i + 1)];
+            QVERIFY2(entry.startsWith(QString::fromStdString(formats[i].description) + " ("), qPrintable(entry));
+            for (const std::string& e : formats[i].extensions) {
+                const QString pattern = QString::fromStdString("*." + e);
+                QVERIFY2(entry.contains(pattern), qPrintable(entry));
+                QVERIFY2(entries.front().contains(pattern), qPrintable(entries.front()));
+            }
+        }
+        // No format, no list of it: only all files.
+        QCOMPARE(LogicCaptureFilter({}), QString("All files (*)"));
     }
 
     // A capture or an output that fails: one message, the open document and the folder as they were.

@@ -267,6 +267,8 @@ private slots:
         QVERIFY(watch.label);
         QVERIFY(w.OpenFile(path));
         QVERIFY(watch.Saw("Decoding... ", true));
+        // However fast the steps go, the last percentage is seen: the decoding ends at 100%.
+        QVERIFY(watch.Saw("Decoding... 100%", true));
         QVERIFY(watch.Saw("Building PD Messages... ", true));
         QVERIFY(w.LogView()->RowCount() > 5000);
         QVERIFY(!QGuiApplication::overrideCursor());

@@ -14,6 +14,7 @@
 #include "support/Series.h"
 #include "support/TempFiles.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -327,6 +328,10 @@ private slots:
         {
             CStitchFileDlg d(dir.Path().string(), dir.File("s_0001.qxc"));
             d.message = [&](const std::string& t) { messages.push_back(t); };
+            d.completed = [&](const std::string& t, const std::string&) {
+                messages.push_back(t);
+                return false;
+            };
             d.show();
             QListWidget* c = d.CandidateList();
             QTest::mouseClick(c->viewport(), Qt::LeftButton, {}, c->visualItemRect(c->item(1)).center());
@@ -337,6 +342,7 @@ private slots:
             d.OnTimer();
             QCOMPARE(messages, std::vector<std::string>{"Stitch Files Completed."});
             QCOMPARE(d.result(), int(QDialog::Accepted));
+            QVERIFY(!d.OpenRequested());
             QVERIFY(ReadFile(dir.File("Stitched_s_0001-0003.qxc")) == joined);
         }
         messages.clear();
@@ -355,6 +361,63 @@ private slots:
         QVERIFY(!std::filesystem::exists(dir.File("Stitched_s_0001-0003 (1).qxc")));
     }
 
+    // Each list says what it holds, above it; the label's mnemonic takes the focus to its list.
+    void StitchListsAreLabelled() {
+        TempDir dir;
+        for (const char* name : {"rec_0001.qxc", "rec_0002.qxc"}) WriteFile(dir.File(name), std::vector<uint8_t>(64, 1));
+        CStitchFileDlg d(dir.Path().string(), dir.File("rec_0001.qxc"));
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        std::vector<QString> texts;
+        for (QListWidget* list : {d.BaseList(), d.CandidateList()}) {
+            QLabel* label = nullptr;
+            for (QLabel* l : d.findChildren<QLabel*>())
+                if (l->buddy() == list) label = l;
+            QVERIFY(label);
+            QVERIFY(label->isVisible());
+            QVERIFY(!label->text().isEmpty());
+            texts.push_back(label->text());
+            const QRect l = label->geometry(), w = list->geometry();
+            QVERIFY(l.bottom() <= w.top() && l.left() < w.right() && w.left() < l.right());
+            QTest::keyClick(&d, label->text().at(label->text().indexOf('&') + 1).toLatin1(), Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), list);
+        }
+        QVERIFY(texts[0] != texts[1]);
+    }
+
+    // A finished stitch offers to open what it wrote; taken, the window opens the stitched file as File
+    // Open does. Declined, the open file stays.
+    void AFinishedStitchOffersToOpenTheResult() {
+        for (const bool open : {true, false}) {
+            CFrameFixture f;
+            CMainFrame& w = *f.frame;
+            const std::string first =
+                testseries::WriteSeries(f.dir.Path().string(), "o", testseries::Stream("demo", 3), 2).paths[0];
+            QVERIFY(w.OpenFile(first));
+            std::vector<std::string> offered;
+            w.execToolDialog = [&](QDialog& dialog) {
+                auto* d = qobject_cast<CStitchFileDlg*>(&dialog);
+                if (!d) return int(QDialog::Rejected);
+                d->message = [&](const std::string& text) { f.messages.push_back(text); };
+                d->completed = [&](const std::string& text, const std::string& path) {
+                    offered = {text, path};
+                    return open;
+                };
+                d->show();
+                d->StartButton()->click();
+                if (!QTest::qWaitFor([&] { return d->Flags().done.load(); }, 10000)) return int(QDialog::Rejected);
+                d->OnTimer();
+                return d->result();
+            };
+            w.ExecuteCommand(cmd::kStitch);
+            const std::string stitched = f.dir.File("Stitched_o_0001-0002.qxc");
+            QCOMPARE(offered, (std::vector<std::string>{"Stitch Files Completed.", stitched}));
+            QVERIFY(std::filesystem::exists(stitched));
+            QCOMPARE(w.Doc().docPath, open ? stitched : first);
+            QVERIFY2(f.messages.empty(), f.messages.empty() ? "" : f.messages.front().c_str());
+        }
+    }
+
     // Selections made with the keyboard obey the same rule as clicks: the candidates chosen are always
     // the first ones, and the output name carries the last of them; the stitch joins what it names.
     void StitchKeyboardSelectionStaysContiguous() {
@@ -364,6 +427,10 @@ private slots:
         CStitchFileDlg d(folder, dir.File("k_0001.qxc"));
         std::vector<std::string> messages;
         d.message = [&](const std::string& t) { messages.push_back(t); };
+        d.completed = [&](const std::string& t, const std::string&) {
+            messages.push_back(t);
+            return false;
+        };
         d.show();
         QListWidget* c = d.CandidateList();
         QCOMPARE(c->count(), 4); // k_0002 .. k_0005

@@ -165,6 +165,42 @@ TEST(ImportCli, RawBinaryCsvAndVcdGiveTheSameTransitions) {
 
 // An imported file has packets and no samples: the export's default range (top to end) spans the
 // packets, as CSV and as a record file.
+// The formats offered are the library's: session files first, then the input modules that name the
+// extensions of their files. A VCD and a CSV capture are each read by the module named for their
+// extension.
+TEST(ImportCli, TheFormatsOfferedAreTheLibrarysModules) {
+    const std::vector<imp::CaptureFormat> formats = imp::ReadableCaptureFormats();
+    ASSERT_FALSE(formats.empty());
+    EXPECT_EQ(formats.front().id, "session");
+    EXPECT_EQ(formats.front().extensions, std::vector<std::string>{"sr"});
+    std::vector<std::string> ids;
+    for (const imp::CaptureFormat& f : formats) {
+        EXPECT_FALSE(f.extensions.empty()) << f.id;
+        EXPECT_FALSE(f.description.empty()) << f.id;
+        EXPECT_EQ(std::count(ids.begin(), ids.end(), f.id), 0) << f.id;
+        ids.push_back(f.id);
+    }
+    TempDir dir;
+    const SmallCaptures c = WriteSmallCaptures(dir);
+    for (const std::string& path : {c.vcd, c.csv}) {
+        SCOPED_TRACE(path);
+        const std::string ext = fs::path(path).extension().string().substr(1);
+        const auto f = std::find_if(formats.begin(), formats.end(), [&](const imp::CaptureFormat& x) {
+            return std::find(x.extensions.begin(), x.extensions.end(), ext) != x.extensions.end();
+        });
+        ASSERT_NE(f, formats.end());
+        imp::ImportRequest r;
+        r.input = path;
+        r.output = path + ".qxc";
+        r.cc1 = "CC1";
+        r.cc2 = "CC2";
+        r.format = f->id + (ext == "csv" ? ":samplerate=10MHz" : "");
+        const imp::ImportReport report = imp::ImportLogicCapture(r);
+        EXPECT_TRUE(report.ok) << report.error;
+        EXPECT_EQ(report.format, f->id);
+    }
+}
+
 TEST(ImportCli, AnImportedFileExportsWholeByDefault) {
     const LibraryLeaksKnown leaks;
     const uint64_t rate = 6000000;
